@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# scripts/test-env.sh <command...>: runs the command with private services for the tests:
+# a private HOME and XDG folders, a private D-Bus session with an unlocked gnome-keyring
+# (Secret Service), and Qt on the offscreen platform. Everything is removed afterwards.
+set -euo pipefail
+if [ "${BREVALO_TEST_ENV:-}" = "1" ]; then exec "$@"; fi
+
+scratch=$(mktemp -d /tmp/brevalo-test-env.XXXXXX)
+trap 'rm -rf "$scratch"' EXIT
+mkdir -p "$scratch/home" "$scratch/runtime" "$scratch/data" "$scratch/config" "$scratch/state" "$scratch/cache"
+chmod 700 "$scratch/runtime"
+export HOME="$scratch/home" XDG_RUNTIME_DIR="$scratch/runtime" XDG_DATA_HOME="$scratch/data"
+export XDG_CONFIG_HOME="$scratch/config" XDG_STATE_HOME="$scratch/state" XDG_CACHE_HOME="$scratch/cache"
+export QT_QPA_PLATFORM=offscreen BREVALO_TEST_ENV=1
+unset DBUS_SESSION_BUS_ADDRESS
+
+exec dbus-run-session -- bash -c '
+  # An empty password on stdin unlocks (and on first use creates) the login keyring.
+  eval "$(printf "" | gnome-keyring-daemon --unlock --components=secrets 2>/dev/null)" || true
+  eval "$(gnome-keyring-daemon --start --components=secrets 2>/dev/null)" || true
+  export GNOME_KEYRING_CONTROL
+  "$@"
+' bash "$@"
