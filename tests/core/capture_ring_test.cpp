@@ -187,6 +187,20 @@ TEST(CaptureRingPeaks, ScaleToFullScaleAndHoldUntilTaken)
     EXPECT_EQ(capture_ring_take_peak(ring.get(), 0), 0.0625f);
 }
 
+TEST(CaptureRingPeaks, FindsPeakAtEveryPositionOfALongBlock)
+{
+    auto ring = makeRing(64);
+    for (std::uint32_t position = 0; position < 37; ++position) {
+        Block block{std::vector<std::int32_t>(37, 1 << 20), std::vector<std::int32_t>(37, -1)};
+        block.left[position] = -(1 << 30);
+        block.right[position] = std::numeric_limits<std::int32_t>::min();
+        ASSERT_EQ(write(ring.get(), block), 1);
+        read(ring.get(), 64);
+        ASSERT_EQ(capture_ring_take_peak(ring.get(), 0), 0.5f) << position;
+        ASSERT_EQ(capture_ring_take_peak(ring.get(), 1), 1.0f) << position;
+    }
+}
+
 TEST(CaptureRingCounters, FramesWrittenAccumulates)
 {
     auto ring = makeRing(10);

@@ -280,6 +280,22 @@ TEST(MonitorRingMeters, PeaksHoldLargestSinceTakeAndIgnoreNaN)
     EXPECT_EQ(peaks.rightPeak, 0.0f);
 }
 
+TEST(MonitorRingMeters, FindsPeakAtEveryPositionOfALongBlock)
+{
+    auto ring = makeRing(1024, 0);
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    for (std::uint32_t position = 0; position < 37; ++position) {
+        Block block = constant(0.25f, 37);
+        block.left[(position + 1) % 37] = nan;
+        block.left[position] = -0.75f;
+        block.right[position] = 0.5f;
+        write(ring.get(), block);
+        const auto peaks = monitor_ring_take_peaks(ring.get());
+        ASSERT_EQ(peaks.leftPeak, 0.75f) << position;
+        ASSERT_EQ(peaks.rightPeak, 0.5f) << position;
+    }
+}
+
 TEST(MonitorRingMeters, DroppedBlockStillCountsForMeters)
 {
     auto ring = makeRing(1024, 0);
