@@ -1,6 +1,7 @@
 #pragma once
 
 #include "capture/capture_project.h"
+#include "capture/qt_printers.h"
 
 namespace brevalo::testing {
 
