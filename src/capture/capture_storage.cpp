@@ -14,6 +14,7 @@
 #include <QUuid>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 #include <sys/stat.h>
