@@ -78,9 +78,15 @@ function(brevalo_test name)
   if(ARG_REALTIME)
     list(APPEND labels realtime)
   endif()
+  # Every property value must be a single word here: gtest_discover_tests splits on ';'.
+  set(properties ENVIRONMENT QT_QPA_PLATFORM=offscreen)
+  if(labels)
+    string(REPLACE ";" "\\;" labels "${labels}")
+    list(APPEND properties LABELS "${labels}")
+  endif()
   gtest_discover_tests(${target}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS "${labels}" ENVIRONMENT "QT_QPA_PLATFORM=offscreen;BREVALO_TEST_TMP=${CMAKE_BINARY_DIR}/test-tmp"
+    PROPERTIES ${properties}
   )
 endfunction()
