@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config ccache clang libclang-rt-14-dev clang-format
-  qt6-base-dev libgl-dev
+  qt6-base-dev qt6-image-formats-plugins libgl-dev
   libflac-dev libsndfile1-dev libsamplerate0-dev libsecret-1-dev
   pipewire pipewire-bin wireplumber libpipewire-0.3-dev libspa-0.2-dev
   gnome-keyring dbus dbus-x11 xvfb xauth
