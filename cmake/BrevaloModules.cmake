@@ -48,12 +48,13 @@ function(brevalo_module name)
   add_library(brevalo::${name} ALIAS ${target})
 endfunction()
 
-# brevalo_test(<name> DEPS <targets...> [REALTIME] [LABELS ...])
+# brevalo_test(<name> DEPS <targets...> [REALTIME] [NO_MAIN] [LABELS ...])
 # One GoogleTest executable from every *_test.cpp in the calling folder.
+# NO_MAIN: the sources bring their own main() (e.g. to run a Qt application object).
 # REALTIME executables are also built and run under ThreadSanitizer;
 # the ThreadSanitizer build builds nothing else.
 function(brevalo_test name)
-  cmake_parse_arguments(ARG "REALTIME" "" "DEPS;LABELS;SOURCES" ${ARGN})
+  cmake_parse_arguments(ARG "REALTIME;NO_MAIN" "" "DEPS;LABELS;SOURCES" ${ARGN})
   if(BREVALO_SANITIZE STREQUAL "thread" AND NOT ARG_REALTIME)
     return()
   endif()
@@ -67,7 +68,10 @@ function(brevalo_test name)
   endif()
   set(target ${name}_tests)
   add_executable(${target} ${sources})
-  target_link_libraries(${target} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main GTest::gmock)
+  target_link_libraries(${target} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock)
+  if(NOT ARG_NO_MAIN)
+    target_link_libraries(${target} PRIVATE GTest::gtest_main)
+  endif()
   target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests ${PROJECT_SOURCE_DIR}/src)
   brevalo_target_options(${target})
   set(labels ${ARG_LABELS})
