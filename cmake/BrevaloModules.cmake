@@ -48,9 +48,9 @@ function(brevalo_module name)
   add_library(brevalo::${name} ALIAS ${target})
 endfunction()
 
-# brevalo_test(<name> DEPS <targets...> [REALTIME] [NO_MAIN] [LABELS ...])
-# One GoogleTest executable from every *_test.cpp in the calling folder.
-# NO_MAIN: the sources bring their own main() (e.g. to run a Qt application object).
+# brevalo_test(<name> DEPS <targets...> [REALTIME] [NO_MAIN] [LABELS ...] [SOURCES ...])
+# One GoogleTest executable from every *_test.cpp in the calling folder (or from SOURCES).
+# NO_MAIN: the sources bring their own main (for a Q*Application), gtest_main is not linked.
 # REALTIME executables are also built and run under ThreadSanitizer;
 # the ThreadSanitizer build builds nothing else.
 function(brevalo_test name)
