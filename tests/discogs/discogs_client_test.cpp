@@ -303,7 +303,8 @@ TEST_F(DiscogsClientTest, ArtworkNeedsHttpsWithoutSending)
 TEST_F(DiscogsClientTest, ArtworkReturnsTheBodyUnchangedWithTheShortUserAgent)
 {
     auto client = artworkClient();
-    const QByteArray body("\x89PNG\r\n\x1a\n\0\0binary", 18);
+    const char png[] = "\x89PNG\r\n\x1a\n\0\0binary";
+    const QByteArray body(png, sizeof png - 1);
     server.enqueue({.body = body});
     EXPECT_EQ(valueOf(client->downloadArtwork(server.url(QStringLiteral("/i/cover.png")))), body);
     ASSERT_EQ(server.requests.size(), 1);

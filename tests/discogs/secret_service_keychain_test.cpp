@@ -37,10 +37,10 @@ const SecretSchema* attributesOnlySchema()
     return &schema;
 }
 
-// Reads the item over a new connection to the service, independent of the store's code path.
+// Reads the item from the keyring daemon by another route than the store's (text API, a schema
+// of its own). libsecret keeps no secrets on the client side, so this is the daemon's answer.
 std::optional<QString> freshLookup()
 {
-    secret_service_disconnect();
     GError* error = nullptr;
     gchar* found = secret_password_lookup_sync(attributesOnlySchema(), nullptr, &error, "service",
                                                "com.brevalo.capture.discogs", "account",
