@@ -113,7 +113,16 @@ DiscogsClient::DiscogsClient(DiscogsClientOptions options, QNetworkAccessManager
       session_(session != nullptr ? session : new QNetworkAccessManager(this))
 {}
 
-DiscogsClient::~DiscogsClient() = default;
+DiscogsClient::~DiscogsClient()
+{
+    // A shared session outlives the client: stop the exchange in flight so its reply neither
+    // runs on nor stays behind. Its future, like the queued ones, ends cancelled.
+    if (inFlight_) {
+        inFlight_->disconnect(this);
+        inFlight_->abort();
+        inFlight_->deleteLater();
+    }
+}
 
 QFuture<DiscogsRelease> DiscogsClient::fetchRelease(std::int64_t id, const QString& token)
 {
@@ -154,6 +163,7 @@ QFuture<QByteArray> DiscogsClient::downloadArtwork(const QUrl& url)
         request.setTransferTimeout(static_cast<int>(options_.transferTimeout.count()));
         request.setRawHeader(QByteArrayLiteral("User-Agent"), artworkUserAgent);
         QNetworkReply* reply = session_->get(request);
+        inFlight_ = reply;
         reply->setReadBufferSize(artworkReadBufferBytes);
 
         struct Transfer
@@ -235,6 +245,7 @@ QFuture<T> DiscogsClient::runAPIRequest(QNetworkRequest request,
     QFuture<T> future = promise->future();
     enqueue([this, promise, request = std::move(request), decode = std::move(decode)] {
         QNetworkReply* reply = session_->get(request);
+        inFlight_ = reply;
         connect(reply, &QNetworkReply::finished, this, [this, promise, reply, decode] {
             reply->deleteLater();
             try {

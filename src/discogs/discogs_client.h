@@ -6,6 +6,7 @@
 #include <QFuture>
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QUrl>
 
@@ -14,8 +15,9 @@
 #include <deque>
 #include <functional>
 
+#include <QNetworkReply>
+
 class QNetworkAccessManager;
-class QNetworkReply;
 class QNetworkRequest;
 
 namespace brevalo {
@@ -79,6 +81,7 @@ private:
     QNetworkAccessManager* session_;
     std::deque<Job> queue_;
     bool busy_ = false;
+    QPointer<QNetworkReply> inFlight_;
 };
 
 } // namespace brevalo

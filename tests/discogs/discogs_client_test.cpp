@@ -5,6 +5,7 @@
 #include "http_test_server.h"
 #include "platform/errors.h"
 
+#include <QCoreApplication>
 #include <QNetworkAccessManager>
 #include <QTcpServer>
 #include <QUrlQuery>
@@ -266,6 +267,23 @@ TEST_F(DiscogsClientTest, RunsOneExchangeAtATimeInCallOrder)
                                           "release_title=b&per_page=50"),
                            QStringLiteral("response /database/search?type=release&artist=a&"
                                           "release_title=b&per_page=50")}));
+}
+
+TEST_F(DiscogsClientTest, DestroyingTheClientCancelsWhatIsPending)
+{
+    QNetworkAccessManager sharedSession;
+    DiscogsClientOptions options;
+    options.baseURL = server.baseURL();
+    auto client = std::make_unique<DiscogsClient>(options, &sharedSession);
+    server.enqueue({.hang = true});
+    const auto inFlight = client->fetchRelease(1, QString());
+    const auto queued = client->fetchRelease(2, QString());
+    ASSERT_TRUE(waitUntil([&] { return !server.requests.isEmpty(); }));
+    client.reset();
+    EXPECT_TRUE(inFlight.isCanceled());
+    EXPECT_TRUE(queued.isCanceled());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(sharedSession.findChildren<QNetworkReply*>().isEmpty());
 }
 
 TEST_F(DiscogsClientTest, BaseEndpointComesFromTheEnvironmentWhenSet)

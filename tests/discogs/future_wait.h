@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFuture>
 #include <QFutureWatcher>
@@ -29,6 +31,17 @@ template <typename T> void await(const QFuture<T>& future)
         loop.exec();
     }
     ASSERT_TRUE(future.isFinished()) << "the operation never finished";
+}
+
+// Runs the event loop until the condition holds; false if it never does (see await's deadline).
+template <typename Condition> bool waitUntil(Condition condition)
+{
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (!condition() && elapsed.elapsed() < 60'000) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    }
+    return condition();
 }
 
 // The error a finished future failed with, when it is of type Error.
