@@ -14,6 +14,7 @@
 #include <QUuid>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 #include <sys/stat.h>
@@ -364,7 +365,7 @@ CaptureDocument CaptureStorage::load(const QString& folder) const
 {
     const QString location = QFileInfo(folder).absoluteFilePath();
     QFile file(joined(location, manifestName));
-    const auto readFailure = [&file](const QString& reason) {
+    const auto readFailure = [](const QString& reason) {
         return CaptureError(QStringLiteral("“project.json” could not be read: ") + reason +
                             QLatin1Char('.'));
     };
