@@ -106,14 +106,10 @@ TEST(ParseSidePosition, PositionsWithoutASideGiveNone)
 {
     for (const QString& position :
          {QStringLiteral("1"), QStringLiteral("7"), QStringLiteral("12"), QStringLiteral("Side A"),
-          QString(), QStringLiteral("A1 "), QStringLiteral("\nA1"), QStringLiteral("A B"),
-          QStringLiteral("2-"), QStringLiteral("A.x")}) {
+          QString(), QStringLiteral("\nA1"), QStringLiteral("A B"), QStringLiteral("2-"),
+          QStringLiteral("A.x")}) {
+        // Only spaces and tabs are trimmed, so a leading line break spoils the position.
         SCOPED_TRACE(position.toStdString());
-        if (position == QStringLiteral("A1 ")) {
-            // Trailing spaces are trimmed, so this one does parse.
-            EXPECT_EQ(parseSidePosition(position), (SidePosition{1, QStringLiteral("A")}));
-            continue;
-        }
         EXPECT_EQ(parseSidePosition(position), std::nullopt);
     }
 }
