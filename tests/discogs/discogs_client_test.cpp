@@ -20,7 +20,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const QByteArray minimalRelease = R"({"id": 1234, "title": "Tago Mago", "tracklist": []})";
+const QByteArray minimalRelease = R"({"id": 1234, "title": "Harbour Lights", "tracklist": []})";
 const QString deniedMessage =
     QStringLiteral("Discogs denied access. Check the personal access token.");
 const QString artworkFailedMessage =
@@ -74,7 +74,7 @@ TEST_F(DiscogsClientTest, FetchWithoutTokenSendsPathOnlyAndTheLongUserAgent)
     const DiscogsRelease release = valueOf(client->fetchRelease(1234, QString()));
 
     EXPECT_EQ(release.id, 1234);
-    EXPECT_EQ(release.title, QStringLiteral("Tago Mago"));
+    EXPECT_EQ(release.title, QStringLiteral("Harbour Lights"));
     ASSERT_EQ(server.requests.size(), 1);
     const RecordedRequest& request = server.requests[0];
     EXPECT_EQ(request.method, "GET");
@@ -127,8 +127,8 @@ TEST_F(DiscogsClientTest, SearchEscapesSeparatorsAndPlusSoTextsArriveAsTyped)
 {
     auto client = makeClient();
     server.enqueue({.body = R"({"results": []})"});
-    const QString artist = QStringLiteral(" Sly + the Family & Co=1 ");
-    const QString album = QStringLiteral("Stand!/#1 Björk%20");
+    const QString artist = QStringLiteral(" Kit + the Crew & Co=1 ");
+    const QString album = QStringLiteral("Stay!/#1 Åsa%20");
     valueOf(client->searchReleases(artist, album, QStringLiteral("t")));
 
     ASSERT_EQ(server.requests.size(), 1);
@@ -144,8 +144,8 @@ TEST_F(DiscogsClientTest, SearchReturnsHitsInTheServicesOrder)
 {
     auto client = makeClient();
     server.enqueue({.body = R"({"results": [
-        {"id": 9, "title": "Can - Ege Bamyasi", "year": "1972", "format": ["Vinyl", "LP"]},
-        {"id": 3, "title": "Can - Tago Mago", "country": null}]})"});
+        {"id": 9, "title": "Tide - Salt Road", "year": "1972", "format": ["Vinyl", "LP"]},
+        {"id": 3, "title": "Tide - Harbour Lights", "country": null}]})"});
     const QList<DiscogsSearchResult> hits =
         valueOf(client->searchReleases(QStringLiteral("Can"), QString(), QStringLiteral("t")));
     ASSERT_EQ(hits.size(), 2);

@@ -28,36 +28,35 @@ QByteArray releaseWith(const QByteArray& extraKeys)
 TEST(DiscogsReleaseDecoding, DecodesEveryFieldOfAFullRelease)
 {
     const DiscogsRelease release = decodeDiscogsRelease(R"json({
-        "id": 249504, "title": "Tago Mago", "unknown": {"ignored": true},
-        "artists": [{"name": "Can (2)", "join": "&", "anv": ""}, {"name": "Damo", "join": null}],
-        "year": 1971, "released": "1971-02-00", "genres": ["Rock"], "styles": ["Krautrock"],
-        "labels": [{"name": "United Artists", "catno": "UAS 29 211/12 X"}, {"name": "Bare"}],
+        "id": 249504, "title": "Harbour Lights", "unknown": {"ignored": true},
+        "artists": [{"name": "Tide (2)", "join": "&", "anv": ""}, {"name": "Ola", "join": null}],
+        "year": 1971, "released": "1971-02-00", "genres": ["Rock"], "styles": ["Dub"],
+        "labels": [{"name": "Meridian", "catno": "MER 211/12 X"}, {"name": "Bare"}],
         "country": "Germany",
         "formats": [{"name": "Vinyl", "qty": "2", "descriptions": ["LP", "Album"]}],
         "tracklist": [
-            {"position": "A1", "title": "Paperhouse", "type_": "track",
+            {"position": "A1", "title": "Lantern", "type_": "track",
              "artists": [{"name": "Guest"}]},
             {"position": "", "title": "Side B", "type_": "heading"},
             {"position": "B", "title": "Suite", "type_": "index", "sub_tracks": [
-                {"position": "B1a", "title": "Part One", "sub_tracks": []}]}
+                {"position": "B1a", "title": "First Movement", "sub_tracks": []}]}
         ],
         "images": [{"type": "secondary", "uri": "https://i.example/2.jpg"}, {"type": "primary"}]
     })json");
 
     EXPECT_EQ(release.id, 249504);
-    EXPECT_EQ(release.title, QStringLiteral("Tago Mago"));
+    EXPECT_EQ(release.title, QStringLiteral("Harbour Lights"));
     ASSERT_TRUE(release.artists.has_value());
     EXPECT_EQ(*release.artists,
-              (QList<DiscogsRelease::Artist>{{QStringLiteral("Can (2)"), QStringLiteral("&")},
-                                             {QStringLiteral("Damo"), std::nullopt}}));
+              (QList<DiscogsRelease::Artist>{{QStringLiteral("Tide (2)"), QStringLiteral("&")},
+                                             {QStringLiteral("Ola"), std::nullopt}}));
     EXPECT_EQ(release.year, 1971);
     EXPECT_EQ(release.released, QStringLiteral("1971-02-00"));
     EXPECT_EQ(release.genres, QStringList{QStringLiteral("Rock")});
-    EXPECT_EQ(release.styles, QStringList{QStringLiteral("Krautrock")});
-    EXPECT_EQ(release.labels,
-              (QList<DiscogsRelease::Label>{
-                  {QStringLiteral("United Artists"), QStringLiteral("UAS 29 211/12 X")},
-                  {QStringLiteral("Bare"), std::nullopt}}));
+    EXPECT_EQ(release.styles, QStringList{QStringLiteral("Dub")});
+    EXPECT_EQ(release.labels, (QList<DiscogsRelease::Label>{
+                                  {QStringLiteral("Meridian"), QStringLiteral("MER 211/12 X")},
+                                  {QStringLiteral("Bare"), std::nullopt}}));
     EXPECT_EQ(release.country, QStringLiteral("Germany"));
     EXPECT_EQ(release.formats, (QList<DiscogsRelease::Format>{
                                    {QStringLiteral("Vinyl"), QStringLiteral("2"),

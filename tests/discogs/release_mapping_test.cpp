@@ -249,8 +249,8 @@ TEST(AddTrackToSides, PositionsWithoutSidesGoToTheUnassignedSide)
 TEST(AddTrackToSides, HeadingsAddNothingAndIndexEntriesAddTheirParts)
 {
     Track index = track(QStringLiteral("A3"), QStringLiteral("Suite"), QStringLiteral("index"));
-    index.sub_tracks = QList<Track>{track(QStringLiteral("A3a"), QStringLiteral("Part 1")),
-                                    track(QStringLiteral("A3b"), QStringLiteral("Part 2"))};
+    index.sub_tracks = QList<Track>{track(QStringLiteral("A3a"), QStringLiteral("Movement 1")),
+                                    track(QStringLiteral("A3b"), QStringLiteral("Movement 2"))};
     Track bareIndex = track(QStringLiteral("A5"), QStringLiteral("Lone"), QStringLiteral("index"));
     bareIndex.sub_tracks = QList<Track>();
     const QList<CaptureSide> sides = sidesFor(
@@ -264,8 +264,8 @@ TEST(AddTrackToSides, HeadingsAddNothingAndIndexEntriesAddTheirParts)
     for (const CaptureTrack& onA : sides[0].tracks) {
         titlesOnA.append(onA.title);
     }
-    EXPECT_EQ(titlesOnA, (QStringList{QStringLiteral("Two"), QStringLiteral("Part 1"),
-                                      QStringLiteral("Part 2"), QStringLiteral("Lone"),
+    EXPECT_EQ(titlesOnA, (QStringList{QStringLiteral("Two"), QStringLiteral("Movement 1"),
+                                      QStringLiteral("Movement 2"), QStringLiteral("Lone"),
                                       QStringLiteral("Six")}));
     EXPECT_EQ(sides[1].label, QStringLiteral("B"));
 }
