@@ -14,10 +14,16 @@ export XDG_CONFIG_HOME="$scratch/config" XDG_STATE_HOME="$scratch/state" XDG_CAC
 export QT_QPA_PLATFORM=offscreen BREVALO_TEST_ENV=1
 unset DBUS_SESSION_BUS_ADDRESS
 
-exec dbus-run-session -- bash -c '
-  # An empty password on stdin unlocks (and on first use creates) the login keyring.
-  eval "$(printf "" | gnome-keyring-daemon --unlock --components=secrets 2>/dev/null)" || true
+# Not exec: the scratch folder is removed by the EXIT trap once the session has ended.
+status=0
+dbus-run-session -- bash -c '
+  # A password on stdin creates the login keyring unlocked, so it serves as the default
+  # collection without a prompt. (An empty password makes the daemon ask a prompter, which
+  # cannot show here, and leaves no default collection.) Throwaway: the keyring lives in the
+  # scratch folder.
+  eval "$(printf "brevalo-test" | gnome-keyring-daemon --unlock --components=secrets 2>/dev/null)" || true
   eval "$(gnome-keyring-daemon --start --components=secrets 2>/dev/null)" || true
   export GNOME_KEYRING_CONTROL
   "$@"
-' bash "$@"
+' bash "$@" || status=$?
+exit "$status"

@@ -1,0 +1,1 @@
+brevalo_fuzz(discogs_release_fuzz DEPS brevalo::discogs)

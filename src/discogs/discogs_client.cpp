@@ -1,0 +1,295 @@
+#include "discogs/discogs_client.h"
+
+#include "discogs/discogs_errors.h"
+#include "platform/errors.h"
+
+#include <QHostAddress>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QPromise>
+#include <QVariant>
+
+#include <memory>
+#include <utility>
+
+namespace brevalo {
+
+namespace {
+
+const QByteArray apiUserAgent =
+    QByteArrayLiteral("BrevaloCapture/0.2 (standalone macOS audio capture)");
+const QByteArray artworkUserAgent = QByteArrayLiteral("BrevaloCapture/0.2");
+
+// Reply bytes Qt may hold for an artwork transfer before it stops reading the socket; the
+// download drains it on every readyRead, so an oversized body is never buffered whole.
+constexpr qint64 artworkReadBufferBytes = 1 << 20;
+
+QString invalidReleaseIDMessage()
+{
+    return QStringLiteral("Enter a valid Discogs Release ID.");
+}
+
+QString searchNeedsTokenMessage()
+{
+    return QStringLiteral("Discogs search needs a personal access token. Add it below, or enter "
+                          "a known Release ID.");
+}
+
+QString insecureArtworkMessage()
+{
+    return QStringLiteral("The release artwork URL isn't secure.");
+}
+
+QString artworkFailedMessage()
+{
+    return QStringLiteral("Artwork couldn't be downloaded. You can choose a local cover image.");
+}
+
+// Qt also reports HTTP error statuses through QNetworkReply::error() (404 as ContentNotFoundError,
+// 400 as ProtocolInvalidOperationError, ...); those replies are classified by their status. The
+// exchange itself failed only for errors of the network and proxy layers, an unsupported scheme,
+// or a reply that broke off in mid-protocol.
+bool isTransportError(QNetworkReply::NetworkError error)
+{
+    return error != QNetworkReply::NoError && (error < QNetworkReply::ContentAccessDenied ||
+                                               error == QNetworkReply::ProtocolUnknownError ||
+                                               error == QNetworkReply::ProtocolFailure);
+}
+
+// Throws unless the reply is an HTTP 200 whose body should be decoded.
+void checkAPIReply(const QNetworkReply& reply)
+{
+    if (isTransportError(reply.error())) {
+        throw NetworkError(reply.error(), reply.errorString());
+    }
+    const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (!status.isValid()) {
+        throw CaptureError(QStringLiteral("Discogs returned an invalid response."));
+    }
+    switch (const int code = status.toInt()) {
+    case 200:
+        return;
+    case 401:
+    case 403:
+        throw CaptureError(
+            QStringLiteral("Discogs denied access. Check the personal access token."));
+    case 404:
+        throw CaptureError(QStringLiteral("This Discogs release wasn't found. Use the physical "
+                                          "Release ID, rather than a Master ID."));
+    case 429:
+        throw CaptureError(
+            QStringLiteral("Discogs is rate limiting requests. Wait a moment and try again."));
+    default:
+        throw CaptureError(
+            QStringLiteral("Discogs couldn't return this release (HTTP %1).").arg(code));
+    }
+}
+
+// A future that has already failed, for refusals made before any network traffic.
+template <typename T, typename Error> QFuture<T> failedFuture(Error error)
+{
+    QPromise<T> promise;
+    promise.start();
+    promise.setException(std::make_exception_ptr(std::move(error)));
+    promise.finish();
+    return promise.future();
+}
+
+} // namespace
+
+QUrl DiscogsClientOptions::defaultBaseURL()
+{
+    const QString configured = qEnvironmentVariable("BREVALO_DISCOGS_BASE_URL");
+    if (!configured.isEmpty()) {
+        return QUrl(configured);
+    }
+    return QUrl(QStringLiteral("https://api.discogs.com"));
+}
+
+DiscogsClient::DiscogsClient(DiscogsClientOptions options, QNetworkAccessManager* session,
+                             QObject* parent)
+    : QObject(parent), options_(std::move(options)),
+      session_(session != nullptr ? session : new QNetworkAccessManager(this))
+{}
+
+DiscogsClient::~DiscogsClient()
+{
+    // A shared session outlives the client: stop the exchange in flight so its reply neither
+    // runs on nor stays behind. Its future, like the queued ones, ends cancelled.
+    if (inFlight_) {
+        inFlight_->disconnect(this);
+        inFlight_->abort();
+        inFlight_->deleteLater();
+    }
+}
+
+QFuture<DiscogsRelease> DiscogsClient::fetchRelease(std::int64_t id, const QString& token)
+{
+    if (id < 1) {
+        return failedFuture<DiscogsRelease>(CaptureError(invalidReleaseIDMessage()));
+    }
+    return runAPIRequest<DiscogsRelease>(
+        apiRequest(QStringLiteral("/releases/%1").arg(id), {}, token), decodeDiscogsRelease);
+}
+
+QFuture<QList<DiscogsSearchResult>>
+DiscogsClient::searchReleases(const QString& artist, const QString& album, const QString& token)
+{
+    if (token.isEmpty()) {
+        return failedFuture<QList<DiscogsSearchResult>>(CaptureError(searchNeedsTokenMessage()));
+    }
+    const QList<std::pair<QString, QString>> query = {
+        {QStringLiteral("type"), QStringLiteral("release")},
+        {QStringLiteral("artist"), artist},
+        {QStringLiteral("release_title"), album},
+        {QStringLiteral("per_page"), QStringLiteral("50")},
+    };
+    return runAPIRequest<QList<DiscogsSearchResult>>(
+        apiRequest(QStringLiteral("/database/search"), query, token),
+        [](const QByteArray& body) { return decodeDiscogsSearchResponse(body).results; });
+}
+
+QFuture<QByteArray> DiscogsClient::downloadArtwork(const QUrl& url)
+{
+    if (!isAllowedArtworkURL(url)) {
+        return failedFuture<QByteArray>(CaptureError(insecureArtworkMessage()));
+    }
+    auto promise = std::make_shared<QPromise<QByteArray>>();
+    promise->start();
+    QFuture<QByteArray> future = promise->future();
+    enqueue([this, promise, url] {
+        QNetworkRequest request(url);
+        request.setTransferTimeout(static_cast<int>(options_.transferTimeout.count()));
+        request.setRawHeader(QByteArrayLiteral("User-Agent"), artworkUserAgent);
+        QNetworkReply* reply = session_->get(request);
+        inFlight_ = reply;
+        reply->setReadBufferSize(artworkReadBufferBytes);
+
+        struct Transfer
+        {
+            QByteArray body;
+            bool oversized = false;
+        };
+        auto transfer = std::make_shared<Transfer>();
+        // Reads what has arrived, giving up as soon as the body is known to exceed the limit.
+        auto drain = [reply, transfer] {
+            if (transfer->oversized) {
+                return;
+            }
+            const QVariant declared = reply->header(QNetworkRequest::ContentLengthHeader);
+            if (transfer->body.size() + reply->bytesAvailable() > maximumArtworkBytes ||
+                (declared.isValid() && declared.toLongLong() > maximumArtworkBytes)) {
+                transfer->oversized = true;
+                reply->abort();
+                return;
+            }
+            transfer->body.append(reply->readAll());
+        };
+        connect(reply, &QNetworkReply::metaDataChanged, this, drain);
+        connect(reply, &QNetworkReply::readyRead, this, drain);
+        connect(reply, &QNetworkReply::finished, this, [this, promise, reply, transfer, drain] {
+            reply->deleteLater();
+            drain();
+            const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+            if (!transfer->oversized && isTransportError(reply->error())) {
+                promise->setException(
+                    std::make_exception_ptr(NetworkError(reply->error(), reply->errorString())));
+            } else if (transfer->oversized || !status.isValid() || status.toInt() != 200) {
+                promise->setException(
+                    std::make_exception_ptr(CaptureError(artworkFailedMessage())));
+            } else {
+                promise->addResult(std::move(transfer->body));
+            }
+            promise->finish();
+            startNextJob();
+        });
+    });
+    return future;
+}
+
+QNetworkRequest DiscogsClient::apiRequest(const QString& path,
+                                          const QList<std::pair<QString, QString>>& query,
+                                          const QString& token) const
+{
+    QUrl url = options_.baseURL.adjusted(QUrl::RemoveQuery | QUrl::RemoveFragment);
+    url.setPath(path);
+    if (!query.isEmpty()) {
+        // Every reserved character is escaped, "+" included, so that no value can read as a
+        // separator or as a space on the service's side.
+        QByteArray encoded;
+        for (const auto& [name, value] : query) {
+            if (!encoded.isEmpty()) {
+                encoded += '&';
+            }
+            encoded += QUrl::toPercentEncoding(name) + '=' + QUrl::toPercentEncoding(value);
+        }
+        url.setQuery(QString::fromLatin1(encoded), QUrl::StrictMode);
+    }
+    QNetworkRequest request(url);
+    request.setTransferTimeout(static_cast<int>(options_.transferTimeout.count()));
+    request.setRawHeader(QByteArrayLiteral("User-Agent"), apiUserAgent);
+    if (!token.isEmpty()) {
+        request.setRawHeader(QByteArrayLiteral("Authorization"),
+                             QByteArrayLiteral("Discogs token=") + token.toUtf8());
+    }
+    return request;
+}
+
+template <typename T>
+QFuture<T> DiscogsClient::runAPIRequest(QNetworkRequest request,
+                                        std::function<T(const QByteArray&)> decode)
+{
+    auto promise = std::make_shared<QPromise<T>>();
+    promise->start();
+    QFuture<T> future = promise->future();
+    enqueue([this, promise, request = std::move(request), decode = std::move(decode)] {
+        QNetworkReply* reply = session_->get(request);
+        inFlight_ = reply;
+        connect(reply, &QNetworkReply::finished, this, [this, promise, reply, decode] {
+            reply->deleteLater();
+            try {
+                checkAPIReply(*reply);
+                promise->addResult(decode(reply->readAll()));
+            } catch (...) {
+                promise->setException(std::current_exception());
+            }
+            promise->finish();
+            startNextJob();
+        });
+    });
+    return future;
+}
+
+bool DiscogsClient::isAllowedArtworkURL(const QUrl& url) const
+{
+    if (url.scheme() == QLatin1String("https")) {
+        return true;
+    }
+    if (!options_.allowLoopbackHttpArtwork || url.scheme() != QLatin1String("http")) {
+        return false;
+    }
+    return url.host() == QLatin1String("localhost") || QHostAddress(url.host()).isLoopback();
+}
+
+void DiscogsClient::enqueue(Job job)
+{
+    queue_.push_back(std::move(job));
+    if (!busy_) {
+        startNextJob();
+    }
+}
+
+// Starts the next queued exchange, or marks the client idle. Runs on the main thread, when a job
+// is queued on an idle client and when an exchange has delivered its result.
+void DiscogsClient::startNextJob()
+{
+    busy_ = !queue_.empty();
+    if (busy_) {
+        Job job = std::move(queue_.front());
+        queue_.pop_front();
+        job();
+    }
+}
+
+} // namespace brevalo

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFuture>
+#include <QFutureWatcher>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <exception>
+#include <optional>
+
+namespace brevalo::test {
+
+// Runs the event loop until the future has finished. The deadline only stops a broken test
+// from hanging the suite; no test relies on it.
+template <typename T> void await(const QFuture<T>& future)
+{
+    if (future.isFinished()) {
+        return;
+    }
+    QEventLoop loop;
+    QFutureWatcher<T> watcher;
+    QObject::connect(&watcher, &QFutureWatcherBase::finished, &loop, &QEventLoop::quit);
+    watcher.setFuture(future);
+    QTimer::singleShot(std::chrono::seconds(60), &loop, &QEventLoop::quit);
+    if (!future.isFinished()) {
+        loop.exec();
+    }
+    ASSERT_TRUE(future.isFinished()) << "the operation never finished";
+}
+
+// Runs the event loop until the condition holds; false if it never does (see await's deadline).
+template <typename Condition> bool waitUntil(Condition condition)
+{
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (!condition() && elapsed.elapsed() < 60'000) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    }
+    return condition();
+}
+
+// The error a finished future failed with, when it is of type Error.
+template <typename Error, typename T> std::optional<Error> failureOf(const QFuture<T>& future)
+{
+    await(future);
+    try {
+        QFuture<T>(future).waitForFinished();
+        static_cast<void>(QFuture<T>(future).result());
+    } catch (const Error& error) {
+        return error;
+    } catch (...) {
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+// The value of a future that must succeed; a failure is reported with its description.
+template <typename T> T valueOf(const QFuture<T>& future)
+{
+    await(future);
+    try {
+        return QFuture<T>(future).result();
+    } catch (const std::exception& error) {
+        ADD_FAILURE() << "the operation failed: " << error.what();
+    }
+    return T();
+}
+
+} // namespace brevalo::test

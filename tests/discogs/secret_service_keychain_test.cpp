@@ -1,0 +1,108 @@
+// Runs the token store against a real Secret Service. Only inside scripts/test-env.sh, which
+// provides a private D-Bus session with its own unlocked keyring: the user's keyring is never
+// touched. There, an unreachable service is a failure, not a reason to skip.
+#include "discogs/token_store.h"
+
+#include "platform/errors.h"
+
+#pragma push_macro("signals")
+#undef signals
+#include <libsecret/secret.h>
+#pragma pop_macro("signals")
+
+#include "qt_printers.h"
+
+#include <gtest/gtest.h>
+
+using namespace brevalo;
+
+namespace {
+
+bool insidePrivateTestEnvironment()
+{
+    return qEnvironmentVariable("BREVALO_TEST_ENV") == QLatin1String("1");
+}
+
+// A schema of no program: items are matched by the two identifying attributes only.
+const SecretSchema* attributesOnlySchema()
+{
+    static const SecretSchema schema = [] {
+        SecretSchema made{};
+        made.name = "org.freedesktop.Secret.Generic";
+        made.flags = SECRET_SCHEMA_DONT_MATCH_NAME;
+        made.attributes[0] = {"service", SECRET_SCHEMA_ATTRIBUTE_STRING};
+        made.attributes[1] = {"account", SECRET_SCHEMA_ATTRIBUTE_STRING};
+        return made;
+    }();
+    return &schema;
+}
+
+// Reads the item from the keyring daemon by another route than the store's (text API, a schema
+// of its own). libsecret keeps no secrets on the client side, so this is the daemon's answer.
+std::optional<QString> freshLookup()
+{
+    GError* error = nullptr;
+    gchar* found = secret_password_lookup_sync(attributesOnlySchema(), nullptr, &error, "service",
+                                               "com.brevalo.capture.discogs", "account",
+                                               "personal-token", nullptr);
+    if (error != nullptr) {
+        ADD_FAILURE() << "lookup failed: " << error->message;
+        g_error_free(error);
+        return std::nullopt;
+    }
+    if (found == nullptr) {
+        return std::nullopt;
+    }
+    QString text = QString::fromUtf8(found);
+    secret_password_free(found);
+    return text;
+}
+
+// How many items carry the identifying attributes.
+int itemCount()
+{
+    GHashTable* attributes =
+        secret_attributes_build(attributesOnlySchema(), "service", "com.brevalo.capture.discogs",
+                                "account", "personal-token", nullptr);
+    GError* error = nullptr;
+    GList* items = secret_service_search_sync(nullptr, attributesOnlySchema(), attributes,
+                                              SECRET_SEARCH_ALL, nullptr, &error);
+    g_hash_table_unref(attributes);
+    if (error != nullptr) {
+        ADD_FAILURE() << "search failed: " << error->message;
+        g_error_free(error);
+        return -1;
+    }
+    const int count = static_cast<int>(g_list_length(items));
+    g_list_free_full(items, g_object_unref);
+    return count;
+}
+
+TEST(SecretServiceKeychain, StoresUpdatesAndDeletesOneItemInTheRealKeyring)
+{
+    if (!insidePrivateTestEnvironment()) {
+        GTEST_SKIP() << "needs the private keyring of scripts/test-env.sh";
+    }
+    TokenStore store(makeSecretServiceKeychain());
+    ASSERT_NO_THROW(store.saveToken(QString())) << "start from no item";
+
+    try {
+        store.saveToken(QStringLiteral(" first token "));
+    } catch (const CaptureError& error) {
+        FAIL() << "no working Secret Service: " << error.what();
+    }
+    EXPECT_EQ(freshLookup(), QStringLiteral(" first token "));
+
+    store.saveToken(QStringLiteral("second \u00E9"));
+    EXPECT_EQ(freshLookup(), QStringLiteral("second \u00E9"));
+    EXPECT_EQ(itemCount(), 1) << "the update must not add a second item";
+    EXPECT_EQ(TokenStore(makeSecretServiceKeychain()).loadToken(), QStringLiteral("second \u00E9"));
+
+    store.saveToken(QString());
+    EXPECT_EQ(freshLookup(), std::nullopt);
+    EXPECT_EQ(itemCount(), 0);
+    EXPECT_EQ(store.loadToken(), QString());
+    EXPECT_NO_THROW(store.saveToken(QString()));
+}
+
+} // namespace
