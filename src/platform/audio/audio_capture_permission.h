@@ -5,7 +5,13 @@
 namespace brevalo {
 
 // The desktop's answer to "may this application record audio".
-enum class AudioCaptureAuthorization { notDetermined, restricted, denied, authorized };
+enum class AudioCaptureAuthorization
+{
+    notDetermined,
+    restricted,
+    denied,
+    authorized
+};
 
 class AudioCapturePermission
 {

@@ -62,8 +62,7 @@ public:
                                  std::vector<ObjectId>& streamIDs) = 0;
     virtual std::int32_t bufferFrameSize(ObjectId device, std::uint32_t& frames) = 0;
     // The largest block of a device whose block size varies; unknownProperty when it does not.
-    virtual std::int32_t usesVariableBufferFrameSizes(ObjectId device,
-                                                      std::uint32_t& frames) = 0;
+    virtual std::int32_t usesVariableBufferFrameSizes(ObjectId device, std::uint32_t& frames) = 0;
     // Non-zero when alive.
     virtual std::int32_t isAlive(ObjectId device, std::uint32_t& alive) = 0;
 

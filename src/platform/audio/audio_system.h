@@ -33,7 +33,8 @@ public:
     virtual std::string backendName() const = 0;
 };
 
-enum class AudioBackend {
+enum class AudioBackend
+{
     automatic, // the audio server when one is reachable, else the simulated demo devices
     pipeWire,
     simulatedDemo,

@@ -46,7 +46,12 @@ constexpr std::uint32_t fourCharCode(const char (&code)[5])
 
 // Scopes of hardware properties and of unit properties. The numeric values are the unit scope
 // numbers (global 0, input 1, output 2).
-enum class Scope : std::uint32_t { global = 0, input = 1, output = 2 };
+enum class Scope : std::uint32_t
+{
+    global = 0,
+    input = 1,
+    output = 2
+};
 
 // Elements of a device I/O unit: element 1 is the device's input side, element 0 its output
 // side. The input scope of element 1 and the output scope of element 0 face the hardware; the
@@ -55,7 +60,8 @@ inline constexpr std::uint32_t inputElement = 1;
 inline constexpr std::uint32_t outputElement = 0;
 
 // Properties of the hardware model, by their four-character selectors.
-enum class HardwareProperty : std::uint32_t {
+enum class HardwareProperty : std::uint32_t
+{
     devices = fourCharCode("dev#"),                      // system: device ids
     defaultOutputDevice = fourCharCode("dOut"),          // system: default output id
     translateUIDToDevice = fourCharCode("uidd"),         // system: id for a uid
@@ -141,9 +147,9 @@ struct AudioBufferList
 
 struct AudioTimeStamp
 {
-    double sampleTime = 0.0;     // device frame position of the block's first frame
-    std::uint64_t hostTime = 0;  // nanoseconds on the backend's clock
-    double rateScalar = 1.0;     // device frames per nominal frame (the clock's drift)
+    double sampleTime = 0.0;    // device frame position of the block's first frame
+    std::uint64_t hostTime = 0; // nanoseconds on the backend's clock
+    double rateScalar = 1.0;    // device frames per nominal frame (the clock's drift)
 };
 
 // Render action flags, passed by reference through the callbacks.
@@ -164,10 +170,15 @@ struct RenderCallback
 };
 
 // The unit kinds a backend offers.
-enum class UnitKind { io, varispeed };
+enum class UnitKind
+{
+    io,
+    varispeed
+};
 
 // Unit properties, with their numbers, so that failures can be injected and reported per step.
-enum class UnitProperty : std::uint32_t {
+enum class UnitProperty : std::uint32_t
+{
     streamFormat = 8,
     maximumFramesPerSlice = 14,
     setRenderCallback = 23,
@@ -179,7 +190,10 @@ enum class UnitProperty : std::uint32_t {
 };
 
 // Parameters of a unit. The varispeed's playback rate is its only one.
-enum class UnitParameter : std::uint32_t { playbackRate = 0 };
+enum class UnitParameter : std::uint32_t
+{
+    playbackRate = 0
+};
 
 // Four characters of a selector, for messages and test names.
 std::string fourCharText(std::uint32_t code);

@@ -24,8 +24,7 @@ public:
 
     virtual std::int32_t setStreamFormat(Scope scope, std::uint32_t element,
                                          const StreamFormat& format) = 0;
-    virtual std::int32_t streamFormat(Scope scope, std::uint32_t element,
-                                      StreamFormat& format) = 0;
+    virtual std::int32_t streamFormat(Scope scope, std::uint32_t element, StreamFormat& format) = 0;
 
     // Input scope: the callback that supplies the unit's input (the pull of a varispeed, the
     // client's audio of an output unit). Element 0.

@@ -186,9 +186,8 @@ std::int32_t SamplerateVarispeed::initialize()
         return status::memoryFull;
     }
     int error = 0;
-    converter_ = src_callback_new(&SamplerateVarispeed::pullInput,
-                                  converterForQuality(quality_), static_cast<int>(channels_),
-                                  &error, this);
+    converter_ = src_callback_new(&SamplerateVarispeed::pullInput, converterForQuality(quality_),
+                                  static_cast<int>(channels_), &error, this);
     if (converter_ == nullptr) {
         return status::memoryFull;
     }
@@ -242,8 +241,8 @@ long SamplerateVarispeed::pull(float** data)
     if (pullTime_ != nullptr) {
         time.hostTime = pullTime_->hostTime;
     }
-    const std::int32_t result = callback_.proc(callback_.refCon, flags, time, 0, pullFrames_,
-                                               &list);
+    const std::int32_t result =
+        callback_.proc(callback_.refCon, flags, time, 0, pullFrames_, &list);
     if (result != 0) {
         // The converter keeps running on silence so that its state stays continuous; render
         // reports the status.

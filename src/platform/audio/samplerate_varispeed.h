@@ -61,11 +61,11 @@ private:
 
     SRC_STATE* converter_ = nullptr;
     std::uint32_t channels_ = 0;
-    std::uint32_t pullFrames_ = 0;           // input frames per pull
-    std::vector<float> pullPlanar_;          // channels × pullFrames_
-    std::vector<float> pullInterleaved_;     // pullFrames_ × channels
-    std::vector<float> outputInterleaved_;   // maximumFrames_ × channels
-    std::int32_t pullStatus_ = 0;            // first failing pull of the current render
+    std::uint32_t pullFrames_ = 0;         // input frames per pull
+    std::vector<float> pullPlanar_;        // channels × pullFrames_
+    std::vector<float> pullInterleaved_;   // pullFrames_ × channels
+    std::vector<float> outputInterleaved_; // maximumFrames_ × channels
+    std::int32_t pullStatus_ = 0;          // first failing pull of the current render
     const AudioTimeStamp* pullTime_ = nullptr;
     double inputSampleTime_ = 0.0;
     std::uint64_t inputFramesPulled_ = 0;

@@ -10,7 +10,8 @@ namespace brevalo {
 
 struct SimSignal
 {
-    enum class Kind {
+    enum class Kind
+    {
         silence,
         sine,      // frequency (Hz), amplitude (linear, full scale 1.0), phase from frame 0
         counting,  // a ramp of integer codes: drops and repeats of frames are visible
@@ -21,7 +22,7 @@ struct SimSignal
     Kind kind = Kind::silence;
     double frequency = 1000.0;
     double amplitude = 0.5;
-    std::string path;          // file
+    std::string path; // file
     std::uint32_t fileChannel = 0;
 
     static SimSignal silence() { return {}; }

@@ -54,29 +54,33 @@ struct SimDevice
     std::string uid;
     std::string name;
     double nominalSampleRate = 48000.0;
-    double clockPPM = 0.0;                    // the device clock runs at rate × (1 + ppm / 1e6)
+    double clockPPM = 0.0; // the device clock runs at rate × (1 + ppm / 1e6)
     std::uint32_t bufferFrameSize = 512;
     std::uint32_t variableBufferFrameSize = 0; // 0: the device has no such property
     std::vector<SimStream> inputStreams;
     std::vector<SimStream> outputStreams;
-    std::vector<std::string> inputChannelNames;  // empty: the device names no channel
+    std::vector<std::string> inputChannelNames; // empty: the device names no channel
     std::vector<std::string> outputChannelNames;
     std::optional<std::array<std::uint32_t, 2>> preferredInputStereo;  // 1-based
     std::optional<std::array<std::uint32_t, 2>> preferredOutputStereo; // 1-based
     bool isAlive = true;
 
     // An input-only device with one stream of integer samples.
-    static SimDevice input(std::string uid, std::string name, std::uint32_t channels,
-                           double rate, std::uint32_t bits);
+    static SimDevice input(std::string uid, std::string name, std::uint32_t channels, double rate,
+                           std::uint32_t bits);
     // An output-only device with one stream of 32-bit float samples.
-    static SimDevice output(std::string uid, std::string name, std::uint32_t channels,
-                            double rate);
+    static SimDevice output(std::string uid, std::string name, std::uint32_t channels, double rate);
 };
 
-enum class SimTimeMode { realTime, manual };
+enum class SimTimeMode
+{
+    realTime,
+    manual
+};
 
 // The calls failures can be injected into.
-enum class AudioOperation {
+enum class AudioOperation
+{
     any,
     configure, // any of setProperty, getProperty, setParameter, getParameter
     findComponent,
@@ -91,8 +95,8 @@ enum class AudioOperation {
     stop,
     dispose,
     render,
-    readProperty,   // hardware reads
-    hasProperty,    // a failure makes the property absent
+    readProperty, // hardware reads
+    hasProperty,  // a failure makes the property absent
     addListener,
     removeListener,
 };
@@ -107,7 +111,7 @@ struct FaultRule
     std::optional<UnitKind> unitKind;
     std::uint32_t unitOrdinal = 0; // n-th unit of unitKind (or of any kind) created, from 1
     std::optional<UnitProperty> unitProperty;
-    std::optional<Scope> scope;    // unit calls and hardware reads
+    std::optional<Scope> scope; // unit calls and hardware reads
     std::optional<std::uint32_t> element;
     ObjectId object = unknownObject; // hardware reads and listeners: device, stream or system
     std::optional<HardwareProperty> property;
