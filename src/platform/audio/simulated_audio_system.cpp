@@ -328,21 +328,25 @@ struct SimulatedAudioSystem::State : AudioHardware, AudioCapturePermission
                (listening.element == 0 || listening.element == changed.element);
     }
 
-    // Delivers to the listeners registered when the notification is handled, so a listener
-    // removed in between is not called.
+    // Delivers to the listeners registered when the change happened that are still registered
+    // when the notification is handled: a listener added later does not hear of an earlier
+    // change, and one removed in between is not called.
     void notify(ObjectId object, HardwareProperty selector, Scope scope = Scope::global)
     {
         const PropertyAddress changed{selector, scope, 0};
-        postTask([this, object, changed] {
-            std::vector<ListenerEntry> targets;
-            {
-                std::lock_guard lock(notifyMutex);
-                for (const auto& entry : listeners) {
-                    if (entry.object == object && addressMatches(entry.address, changed)) {
-                        targets.push_back(entry);
-                    }
+        std::vector<ListenerEntry> targets;
+        {
+            std::lock_guard lock(notifyMutex);
+            for (const auto& entry : listeners) {
+                if (entry.object == object && addressMatches(entry.address, changed)) {
+                    targets.push_back(entry);
                 }
             }
+        }
+        if (targets.empty()) {
+            return;
+        }
+        postTask([this, object, changed, targets = std::move(targets)] {
             for (const auto& entry : targets) {
                 {
                     std::lock_guard lock(notifyMutex);
