@@ -30,6 +30,32 @@ void* operator new[](std::size_t size)
 {
     return allocate(size);
 }
+// The nothrow forms too: a library allocating with them and freeing with plain delete would
+// otherwise mix the sanitizer's allocator with this one.
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+{
+    try {
+        return allocate(size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept
+{
+    try {
+        return allocate(size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept
+{
+    std::free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept
+{
+    std::free(p);
+}
 void operator delete(void* p) noexcept
 {
     std::free(p);

@@ -397,3 +397,50 @@ TEST(SimulatedHardware, ScriptsTheCapturePermission)
     EXPECT_TRUE(granted);
     EXPECT_EQ(permission.authorizationStatus(), AudioCaptureAuthorization::authorized);
 }
+
+TEST(SimulatedHardware, ReadsDeviceDescriptionsFromJSON)
+{
+    SimulatedAudioSystem sim;
+    const auto ids = sim.addDevicesFromJSON(R"({
+        "devices": [
+            {"uid": "tt", "name": "Turntable", "nominalSampleRate": 96000, "clockPPM": 20,
+             "inputStreams": [{"channels": 2, "bitsPerChannel": 24}],
+             "inputChannelNames": ["L", "R"], "preferredInputStereo": [2, 1],
+             "inputSignals": [{"channel": 1, "kind": "counting"}]},
+            {"uid": "spk", "name": "Speakers", "outputStreams": [{"channels": 2, "isFloat": true}]},
+            {"uid": "hdmi", "name": "HDMI", "outputStreams": [{"channels": 8, "isFloat": true}]}
+        ],
+        "defaultOutput": "hdmi"})");
+    ASSERT_EQ(ids.size(), 3u);
+    const auto turntable = sim.device(ids[0]);
+    ASSERT_TRUE(turntable.has_value());
+    EXPECT_EQ(turntable->nominalSampleRate, 96000.0);
+    EXPECT_EQ(turntable->clockPPM, 20.0);
+    EXPECT_EQ(turntable->inputStreams, (std::vector<SimStream>{SimStream{2, 24, false}}));
+    EXPECT_EQ(turntable->inputChannelNames, (std::vector<std::string>{"L", "R"}));
+    EXPECT_EQ(turntable->preferredInputStereo, (std::array<std::uint32_t, 2>{2, 1}));
+    EXPECT_EQ(sim.device(ids[1])->outputStreams.at(0).bitsPerChannel, 32u);
+    ObjectId defaultOutput = unknownObject;
+    ASSERT_EQ(sim.hardware().defaultOutputDevice(defaultOutput), 0);
+    EXPECT_EQ(defaultOutput, ids[2]);
+}
+
+TEST(SimulatedHardware, AddsNothingFromAMalformedJSONDescription)
+{
+    SimulatedAudioSystem sim;
+    EXPECT_TRUE(sim.addDevicesFromJSON("{").empty());
+    EXPECT_TRUE(sim.addDevicesFromJSON(R"({"devices": {}})").empty());
+    // The second device lacks a name: the first one is not added either.
+    EXPECT_TRUE(sim.addDevicesFromJSON(R"({"devices": [{"uid": "a", "name": "A"}, {"uid": "b"}]})")
+                    .empty());
+    EXPECT_TRUE(
+        sim.addDevicesFromJSON(R"({"devices": [{"uid": "a", "name": "A", "bufferFrameSize": -4}]})")
+            .empty());
+    EXPECT_TRUE(
+        sim.addDevicesFromJSON(
+               R"({"devices": [{"uid": "a", "name": "A", "inputSignals": [{"kind": "noise"}]}]})")
+            .empty());
+    std::vector<ObjectId> devices;
+    ASSERT_EQ(sim.hardware().devices(devices), 0);
+    EXPECT_TRUE(devices.empty());
+}

@@ -2250,11 +2250,6 @@ std::uint32_t SimulatedAudioSystem::permissionRequestCount() const
     return state_->permissionRequests;
 }
 
-std::vector<ObjectId> SimulatedAudioSystem::addDevicesFromJSON(const std::string& /*json*/)
-{
-    return {};
-}
-
 void addDemoDevices(SimulatedAudioSystem& sim)
 {
     SimDevice turntable =
