@@ -3,12 +3,15 @@
 #include "allocation_counter.h"
 
 #include <gtest/gtest.h>
+#include <sndfile.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <cstdlib>
+#include <filesystem>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -37,6 +40,7 @@ struct InputProbe
     std::int32_t lastStatus = 0;
     std::atomic<std::uint64_t> blocks{0};
     std::thread::id thread;
+    std::vector<std::uint64_t>* sharedLog = nullptr; // host times of every device's blocks
     std::mutex mutex;
     std::condition_variable advanced;
     bool ok = true;
@@ -56,6 +60,9 @@ struct InputProbe
         }
         self.lastStatus = self.unit->render(flags, time, inputElement, frames, buffers);
         self.thread = std::this_thread::get_id();
+        if (self.sharedLog != nullptr) {
+            self.sharedLog->push_back(time.hostTime);
+        }
         if (self.sampleTimes.size() < self.sampleTimes.capacity()) {
             self.sampleTimes.push_back(time.sampleTime);
             self.hostTimes.push_back(time.hostTime);
@@ -106,6 +113,7 @@ struct OutputProbe
     std::unique_ptr<IOUnit> unit;
     std::uint64_t frames = 0;
     std::vector<double> sampleTimes;
+    std::vector<std::uint64_t>* sharedLog = nullptr;
 
     static std::int32_t callback(void* refCon, RenderActionFlags&, const AudioTimeStamp& time,
                                  std::uint32_t, std::uint32_t count, AudioBufferList* list)
@@ -120,6 +128,9 @@ struct OutputProbe
         }
         if (self.sampleTimes.size() < self.sampleTimes.capacity()) {
             self.sampleTimes.push_back(time.sampleTime);
+        }
+        if (self.sharedLog != nullptr) {
+            self.sharedLog->push_back(time.hostTime);
         }
         self.frames += count;
         return 0;
@@ -305,21 +316,24 @@ TEST(SimulatedIO, ManualTimeRunsDevicesInClockOrderAndRepeatsExactly)
         SimDevice in = countingDevice(2, 44100.0, 24, 128);
         in.clockPPM = 37.0;
         const ObjectId input = sim.addDevice(in);
-        const ObjectId output = sim.addDevice(SimDevice::output("out", "Out", 2, 48000.0));
-        std::vector<std::pair<std::int64_t, ObjectId>> order;
-        order.reserve(4096);
+        SimDevice outDevice = SimDevice::output("out", "Out", 2, 48000.0);
+        outDevice.bufferFrameSize = 333;
+        const ObjectId output = sim.addDevice(outDevice);
+        std::vector<std::uint64_t> log;
+        log.reserve(4096);
         InputProbe probe;
         OutputProbe out;
+        probe.sharedLog = &log;
+        out.sharedLog = &log;
         EXPECT_EQ(probe.open(sim, input, 44100.0), 0);
         EXPECT_EQ(out.open(sim, output, 48000.0), 0);
         sim.advance(std::chrono::seconds(3));
-        std::vector<std::uint64_t> times = probe.hostTimes;
-        times.push_back(sim.blockCount(output));
-        return times;
+        return log;
     };
     const auto first = run();
+    EXPECT_EQ(first.size(), 1033u + 432u); // 3 s of 128-frame and of 333-frame blocks
+    EXPECT_TRUE(std::is_sorted(first.begin(), first.end()));
     EXPECT_EQ(first, run());
-    EXPECT_TRUE(std::is_sorted(first.begin(), first.end() - 1));
 }
 
 TEST(SimulatedIO, CapturesWhatAnOutputDevicePlayedOnItsMappedChannels)
@@ -471,6 +485,42 @@ TEST(SimulatedIO, RealTimeModeRunsBlocksOnAnIOThreadUntilStopped)
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_EQ(probe.blocks, blocks);
+}
+
+TEST(SimulatedIO, PlaysASoundFileInALoopBitExact)
+{
+    const char* root = std::getenv("BREVALO_TEST_TMP");
+    const auto folder = std::filesystem::path(root != nullptr ? root : "/tmp") / "sim-signal";
+    std::filesystem::create_directories(folder);
+    const auto path = (folder / "ramp.wav").string();
+    SF_INFO info{};
+    info.samplerate = 48000;
+    info.channels = 2;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr);
+    std::vector<short> frames(2 * 1000);
+    for (std::size_t i = 0; i < 1000; ++i) {
+        frames[2 * i] = static_cast<short>(i);
+        frames[2 * i + 1] = static_cast<short>(-30 * static_cast<int>(i));
+    }
+    ASSERT_EQ(sf_writef_short(file, frames.data(), 1000), 1000);
+    sf_close(file);
+
+    SimulatedAudioSystem sim;
+    const ObjectId device = sim.addDevice(countingDevice(2, 48000.0, 24, 300));
+    ASSERT_TRUE(sim.setInputSignal(device, 0, SimSignal::file(path, 1)));
+    EXPECT_FALSE(sim.setInputSignal(device, 1, SimSignal::file(path, 2)));
+    EXPECT_FALSE(sim.setInputSignal(device, 1, SimSignal::file((folder / "none.wav").string())));
+    InputProbe probe;
+    ASSERT_EQ(probe.open(sim, device, 48000.0), 0);
+    sim.advance(std::chrono::milliseconds(50)); // 2400 frames: the 1000-frame file loops
+    const auto first = static_cast<std::uint64_t>(probe.sampleTimes.back());
+    for (std::uint32_t i = 0; i < 300; ++i) {
+        const auto expected = -30 * static_cast<std::int32_t>((first + i) % 1000) * 65536;
+        ASSERT_EQ(probe.ints[i], expected) << i;
+    }
+    std::filesystem::remove_all(folder);
 }
 
 TEST(DemoDevices, OfferAVirtualTurntablePlayingARecordSide)
