@@ -278,6 +278,17 @@ TEST(SimulatedIO, RefusesAClientRateAndFlagsARateChangeWhileRunning)
     ASSERT_EQ(unit->streamFormat(Scope::input, inputElement, hardware), 0);
     EXPECT_EQ(hardware.sampleRate, 48000.0);
 
+    // Set before the device is known, the rate is checked when the unit initializes.
+    std::unique_ptr<IOUnit> early;
+    ASSERT_EQ(sim.createIOUnit(early), 0);
+    ASSERT_EQ(early->setEnableIO(Scope::input, inputElement, true), 0);
+    ASSERT_EQ(early->setEnableIO(Scope::output, outputElement, false), 0);
+    ASSERT_EQ(
+        early->setStreamFormat(Scope::output, inputElement, StreamFormat::int32Planar(44100.0, 2)),
+        0);
+    ASSERT_EQ(early->setCurrentDevice(device), 0);
+    EXPECT_EQ(early->initialize(), status::unsupportedFormat);
+
     InputProbe probe;
     ASSERT_EQ(probe.open(sim, device, 48000.0), 0);
     sim.advance(std::chrono::milliseconds(20));
@@ -376,6 +387,7 @@ TEST(SimulatedIO, InjectedFailureSurfacesAtTheNamedConfigurationCall)
     std::unique_ptr<VarispeedUnit> varispeed;
     ASSERT_EQ(sim.createVarispeedUnit(varispeed), 0); // other kinds do not count
     ASSERT_EQ(varispeed->setMaximumFramesPerSlice(8192), 0);
+    EXPECT_EQ(sim.unitCount(UnitKind::io), 1u);
     ASSERT_EQ(sim.createIOUnit(out.unit), 0);
     auto& unit = *out.unit;
     EXPECT_EQ(unit.setEnableIO(Scope::output, outputElement, true), 0);

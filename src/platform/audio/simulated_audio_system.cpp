@@ -2132,6 +2132,12 @@ std::uint64_t SimulatedAudioSystem::callCount(AudioOperation operation) const
     return state_->calls[static_cast<std::size_t>(operation)].load(std::memory_order_relaxed);
 }
 
+std::uint32_t SimulatedAudioSystem::unitCount(UnitKind kind) const
+{
+    std::lock_guard lock(state_->modelMutex);
+    return kind == UnitKind::io ? state_->ioUnitsCreated : state_->varispeedUnitsCreated;
+}
+
 SimTimeMode SimulatedAudioSystem::timeMode() const
 {
     return state_->timeMode;

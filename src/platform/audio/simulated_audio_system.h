@@ -181,6 +181,9 @@ public:
     void clearFaults();
     // Calls of an operation seen so far (whether they failed or not).
     std::uint64_t callCount(AudioOperation operation) const;
+    // Units of a kind created so far (FaultRule::unitOrdinal counts from the simulation's
+    // creation, so a test can aim at "the next unit" with unitCount(kind) + 1).
+    std::uint32_t unitCount(UnitKind kind) const;
 
     // Time.
     SimTimeMode timeMode() const;
