@@ -1,0 +1,1 @@
+brevalo_bench(ring_bench DEPS brevalo::core)

@@ -1,0 +1,288 @@
+// Producer and consumer on their own threads for about a second per ring, with the control thread
+// polling meters and counters meanwhile. Every frame carries its position in the source stream, so
+// the consumer can prove order: no repeats, no reordering, no gaps other than whole dropped blocks
+// and the jumps a resync or underrun announces by returning 0.
+
+#include "core/capture_ring.h"
+#include "core/monitor_ring.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace brevalo {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Deterministic per-thread pseudo-random numbers for block sizes and pauses.
+struct XorShift
+{
+    std::uint64_t state;
+    std::uint32_t next(std::uint32_t bound)
+    {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        return static_cast<std::uint32_t>(state % bound);
+    }
+};
+
+// Collects the first violation seen on a worker thread; gtest assertions stay on the main thread.
+class Violations
+{
+public:
+    void report(const std::string& text)
+    {
+        if (count_.fetch_add(1) == 0) {
+            first_ = text;
+        }
+    }
+    int count() const { return count_.load(); }
+    const std::string& first() const { return first_; }
+
+private:
+    std::atomic<int> count_{0};
+    std::string first_; // written once, read after the workers are joined
+};
+
+// Float samples are exact integers only up to 2^24, so a frame number is split over both channels.
+constexpr std::uint64_t lowBits = 1u << 24;
+
+std::uint64_t decode(float left, float right)
+{
+    return static_cast<std::uint64_t>(right) * lowBits + static_cast<std::uint64_t>(left);
+}
+
+enum class Phase : int
+{
+    both,
+    producerOnly,
+    consumerOnly,
+    finished
+};
+
+TEST(MonitorRingStress, FramesArriveInOrderWithOnlyWholeBlockOrResyncGaps)
+{
+    MonitorRing* ring = monitor_ring_create(1024, 256);
+    ASSERT_NE(ring, nullptr);
+    constexpr std::uint32_t block = 128;
+    std::atomic<Phase> phase{Phase::both};
+    Violations violations;
+    std::atomic<std::uint64_t> framesOut{0};
+
+    std::thread producer([&] {
+        std::vector<float> left(block);
+        std::vector<float> right(block);
+        XorShift random{0x9E3779B97F4A7C15ull};
+        std::uint64_t next = 0; // source time: advances whether or not the block is accepted
+        for (Phase p; (p = phase.load(std::memory_order_relaxed)) != Phase::finished;) {
+            if (p == Phase::consumerOnly || random.next(8) == 0) {
+                std::this_thread::yield();
+                continue;
+            }
+            for (std::uint32_t i = 0; i < block; ++i) {
+                left[i] = static_cast<float>((next + i) % lowBits);
+                right[i] = static_cast<float>((next + i) / lowBits);
+            }
+            monitor_ring_write(ring, left.data(), right.data(), block);
+            next += block;
+        }
+    });
+
+    std::thread consumer([&] {
+        std::vector<float> left(512);
+        std::vector<float> right(512);
+        std::vector<float> scratch(512);
+        XorShift random{0xD1B54A32D192ED03ull};
+        bool started = false;
+        bool jumpAnnounced = false;
+        std::uint64_t last = 0;
+        std::uint64_t received = 0;
+        const auto isBlockJump = [](std::uint64_t from, std::uint64_t to) {
+            return to > from && from % block == block - 1 && to % block == 0;
+        };
+        for (Phase p; (p = phase.load(std::memory_order_relaxed)) != Phase::finished;) {
+            if (p == Phase::producerOnly || random.next(8) == 0) {
+                std::this_thread::yield();
+                continue;
+            }
+            // The read index is this thread's own, so this fill is exact up to newer writes.
+            if (ring->writeIndex.load() - ring->readIndex.load() > ring->capacity) {
+                violations.report("more buffered than capacity");
+            }
+            const std::uint32_t frames = 1 + random.next(512);
+            const auto got = monitor_ring_read(ring, left.data(), right.data(), frames);
+            scratch.assign(left.begin(), left.begin() + frames);
+            monitor_ring_apply_gain(ring, scratch.data(), scratch.data(), frames, 48000.0);
+            if (got == 0) {
+                for (std::uint32_t i = 0; i < frames; ++i) {
+                    if (left[i] != 0.0f || right[i] != 0.0f) {
+                        violations.report("refused read left audio in the destination");
+                        break;
+                    }
+                }
+                jumpAnnounced = true;
+                continue;
+            }
+            if (got != frames) {
+                violations.report("partial read");
+            }
+            for (std::uint32_t i = 0; i < frames; ++i) {
+                const std::uint64_t value = decode(left[i], right[i]);
+                const bool ok = !started || value == last + 1 || isBlockJump(last, value) ||
+                                (i == 0 && jumpAnnounced && value > last);
+                if (!ok) {
+                    std::ostringstream text;
+                    text << "frame " << value << " after " << last << " at offset " << i;
+                    violations.report(text.str());
+                }
+                started = true;
+                last = value;
+            }
+            jumpAnnounced = false;
+            received += frames;
+        }
+        framesOut.store(received);
+    });
+
+    // Control thread: poll like the meter timer does, and force both overruns (consumer paused)
+    // and underruns (producer paused) every cycle.
+    const auto start = Clock::now();
+    const Phase cycle[] = {Phase::both, Phase::producerOnly, Phase::both, Phase::consumerOnly};
+    for (int step = 0; Clock::now() - start < std::chrono::seconds(1); ++step) {
+        phase.store(cycle[step % 4]);
+        const auto phaseEnd = Clock::now() + std::chrono::milliseconds(25);
+        while (Clock::now() < phaseEnd) {
+            const auto peaks = monitor_ring_take_peaks(ring);
+            if (peaks.leftPeak < 0.0f || peaks.rightPeak < 0.0f) {
+                violations.report("negative peak");
+            }
+            monitor_ring_set_muted(ring, step % 3 == 0);
+            monitor_ring_clear_clips(ring);
+            monitor_ring_report_error(ring, step + 1);
+            monitor_ring_take_error(ring);
+            std::this_thread::yield();
+        }
+    }
+    phase.store(Phase::finished);
+    producer.join();
+    consumer.join();
+
+    EXPECT_EQ(violations.count(), 0) << violations.first();
+    EXPECT_GT(framesOut.load(), 0u);
+    EXPECT_GT(monitor_ring_overruns(ring), 0u);
+    EXPECT_GT(monitor_ring_underruns(ring), 0u);
+    monitor_ring_destroy(ring);
+}
+
+TEST(CaptureRingStress, DrainReceivesEveryAcceptedFrameExactlyOnceInOrder)
+{
+    // Not a power of two, so the modulo slot mapping wraps at odd places.
+    CaptureRing* ring = capture_ring_create(1000);
+    ASSERT_NE(ring, nullptr);
+    std::atomic<bool> unpaced{false};
+    std::atomic<bool> producerDone{false};
+    std::atomic<std::uint64_t> accepted{0};
+    std::atomic<bool> refused{false};
+    Violations violations;
+    std::uint64_t drained = 0;
+
+    std::thread producer([&] {
+        std::vector<std::int32_t> left(300);
+        std::vector<std::int32_t> right(300);
+        XorShift random{0x2545F4914F6CDD1Dull};
+        std::uint64_t next = 0;
+        const auto start = Clock::now();
+        // Paced like a healthy take for most of the second, then as fast as possible so that the
+        // drain may fall behind and the overflow path runs too.
+        while (Clock::now() - start < std::chrono::seconds(1)) {
+            const std::uint32_t frames = 1 + random.next(300);
+            if (!unpaced.load(std::memory_order_relaxed)) {
+                const auto used = ring->writeIndex.load(std::memory_order_relaxed) -
+                                  ring->readIndex.load(std::memory_order_acquire);
+                if (ring->capacity - used < frames) {
+                    std::this_thread::yield();
+                    continue;
+                }
+            }
+            for (std::uint32_t i = 0; i < frames; ++i) {
+                left[i] = static_cast<std::int32_t>(static_cast<std::uint32_t>(next + i));
+                right[i] = ~left[i];
+            }
+            if (capture_ring_write(ring, left.data(), right.data(), frames) == 0) {
+                refused.store(true);
+                break;
+            }
+            next += frames;
+        }
+        accepted.store(next);
+        producerDone.store(true);
+    });
+
+    std::thread drain([&] {
+        std::vector<std::int32_t> left(700);
+        std::vector<std::int32_t> right(700);
+        XorShift random{0x94D049BB133111EBull};
+        std::uint64_t expected = 0;
+        for (;;) {
+            // The flag is read before the ring, so nothing written before the stop is left over.
+            const bool stop = capture_ring_stop_requested(ring);
+            const auto frames =
+                capture_ring_read(ring, left.data(), right.data(), 1 + random.next(700));
+            if (frames == 0) {
+                if (stop) {
+                    break;
+                }
+                std::this_thread::yield();
+                continue;
+            }
+            for (std::uint32_t i = 0; i < frames; ++i) {
+                const auto want = static_cast<std::int32_t>(static_cast<std::uint32_t>(expected));
+                if (left[i] != want || right[i] != ~want) {
+                    std::ostringstream text;
+                    text << "frame " << expected << " came out as " << left[i] << "/" << right[i];
+                    violations.report(text.str());
+                }
+                ++expected;
+            }
+            capture_ring_add_frames_written(ring, frames);
+        }
+        drained = expected;
+    });
+
+    const auto start = Clock::now();
+    std::uint64_t lastWritten = 0;
+    while (!producerDone.load()) {
+        if (Clock::now() - start > std::chrono::milliseconds(700)) {
+            unpaced.store(true);
+        }
+        capture_ring_take_peak(ring, 0);
+        capture_ring_take_peak(ring, 1);
+        const auto written = capture_ring_frames_written(ring);
+        if (written < lastWritten) {
+            violations.report("frames written went backwards");
+        }
+        lastWritten = written;
+        std::this_thread::yield();
+    }
+    capture_ring_request_stop(ring);
+    producer.join();
+    drain.join();
+
+    EXPECT_EQ(violations.count(), 0) << violations.first();
+    EXPECT_GT(accepted.load(), 0u);
+    EXPECT_EQ(drained, accepted.load());
+    EXPECT_EQ(capture_ring_frames_written(ring), accepted.load());
+    EXPECT_EQ(capture_ring_error(ring), refused.load() ? -1 : 0);
+    capture_ring_destroy(ring);
+}
+
+} // namespace
+} // namespace brevalo
