@@ -61,7 +61,7 @@ public:
         return selectedDeviceListeners_;
     }
 
-    // Building blocks of the catalog, exposed for the recorder's own format checks.
+    // One device's record as the catalog builds it; nothing when the catalog would skip it.
     std::optional<AudioInputDevice> inputDevice(std::uint32_t deviceID);
     std::optional<AudioOutputDevice> outputDevice(std::uint32_t deviceID);
 
