@@ -4,13 +4,11 @@ namespace brevalo {
 
 CaptureError::CaptureError(QString message)
     : message_(std::move(message)), utf8_(message_.toStdString())
-{
-}
+{}
 
 CoreAudioFailure::CoreAudioFailure(QString operation, std::int32_t status)
     : operation_(std::move(operation)), status_(status), utf8_(description().toStdString())
-{
-}
+{}
 
 QString CoreAudioFailure::statusText(std::int32_t status)
 {

@@ -55,14 +55,14 @@ private:
 // Status codes this system produces itself; they keep the values of the platform it was first
 // written for so descriptions read the same everywhere.
 namespace status {
-inline constexpr std::int32_t paramError = -50;                 // kAudio_ParamError
-inline constexpr std::int32_t fileNotFound = -43;               // fnfErr
-inline constexpr std::int32_t memoryFull = -108;                // memFullErr
-inline constexpr std::int32_t unimplemented = -4;               // unimpErr
-inline constexpr std::int32_t unsupportedFormat = 0x21646174;   // '!dat'
-inline constexpr std::int32_t shortPacketWrite = 0x70636B3F;    // 'pck?'
-inline constexpr std::int32_t ringOverflow = -1;                // capture ring full
-inline constexpr std::int32_t formatChangedDuringTake = -2;     // input format or device changed
+inline constexpr std::int32_t paramError = -50;               // kAudio_ParamError
+inline constexpr std::int32_t fileNotFound = -43;             // fnfErr
+inline constexpr std::int32_t memoryFull = -108;              // memFullErr
+inline constexpr std::int32_t unimplemented = -4;             // unimpErr
+inline constexpr std::int32_t unsupportedFormat = 0x21646174; // '!dat'
+inline constexpr std::int32_t shortPacketWrite = 0x70636B3F;  // 'pck?'
+inline constexpr std::int32_t ringOverflow = -1;              // capture ring full
+inline constexpr std::int32_t formatChangedDuringTake = -2;   // input format or device changed
 } // namespace status
 
 } // namespace brevalo
