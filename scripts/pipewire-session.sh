@@ -2,9 +2,10 @@
 # scripts/pipewire-session.sh <command...>: runs the command against a private PipeWire daemon
 # and WirePlumber session manager, then stops both and removes their folders.
 #
-# The daemon lives in a private XDG_RUNTIME_DIR (its socket "pipewire-0" is found there by every
-# client the command starts), with a private HOME and XDG_STATE_HOME so that WirePlumber neither
-# reads nor writes the user's saved stream volumes and default devices. WirePlumber gets a
+# The daemons live in a private XDG_RUNTIME_DIR (the command's clients find the socket
+# "pipewire-0" there through PIPEWIRE_RUNTIME_DIR), with a private HOME, XDG_STATE_HOME and
+# XDG_CONFIG_HOME so that WirePlumber neither reads nor writes the user's saved stream volumes and
+# default devices. WirePlumber gets a
 # configuration that switches off what needs a desktop session (device reservation, the portal,
 # camera and bluetooth monitors), so it also runs without D-Bus. The allowed clock rates include
 # every rate the tests use, so that their nodes run at their own rate instead of being resampled.
@@ -47,12 +48,15 @@ context.properties = {
 }
 EOF
 
-export XDG_RUNTIME_DIR="$scratch/runtime" XDG_STATE_HOME="$scratch/state" HOME="$scratch/home"
-export XDG_CONFIG_HOME="$scratch/config" PIPEWIRE_RUNTIME_DIR="$scratch/runtime"
-unset PIPEWIRE_REMOTE PULSE_SERVER
+# Only the daemons get the private folders; the command keeps its own HOME and XDG folders and
+# finds the daemon's socket through PIPEWIRE_RUNTIME_DIR.
+daemon_env=(env XDG_RUNTIME_DIR="$scratch/runtime" XDG_STATE_HOME="$scratch/state"
+  HOME="$scratch/home" XDG_CONFIG_HOME="$scratch/config" PIPEWIRE_RUNTIME_DIR="$scratch/runtime")
+export PIPEWIRE_RUNTIME_DIR="$scratch/runtime"
+unset PIPEWIRE_REMOTE
 log="${BREVALO_PIPEWIRE_LOG:-$scratch/daemon.log}"
 
-pipewire >>"$log" 2>&1 &
+"${daemon_env[@]}" pipewire >>"$log" 2>&1 &
 pids+=($!)
 # The socket appears once the daemon listens; a bounded wait, never a hang.
 for _ in $(seq 50); do
@@ -62,7 +66,7 @@ done
 
 ready=0
 if [ -S "$scratch/runtime/pipewire-0" ]; then
-  wireplumber >>"$log" 2>&1 &
+  "${daemon_env[@]}" wireplumber >>"$log" 2>&1 &
   pids+=($!)
   # WirePlumber is ready once it has published the "default" metadata object.
   for _ in $(seq 50); do
