@@ -61,8 +61,8 @@ struct SimDevice
     std::vector<SimStream> outputStreams;
     std::vector<std::string> inputChannelNames; // empty: the device names no channel
     std::vector<std::string> outputChannelNames;
-    std::optional<std::array<std::uint32_t, 2>> preferredInputStereo;  // 1-based
-    std::optional<std::array<std::uint32_t, 2>> preferredOutputStereo; // 1-based
+    std::optional<std::array<std::uint32_t, 2>> preferredInputStereo{};  // 1-based
+    std::optional<std::array<std::uint32_t, 2>> preferredOutputStereo{}; // 1-based
     bool isAlive = true;
 
     // An input-only device with one stream of integer samples.
@@ -108,13 +108,13 @@ const char* audioOperationName(AudioOperation operation);
 struct FaultRule
 {
     AudioOperation operation = AudioOperation::any;
-    std::optional<UnitKind> unitKind;
+    std::optional<UnitKind> unitKind{};
     std::uint32_t unitOrdinal = 0; // n-th unit of unitKind (or of any kind) created, from 1
-    std::optional<UnitProperty> unitProperty;
-    std::optional<Scope> scope; // unit calls and hardware reads
-    std::optional<std::uint32_t> element;
+    std::optional<UnitProperty> unitProperty{};
+    std::optional<Scope> scope{}; // unit calls and hardware reads
+    std::optional<std::uint32_t> element{};
     ObjectId object = unknownObject; // hardware reads and listeners: device, stream or system
-    std::optional<HardwareProperty> property;
+    std::optional<HardwareProperty> property{};
     std::uint32_t skip = 0;
     std::uint32_t times = 1;
     std::int32_t status = brevalo::status::paramError;
@@ -181,6 +181,9 @@ public:
     void clearFaults();
     // Calls of an operation seen so far (whether they failed or not).
     std::uint64_t callCount(AudioOperation operation) const;
+    // Units of a kind created so far (FaultRule::unitOrdinal counts from the simulation's
+    // creation, so a test can aim at "the next unit" with unitCount(kind) + 1).
+    std::uint32_t unitCount(UnitKind kind) const;
 
     // Time.
     SimTimeMode timeMode() const;
