@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <thread>
@@ -20,6 +21,8 @@ struct PipeWireTestGraph::Impl
     std::map<int, pw_proxy*> nodes;
     int nextHandle = 1;
     int doneSeq = -1;
+    std::map<std::uint32_t, int> portsByNode;        // by global id of the node
+    std::map<std::uint32_t, std::uint32_t> portNode; // port global id → node global id
 
     pw_stream* feeder = nullptr;
     spa_hook feederListener{};
@@ -35,6 +38,12 @@ void onGlobal(void* data, std::uint32_t id, std::uint32_t, const char* type, std
               const spa_dict* props)
 {
     auto& impl = *static_cast<PipeWireTestGraph::Impl*>(data);
+    if (std::strcmp(type, PW_TYPE_INTERFACE_Port) == 0) {
+        const auto node = std::strtoul(dictValue(props, PW_KEY_NODE_ID, "0"), nullptr, 10);
+        impl.portNode[id] = static_cast<std::uint32_t>(node);
+        ++impl.portsByNode[static_cast<std::uint32_t>(node)];
+        return;
+    }
     if (std::strcmp(type, PW_TYPE_INTERFACE_Metadata) == 0 && impl.defaultMetadata == nullptr &&
         std::strcmp(dictValue(props, PW_KEY_METADATA_NAME, ""), "default") == 0) {
         impl.defaultMetadata = static_cast<pw_proxy*>(pw_registry_bind(
@@ -42,10 +51,21 @@ void onGlobal(void* data, std::uint32_t id, std::uint32_t, const char* type, std
     }
 }
 
+void onGlobalRemove(void* data, std::uint32_t id)
+{
+    auto& impl = *static_cast<PipeWireTestGraph::Impl*>(data);
+    const auto it = impl.portNode.find(id);
+    if (it != impl.portNode.end()) {
+        --impl.portsByNode[it->second];
+        impl.portNode.erase(it);
+    }
+}
+
 const pw_registry_events registryEvents = [] {
     pw_registry_events e{};
     e.version = PW_VERSION_REGISTRY_EVENTS;
     e.global = onGlobal;
+    e.global_remove = onGlobalRemove;
     return e;
 }();
 
@@ -207,7 +227,20 @@ int PipeWireTestGraph::addNode(const TestNodeSpec& spec)
     }
     pw_properties_free(props);
     roundTrip();
-    return handle;
+    // The session manager configures the node's ports after it appears; a stream linked to it
+    // before that finds no target. Wait until every channel has its ports.
+    const auto channels = static_cast<int>(parsePositionList(spec.positions).size());
+    const bool ready = waitUntil([&] {
+        ThreadLoopLock lock(loop_);
+        const auto it = impl_->nodes.find(handle);
+        if (it == impl_->nodes.end()) {
+            return false;
+        }
+        const auto id = pw_proxy_get_bound_id(it->second);
+        return id != SPA_ID_INVALID && impl_->portsByNode[id] >= channels;
+    });
+    roundTrip();
+    return ready ? handle : 0;
 }
 
 void PipeWireTestGraph::removeNode(int handle)

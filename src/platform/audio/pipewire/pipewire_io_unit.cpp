@@ -22,7 +22,7 @@ struct PipeWireIOUnit::Side
     // Thread loop, under its lock.
     pw_stream* stream = nullptr;
     spa_hook listener{};
-    spa_source* mismatchEvent = nullptr;
+    spa_source* noticeEvent = nullptr;
     bool formatKnown = false;
     bool failed = false;
     bool wasConnected = false;
@@ -35,7 +35,9 @@ struct PipeWireIOUnit::Side
     std::atomic<bool> running{false};
     std::atomic<int> busy{0};
     std::atomic<bool> rateMismatch{false};
-    std::atomic<bool> mismatchReported{false};
+    std::atomic<bool> mismatchSignalled{false};
+    bool mismatchReported = false;           // thread loop
+    std::atomic<std::uint32_t> graphRate{0}; // as the last cycle saw it; 0 before the first
 
     // Data thread only.
     std::array<const std::uint8_t*, SPA_AUDIO_MAX_CHANNELS> blockData{};
@@ -76,11 +78,11 @@ private:
     std::atomic<int>& busy_;
 };
 
-void signalMismatch(PipeWireIOUnit::Side& side)
+// Wakes the thread loop from the data thread (an eventfd write: no lock, no allocation).
+void signalNotice(PipeWireIOUnit::Side& side)
 {
-    if (!side.rateMismatch.exchange(true) && side.mismatchEvent != nullptr) {
-        pw_loop_signal_event(pw_thread_loop_get_loop(side.unit->hardwareLoop()),
-                             side.mismatchEvent);
+    if (side.noticeEvent != nullptr) {
+        pw_loop_signal_event(pw_thread_loop_get_loop(side.unit->hardwareLoop()), side.noticeEvent);
     }
 }
 
@@ -160,8 +162,14 @@ void PipeWireIOUnit::processInput(Side& side)
     }
     pw_time time{};
     pw_stream_get_time_n(side.stream, &time, sizeof time);
-    if (time.rate.denom != 0 && static_cast<double>(time.rate.denom) != side.clientRate) {
-        signalMismatch(side);
+    if (time.rate.denom != 0) {
+        const bool first = side.graphRate.exchange(time.rate.denom) == 0;
+        if (static_cast<double>(time.rate.denom) != side.clientRate) {
+            side.rateMismatch.store(true);
+        }
+        if (first || (side.rateMismatch.load() && !side.mismatchSignalled.exchange(true))) {
+            signalNotice(side);
+        }
     }
     if (side.running.load() && inputCallback_.proc != nullptr && frames > 0) {
         // A graph block larger than the client's slice arrives in slices.
@@ -279,12 +287,15 @@ const pw_stream_events streamEvents = [] {
     return e;
 }();
 
-void onMismatchEvent(void* data, std::uint64_t /*count*/)
+// Thread loop: the data thread saw its first cycle or a graph rate apart from the client's.
+void onNoticeEvent(void* data, std::uint64_t /*count*/)
 {
     auto& side = *static_cast<PipeWireIOUnit::Side*>(data);
-    if (!side.mismatchReported.exchange(true)) {
+    if (side.rateMismatch.load() && !side.mismatchReported) {
+        side.mismatchReported = true;
         side.unit->reportStoppedAbnormally(side);
     }
+    pw_thread_loop_signal(side.unit->hardwareLoop(), false);
 }
 
 } // namespace
@@ -473,8 +484,9 @@ std::int32_t PipeWireIOUnit::streamFormat(Scope scope, std::uint32_t element, St
                     format.formatFlags |= formatFlagIsBigEndian; // not a format we asked for
                 }
             }
-            if (side->rateMismatch.load()) {
-                format.sampleRate = 0.0;
+            const auto graphRate = side->graphRate.load();
+            if (side->isInput && graphRate != 0 && graphRate != side->clientRate) {
+                format.sampleRate = graphRate;
             }
         }
         return 0;
@@ -539,8 +551,8 @@ std::int32_t PipeWireIOUnit::connectSide(Side& side)
         return status::memoryFull;
     }
     pw_stream_add_listener(side.stream, &side.listener, &streamEvents, &side);
-    side.mismatchEvent =
-        pw_loop_add_event(pw_thread_loop_get_loop(hardware_.threadLoop()), onMismatchEvent, &side);
+    side.noticeEvent =
+        pw_loop_add_event(pw_thread_loop_get_loop(hardware_.threadLoop()), onNoticeEvent, &side);
 
     spa_audio_info_raw info{};
     info.format = static_cast<spa_audio_format>(streamSampleFormat(side.integerSamples));
@@ -570,6 +582,21 @@ std::int32_t PipeWireIOUnit::connectSide(Side& side)
             return status::deviceUnavailable;
         }
     }
+    if (side.failed) {
+        return status::deviceUnavailable;
+    }
+    // The stream runs from here on (its blocks are dropped until start), so the first cycle
+    // tells the rate the graph really runs at before a caller verifies the format.
+    if (side.isInput) {
+        pw_thread_loop_get_time(hardware_.threadLoop(), &deadline,
+                                firstCycleTimeout.count() *
+                                    static_cast<std::int64_t>(SPA_NSEC_PER_MSEC));
+        while (side.graphRate.load() == 0 && !side.failed) {
+            if (pw_thread_loop_timed_wait_full(hardware_.threadLoop(), &deadline) != 0) {
+                break; // not an error: the check on every block still holds
+            }
+        }
+    }
     return side.failed ? status::deviceUnavailable : 0;
 }
 
@@ -586,10 +613,10 @@ void PipeWireIOUnit::destroySide(std::unique_ptr<Side>& side)
             pw_stream_destroy(side->stream);
             side->stream = nullptr;
         }
-        if (side->mismatchEvent != nullptr) {
+        if (side->noticeEvent != nullptr) {
             pw_loop_destroy_source(pw_thread_loop_get_loop(hardware_.threadLoop()),
-                                   side->mismatchEvent);
-            side->mismatchEvent = nullptr;
+                                   side->noticeEvent);
+            side->noticeEvent = nullptr;
         }
     }
     side.reset();
@@ -611,8 +638,14 @@ std::int32_t PipeWireIOUnit::initialize()
     }
     const auto makeSide = [&](bool isInput, std::unique_ptr<Side>& out) -> std::int32_t {
         const auto target = hardware_.target(device_, isInput ? Scope::input : Scope::output);
-        if (!target || !target->alive || target->channels == 0) {
-            return target ? status::deviceUnavailable : status::unsupportedFormat;
+        if (!target) {
+            std::string uid;
+            // A device without this side cannot do it; a device that is gone is unavailable.
+            return hardware_.deviceUID(device_, uid) == 0 ? status::unsupportedFormat
+                                                          : status::deviceUnavailable;
+        }
+        if (!target->alive || target->channels == 0) {
+            return status::deviceUnavailable;
         }
         const auto& client = isInput ? inputClient_ : outputClient_;
         if (client && client->sampleRate != target->rate) {

@@ -63,6 +63,8 @@ public:
 
     // How long initialize waits for the server to link the streams and agree on a format.
     static constexpr std::chrono::milliseconds negotiationTimeout{3000};
+    // How long initialize waits for the input stream's first graph cycle.
+    static constexpr std::chrono::milliseconds firstCycleTimeout{500};
 
     // Internal to the backend: called from the stream events.
     struct Side;
