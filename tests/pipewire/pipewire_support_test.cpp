@@ -31,6 +31,16 @@ TEST(PipeWireText, SampleFormatNamesGiveBitsAndKind)
     EXPECT_EQ(sampleFormatFromName("F64LE").bits, 64u);
 }
 
+TEST(PipeWireText, HardwareFormatPrefersTheConfiguredFormatThenTheALSAResolution)
+{
+    EXPECT_EQ(hardwareFormat("S16LE", 24).bits, 16u);
+    EXPECT_EQ(hardwareFormat("", 24).bits, 24u);
+    EXPECT_FALSE(hardwareFormat("", 24).isFloat);
+    EXPECT_EQ(hardwareFormat("", 32).bits, 32u);
+    EXPECT_TRUE(hardwareFormat("", 0).isFloat);
+    EXPECT_TRUE(hardwareFormat("", 20).isFloat) << "an odd resolution is not a format we know";
+}
+
 TEST(PipeWireText, PositionListsInEveryNotation)
 {
     const std::vector<std::uint32_t> stereo{SPA_AUDIO_CHANNEL_FL, SPA_AUDIO_CHANNEL_FR};

@@ -75,6 +75,7 @@ struct PipeWireNode
     std::vector<std::uint32_t> propPositions;
     double propRate = 0.0;
     std::string audioFormat;
+    std::uint32_t resolutionBits = 0; // an ALSA device's sample resolution, 0 when not given
     // From its EnumFormat parameter.
     std::uint32_t formatChannels = 0;
     std::vector<std::uint32_t> formatPositions;
@@ -175,7 +176,7 @@ struct PipeWireHardware::Model
         v.rate = node.formatRate > 0.0 ? node.formatRate
                                        : (node.propRate > 0.0 ? node.propRate : clockRate);
         v.graphRate = graphRateFor(v.rate);
-        v.format = sampleFormatFromName(node.audioFormat);
+        v.format = hardwareFormat(node.audioFormat, node.resolutionBits);
         v.quantum = forceQuantum != 0 ? forceQuantum : quantum;
         v.maxQuantum = std::max(v.quantum, maxQuantum);
         v.alive = connected && !node.inError;
@@ -319,6 +320,8 @@ void onNodeInfo(void* data, const pw_node_info* info)
         }
         node.propRate = std::strtod(dictValue(info->props, PW_KEY_AUDIO_RATE, "0"), nullptr);
         node.audioFormat = dictValue(info->props, PW_KEY_AUDIO_FORMAT, "");
+        node.resolutionBits = static_cast<std::uint32_t>(std::max(
+            0L, std::strtol(dictValue(info->props, "alsa.resolution_bits", "0"), nullptr, 10)));
     }
     if ((info->change_mask & PW_NODE_CHANGE_MASK_STATE) != 0) {
         node.inError = info->state == PW_NODE_STATE_ERROR;

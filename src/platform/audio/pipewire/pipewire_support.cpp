@@ -50,6 +50,17 @@ PipeWireSampleFormat sampleFormatFromName(const std::string& name)
     return {32, true};
 }
 
+PipeWireSampleFormat hardwareFormat(const std::string& audioFormat, std::uint32_t resolutionBits)
+{
+    if (!audioFormat.empty()) {
+        return sampleFormatFromName(audioFormat);
+    }
+    if (resolutionBits == 16 || resolutionBits == 24 || resolutionBits == 32) {
+        return {resolutionBits, false};
+    }
+    return {};
+}
+
 namespace {
 
 std::uint32_t positionFromName(const std::string& token, std::uint32_t index)

@@ -52,6 +52,9 @@ struct PipeWireSampleFormat
     bool isFloat = true;
 };
 PipeWireSampleFormat sampleFormatFromName(const std::string& name);
+// A node's hardware format: its configured "audio.format" when set, else the resolution its ALSA
+// device reports ("alsa.resolution_bits": 16, 24 or 32 integer bits), else the graph's float.
+PipeWireSampleFormat hardwareFormat(const std::string& audioFormat, std::uint32_t resolutionBits);
 
 // "[ AUX0 AUX1 ]", "FL,FR" or "FL FR": SPA channel position ids; unknown names become AUX
 // positions by their index.
