@@ -488,12 +488,10 @@ std::int32_t counterPattern(std::uint64_t frame, std::uint32_t channel)
 
 TEST_F(PipeWireBackend, TwentyFourBitPatternIsCapturedBitExactAtTheSourcesOwnRate)
 {
-    // The session manager links a playback stream only to a sink-like node, so the pattern
-    // goes into a duplex node whose capture side carries what it is fed.
     const auto uid = uniqueName("bitexact");
     ASSERT_NE(graph_->addNode({.name = uid,
                                .description = "Bit-exact source",
-                               .mediaClass = "Audio/Duplex",
+                               .mediaClass = "Audio/Source/Virtual",
                                .positions = "[ AUX0 AUX1 ]",
                                .rate = 96000,
                                .format = "S24"}),

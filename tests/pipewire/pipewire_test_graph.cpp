@@ -8,6 +8,7 @@
 #include <cstring>
 #include <map>
 #include <thread>
+#include <vector>
 
 namespace brevalo::test {
 
@@ -23,12 +24,22 @@ struct PipeWireTestGraph::Impl
     int doneSeq = -1;
     std::map<std::uint32_t, int> portsByNode;        // by global id of the node
     std::map<std::uint32_t, std::uint32_t> portNode; // port global id → node global id
+    struct Port
+    {
+        std::uint32_t node = 0;
+        std::string direction; // "in" or "out"
+        std::string channel;   // "AUX0", "FL", ...
+    };
+    std::map<std::uint32_t, Port> ports;
+    std::map<std::string, std::uint32_t> nodeIDs; // by node.name, latest global
+    std::vector<pw_proxy*> links;
 
     pw_stream* feeder = nullptr;
     spa_hook feederListener{};
     PatternFunction pattern = nullptr;
     std::uint32_t feedChannels = 0;
     bool feederStreaming = false;
+    bool feederPaused = false;
     bool feederFailed = false;
 };
 
@@ -42,6 +53,13 @@ void onGlobal(void* data, std::uint32_t id, std::uint32_t, const char* type, std
         const auto node = std::strtoul(dictValue(props, PW_KEY_NODE_ID, "0"), nullptr, 10);
         impl.portNode[id] = static_cast<std::uint32_t>(node);
         ++impl.portsByNode[static_cast<std::uint32_t>(node)];
+        impl.ports[id] = PipeWireTestGraph::Impl::Port{static_cast<std::uint32_t>(node),
+                                                       dictValue(props, PW_KEY_PORT_DIRECTION, ""),
+                                                       dictValue(props, PW_KEY_AUDIO_CHANNEL, "")};
+        return;
+    }
+    if (std::strcmp(type, PW_TYPE_INTERFACE_Node) == 0) {
+        impl.nodeIDs[dictValue(props, PW_KEY_NODE_NAME, "")] = id;
         return;
     }
     if (std::strcmp(type, PW_TYPE_INTERFACE_Metadata) == 0 && impl.defaultMetadata == nullptr &&
@@ -58,6 +76,7 @@ void onGlobalRemove(void* data, std::uint32_t id)
     if (it != impl.portNode.end()) {
         --impl.portsByNode[it->second];
         impl.portNode.erase(it);
+        impl.ports.erase(id);
     }
 }
 
@@ -88,6 +107,7 @@ void onFeederState(void* data, pw_stream_state, pw_stream_state state, const cha
 {
     auto& impl = *static_cast<PipeWireTestGraph::Impl*>(data);
     impl.feederStreaming = state == PW_STREAM_STATE_STREAMING;
+    impl.feederPaused = state == PW_STREAM_STATE_PAUSED || impl.feederStreaming;
     impl.feederFailed = state == PW_STREAM_STATE_ERROR;
 }
 
@@ -284,12 +304,14 @@ bool PipeWireTestGraph::feed(const std::string& nodeName, std::uint32_t channels
         impl_->pattern = pattern;
         impl_->feedChannels = channels;
         impl_->feederStreaming = false;
+        impl_->feederPaused = false;
         impl_->feederFailed = false;
-        pw_properties* props = pw_properties_new(
-            PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Playback", PW_KEY_NODE_NAME,
-            "brevalo-test-feeder", PW_KEY_TARGET_OBJECT, nodeName.c_str(),
-            PW_KEY_NODE_DONT_RECONNECT, "true", PW_KEY_STREAM_DONT_REMIX, "true", PW_KEY_NODE_RATE,
-            nodeRate.c_str(), nullptr);
+        // Not linked by the session manager (it links playback streams only to sink-like
+        // nodes): the links to the source's input ports are made below.
+        pw_properties* props =
+            pw_properties_new(PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Playback",
+                              PW_KEY_NODE_NAME, "brevalo-test-feeder", PW_KEY_STREAM_DONT_REMIX,
+                              "true", PW_KEY_NODE_RATE, nodeRate.c_str(), nullptr);
         impl_->feeder = pw_stream_new(core_, "Brevalo test feeder", props);
         pw_stream_add_listener(impl_->feeder, &impl_->feederListener, &feederEvents, impl_.get());
         spa_audio_info_raw info{};
@@ -305,11 +327,69 @@ bool PipeWireTestGraph::feed(const std::string& nodeName, std::uint32_t channels
                              static_cast<std::uint32_t>(podBuffer.size()));
         const spa_pod* params[1] = {
             spa_format_audio_raw_build(&builder, SPA_PARAM_EnumFormat, &info)};
-        pw_stream_connect(impl_->feeder, PW_DIRECTION_OUTPUT, PW_ID_ANY,
-                          static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT |
-                                                       PW_STREAM_FLAG_MAP_BUFFERS |
-                                                       PW_STREAM_FLAG_RT_PROCESS),
-                          params, 1);
+        pw_stream_connect(
+            impl_->feeder, PW_DIRECTION_OUTPUT, PW_ID_ANY,
+            static_cast<pw_stream_flags>(PW_STREAM_FLAG_MAP_BUFFERS | PW_STREAM_FLAG_RT_PROCESS),
+            params, 1);
+    }
+    if (!waitUntil([&] {
+            ThreadLoopLock lock(loop_);
+            return impl_->feederPaused || impl_->feederFailed;
+        })) {
+        return false;
+    }
+    // Port pairs by channel name: the feeder's AUXn output to the node's AUXn input.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> pairs;
+    std::uint32_t feederNode = SPA_ID_INVALID;
+    std::uint32_t targetNode = SPA_ID_INVALID;
+    const bool found = waitUntil([&] {
+        ThreadLoopLock lock(loop_);
+        feederNode = pw_stream_get_node_id(impl_->feeder);
+        const auto target = impl_->nodeIDs.find(nodeName);
+        if (feederNode == SPA_ID_INVALID || target == impl_->nodeIDs.end()) {
+            return false;
+        }
+        targetNode = target->second;
+        pairs.clear();
+        for (std::uint32_t c = 0; c < channels; ++c) {
+            const std::string channel = "AUX" + std::to_string(c);
+            std::uint32_t out = SPA_ID_INVALID;
+            std::uint32_t in = SPA_ID_INVALID;
+            for (const auto& [id, port] : impl_->ports) {
+                if (port.channel != channel) {
+                    continue;
+                }
+                if (port.node == feederNode && port.direction == "out") {
+                    out = id;
+                } else if (port.node == targetNode && port.direction == "in") {
+                    in = id;
+                }
+            }
+            if (out == SPA_ID_INVALID || in == SPA_ID_INVALID) {
+                return false;
+            }
+            pairs.emplace_back(out, in);
+        }
+        return true;
+    });
+    if (!found) {
+        return false;
+    }
+    {
+        ThreadLoopLock lock(loop_);
+        for (const auto& [out, in] : pairs) {
+            const auto text = [](std::uint32_t v) { return std::to_string(v); };
+            pw_properties* props = pw_properties_new(
+                PW_KEY_LINK_OUTPUT_NODE, text(feederNode).c_str(), PW_KEY_LINK_OUTPUT_PORT,
+                text(out).c_str(), PW_KEY_LINK_INPUT_NODE, text(targetNode).c_str(),
+                PW_KEY_LINK_INPUT_PORT, text(in).c_str(), nullptr);
+            auto* link = static_cast<pw_proxy*>(pw_core_create_object(
+                core_, "link-factory", PW_TYPE_INTERFACE_Link, PW_VERSION_LINK, &props->dict, 0));
+            pw_properties_free(props);
+            if (link != nullptr) {
+                impl_->links.push_back(link);
+            }
+        }
     }
     return waitUntil([&] {
                ThreadLoopLock lock(loop_);
@@ -321,6 +401,10 @@ bool PipeWireTestGraph::feed(const std::string& nodeName, std::uint32_t channels
 void PipeWireTestGraph::stopFeeding()
 {
     ThreadLoopLock lock(loop_);
+    for (auto* link : impl_->links) {
+        pw_proxy_destroy(link);
+    }
+    impl_->links.clear();
     if (impl_->feeder != nullptr) {
         spa_hook_remove(&impl_->feederListener);
         pw_stream_destroy(impl_->feeder);

@@ -47,8 +47,9 @@ public:
     // Sets the configured default sink, which the session manager turns into the default.
     bool setDefaultSink(const std::string& nodeName);
 
-    // Plays pattern(frame, channel) << 8 as 32-bit integer planar samples into the node (a
-    // virtual source's input side). False when the stream does not start within the timeout.
+    // Plays pattern(frame, channel) << 8 as 32-bit integer planar samples (positions AUX0…)
+    // into the node's input ports of the same names, linked directly (a virtual source's
+    // input side). False when the stream does not run within the timeout.
     bool feed(const std::string& nodeName, std::uint32_t channels, std::uint32_t rate,
               PatternFunction pattern);
     void stopFeeding();
