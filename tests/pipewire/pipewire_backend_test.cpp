@@ -603,6 +603,48 @@ TEST_F(PipeWireBackend, GraphRateApartFromTheDevicesRateIsReportedAndNeverConver
     EXPECT_EQ(hw().removePropertyListener(registration), 0);
 }
 
+TEST_F(PipeWireBackend, UnpluggingTheCapturedNodeEndsTheTakeInsteadOfMovingIt)
+{
+    const auto uid = uniqueName("unplugged");
+    const auto otherUID = uniqueName("other");
+    const int handle = graph_->addNode({.name = uid,
+                                        .description = "Unplugged",
+                                        .mediaClass = "Audio/Source/Virtual",
+                                        .positions = "[ AUX0 AUX1 ]"});
+    ASSERT_NE(handle, 0);
+    ASSERT_NE(graph_->addNode({.name = otherUID,
+                               .description = "Other source",
+                               .mediaClass = "Audio/Source/Virtual",
+                               .positions = "[ AUX0 AUX1 ]"}),
+              0);
+    const ObjectId device = waitForDevice(uid);
+    ASSERT_NE(device, unknownObject);
+    ASSERT_TRUE(waitForRate(device, 48000.0));
+
+    ListenerLog log;
+    ListenerRegistration registration;
+    ASSERT_EQ(hw().addPropertyListener(
+                  device, {HardwareProperty::ioStoppedAbnormally, Scope::global, 0},
+                  [&](ObjectId o, const PropertyAddress& a) { log.record(o, a); }, registration),
+              0);
+    CaptureContext capture;
+    auto unit = makeInputUnit(*system_, device, StreamFormat::float32Planar(48000.0, 2), capture);
+    ASSERT_EQ(unit->initialize(), 0);
+    ASSERT_EQ(unit->start(), 0);
+    ASSERT_TRUE(waitUntil([&] { return capture.blocks.load() >= 3; }));
+
+    graph_->removeNode(handle);
+    EXPECT_TRUE(log.waitFor(device, HardwareProperty::ioStoppedAbnormally));
+    // Moved to the other source, the stream would go on delivering blocks.
+    const auto blocks = capture.blocks.load();
+    EXPECT_FALSE(waitUntil([&] { return capture.blocks.load() > blocks + 2; },
+                           std::chrono::milliseconds(300)));
+    EXPECT_EQ(unit->stop(), 0);
+    EXPECT_EQ(unit->start(), status::deviceUnavailable);
+    EXPECT_EQ(unit->dispose(), 0);
+    EXPECT_EQ(hw().removePropertyListener(registration), 0);
+}
+
 TEST_F(PipeWireBackend, UnitsRefuseWrongRatesAndMissingDevices)
 {
     const auto uid = uniqueName("refuse");
