@@ -22,7 +22,7 @@
 #include <numbers>
 #include <set>
 
-// Node specs name only the fields a test cares about; the others keep their defaults.
+// Node setups name only the fields a test cares about; the others keep their defaults.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 
 // ----- allocation counting on the realtime thread -------------------------------------------
@@ -67,7 +67,7 @@ namespace brevalo {
 namespace {
 
 using test::PipeWireTestGraph;
-using test::TestNodeSpec;
+using test::TestNodeSetup;
 using test::waitUntil;
 
 bool daemonRequired()
@@ -261,11 +261,11 @@ TEST_F(PipeWireBackend, HotPlugReportsTheListAndFindsTheSameUIDUnderAFreshID)
               0);
 
     const auto uid = uniqueName("turntable");
-    const TestNodeSpec spec{.name = uid,
-                            .description = "Turntable",
-                            .mediaClass = "Audio/Source/Virtual",
-                            .positions = "[ FL FR ]"};
-    int handle = graph_->addNode(spec);
+    const TestNodeSetup setup{.name = uid,
+                              .description = "Turntable",
+                              .mediaClass = "Audio/Source/Virtual",
+                              .positions = "[ FL FR ]"};
+    int handle = graph_->addNode(setup);
     const ObjectId first = waitForDevice(uid);
     ASSERT_NE(first, unknownObject);
     ASSERT_TRUE(log.waitFor(systemObject, HardwareProperty::devices));
@@ -287,7 +287,7 @@ TEST_F(PipeWireBackend, HotPlugReportsTheListAndFindsTheSameUIDUnderAFreshID)
     EXPECT_EQ(hw().name(first, text), status::badObject);
     log.clear();
 
-    handle = graph_->addNode(spec);
+    handle = graph_->addNode(setup);
     ASSERT_TRUE(log.waitFor(systemObject, HardwareProperty::devices));
     const ObjectId second = waitForDevice(uid);
     ASSERT_NE(second, unknownObject);

@@ -221,19 +221,19 @@ bool PipeWireTestGraph::roundTrip()
     });
 }
 
-int PipeWireTestGraph::addNode(const TestNodeSpec& spec)
+int PipeWireTestGraph::addNode(const TestNodeSetup& setup)
 {
     if (core_ == nullptr) {
         return 0;
     }
-    const std::string rate = std::to_string(spec.rate);
+    const std::string rate = std::to_string(setup.rate);
     pw_properties* props = pw_properties_new(
-        PW_KEY_FACTORY_NAME, "support.null-audio-sink", PW_KEY_NODE_NAME, spec.name.c_str(),
-        PW_KEY_NODE_DESCRIPTION, spec.description.c_str(), PW_KEY_MEDIA_CLASS,
-        spec.mediaClass.c_str(), SPA_KEY_AUDIO_POSITION, spec.positions.c_str(), PW_KEY_AUDIO_RATE,
-        rate.c_str(), "monitor.channel-volumes", "false", nullptr);
-    if (!spec.format.empty()) {
-        pw_properties_set(props, PW_KEY_AUDIO_FORMAT, spec.format.c_str());
+        PW_KEY_FACTORY_NAME, "support.null-audio-sink", PW_KEY_NODE_NAME, setup.name.c_str(),
+        PW_KEY_NODE_DESCRIPTION, setup.description.c_str(), PW_KEY_MEDIA_CLASS,
+        setup.mediaClass.c_str(), SPA_KEY_AUDIO_POSITION, setup.positions.c_str(),
+        PW_KEY_AUDIO_RATE, rate.c_str(), "monitor.channel-volumes", "false", nullptr);
+    if (!setup.format.empty()) {
+        pw_properties_set(props, PW_KEY_AUDIO_FORMAT, setup.format.c_str());
     }
     int handle = 0;
     {
@@ -249,7 +249,7 @@ int PipeWireTestGraph::addNode(const TestNodeSpec& spec)
     roundTrip();
     // The session manager configures the node's ports after it appears; a stream linked to it
     // before that finds no target. Wait until every channel has its ports.
-    const auto channels = static_cast<int>(parsePositionList(spec.positions).size());
+    const auto channels = static_cast<int>(parsePositionList(setup.positions).size());
     const bool ready = waitUntil([&] {
         ThreadLoopLock lock(loop_);
         const auto it = impl_->nodes.find(handle);

@@ -18,7 +18,7 @@ struct pw_proxy;
 
 namespace brevalo::test {
 
-struct TestNodeSpec
+struct TestNodeSetup
 {
     std::string name;
     std::string description;
@@ -42,7 +42,7 @@ public:
     bool connected() const { return core_ != nullptr; }
 
     // Returns a handle (0 on failure); the node lives until removeNode or the graph's end.
-    int addNode(const TestNodeSpec& spec);
+    int addNode(const TestNodeSetup& setup);
     void removeNode(int handle);
     // Sets the configured default sink, which the session manager turns into the default.
     bool setDefaultSink(const std::string& nodeName);

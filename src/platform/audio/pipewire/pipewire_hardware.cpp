@@ -67,7 +67,6 @@ struct PipeWireNode
     std::string description;
 
     pw_proxy* proxy = nullptr;
-    spa_hook proxyListener{};
     spa_hook nodeListener{};
 
     // From the node's properties.
@@ -91,7 +90,6 @@ struct PipeWireMetadata
     std::uint32_t globalID = 0;
     std::string name;
     pw_proxy* proxy = nullptr;
-    spa_hook proxyListener{};
     spa_hook metadataListener{};
 };
 
@@ -276,7 +274,6 @@ void PipeWireHardware::Model::removeNode(std::uint32_t globalID)
     auto node = std::move(it->second);
     nodes.erase(it);
     spa_hook_remove(&node->nodeListener);
-    spa_hook_remove(&node->proxyListener);
     pw_proxy_destroy(node->proxy);
     // A listener watching the device learns that it is gone before the list changes.
     notifyDevice(*owner, *node, HardwareProperty::deviceIsAlive);
@@ -293,7 +290,6 @@ void PipeWireHardware::Model::removeMetadata(std::uint32_t globalID)
     auto meta = std::move(it->second);
     metadata.erase(it);
     spa_hook_remove(&meta->metadataListener);
-    spa_hook_remove(&meta->proxyListener);
     pw_proxy_destroy(meta->proxy);
     if (meta->name == "default") {
         defaultSinkName.clear();
@@ -351,20 +347,6 @@ const pw_node_events nodeEvents = [] {
     e.version = PW_VERSION_NODE_EVENTS;
     e.info = onNodeInfo;
     e.param = onNodeParam;
-    return e;
-}();
-
-void onNodeProxyRemoved(void* data)
-{
-    // The server dropped the object before its registry removal reached us; the removal that
-    // follows cleans up.
-    (void)data;
-}
-
-const pw_proxy_events nodeProxyEvents = [] {
-    pw_proxy_events e{};
-    e.version = PW_VERSION_PROXY_EVENTS;
-    e.removed = onNodeProxyRemoved;
     return e;
 }();
 
@@ -447,15 +429,12 @@ void onRegistryGlobal(void* data, std::uint32_t id, std::uint32_t /*permissions*
         if (node->proxy == nullptr) {
             return;
         }
-        pw_proxy_add_listener(node->proxy, &node->proxyListener, &nodeProxyEvents, node.get());
         pw_proxy_add_object_listener(node->proxy, &node->nodeListener, &nodeEvents, node.get());
         std::uint32_t ids[] = {SPA_PARAM_EnumFormat};
         pw_node_subscribe_params(reinterpret_cast<pw_node*>(node->proxy), ids, 1);
         node->published = model.viewOf(*node);
-        auto* raw = node.get();
         model.removeNode(id); // an id the server reused before we saw its removal
         model.nodes[id] = std::move(node);
-        (void)raw;
         model.owner->notify(systemObject,
                             PropertyAddress{HardwareProperty::devices, Scope::global, 0});
         model.publishDefault();
@@ -475,7 +454,6 @@ void onRegistryGlobal(void* data, std::uint32_t id, std::uint32_t /*permissions*
         if (meta->proxy == nullptr) {
             return;
         }
-        pw_proxy_add_listener(meta->proxy, &meta->proxyListener, &nodeProxyEvents, meta.get());
         pw_proxy_add_object_listener(meta->proxy, &meta->metadataListener, &metadataEvents,
                                      meta.get());
         model.removeMetadata(id);
@@ -547,13 +525,11 @@ PipeWireHardware::~PipeWireHardware()
     if (model_) {
         for (auto& [id, node] : model_->nodes) {
             spa_hook_remove(&node->nodeListener);
-            spa_hook_remove(&node->proxyListener);
             pw_proxy_destroy(node->proxy);
         }
         model_->nodes.clear();
         for (auto& [id, meta] : model_->metadata) {
             spa_hook_remove(&meta->metadataListener);
-            spa_hook_remove(&meta->proxyListener);
             pw_proxy_destroy(meta->proxy);
         }
         model_->metadata.clear();
