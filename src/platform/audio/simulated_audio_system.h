@@ -19,6 +19,10 @@
 //     ... start the code under test on sim ...
 //     sim.advance(std::chrono::seconds(10));
 //     sim.drainNotifications();
+//
+// Threading: the model may be changed from any thread but not from inside a block callback,
+// which runs holding its device's lock (stop a unit from outside its callbacks, too).
+// Listeners and permission answers run on the one notification thread.
 
 #include "platform/audio/audio_system.h"
 #include "platform/audio/sim_signal.h"
@@ -78,7 +82,13 @@ enum class SimTimeMode
     manual
 };
 
-// The calls failures can be injected into.
+// The calls failures can be injected into. Unit calls: setProperty is every setter of a unit
+// (setEnableIO, setCurrentDevice, setMaximumFramesPerSlice, setChannelMap, setStreamFormat,
+// setInputCallback, setRenderCallback, setRenderQuality), getProperty every read of one
+// (currentDevice, maximumFramesPerSlice, streamFormat, renderQuality), setParameter and
+// getParameter the varispeed's playback rate; configure is any of those four, counted in call
+// order. readProperty is every AudioHardware read. A failed stop, uninitialize or dispose
+// returns the status but still does its work, so clean-up paths stay safe.
 enum class AudioOperation
 {
     any,
@@ -113,7 +123,7 @@ struct FaultRule
     std::optional<UnitProperty> unitProperty{};
     std::optional<Scope> scope{}; // unit calls and hardware reads
     std::optional<std::uint32_t> element{};
-    ObjectId object = unknownObject; // hardware reads and listeners: device, stream or system
+    ObjectId object = unknownObject; // device, stream or system; for an I/O unit its device
     std::optional<HardwareProperty> property{};
     std::uint32_t skip = 0;
     std::uint32_t times = 1;
