@@ -8,14 +8,16 @@
 // Sample values. PipeWire's graph carries 32-bit float samples. A 16- or 24-bit integer device
 // sample converts to float and back without loss, so the 32-bit integer planar client format
 // (S32P, left-justified) delivers 16- and 24-bit capture unchanged. A 32-bit integer device
-// passes the float graph and keeps its 24 most significant bits. The float client format gets
+// passes the float graph and is rounded to 24 significant bits. The float client format gets
 // the graph's samples as they are.
 //
 // Rates. The stream asks the graph for the device's rate (node.rate). If the graph runs at
 // another rate anyway, PipeWire would convert; the input side notices the graph rate on every
 // block and then refuses to render (status::unsupportedFormat) and reports
-// ioStoppedAbnormally, so converted samples never reach a client. The output side lets PipeWire
-// convert: it only feeds monitoring and review.
+// ioStoppedAbnormally, so converted samples never reach a client. initialize connects the
+// streams (blocks are dropped until start) and waits for the input's first cycle, so that the
+// client format read back after initialize carries the graph's real rate when it differs. The
+// output side lets PipeWire convert: it only feeds monitoring and review.
 //
 // Threads: configuration, initialize, start, stop and dispose on the main thread; the process
 // callbacks on PipeWire's data thread (RT_PROCESS), where they allocate nothing and take no lock.
