@@ -145,18 +145,21 @@ struct PipeWireHardware::Model
         return nullptr;
     }
 
-    // The rate streams of a device run at: the graph switches to the device's rate when the
-    // server allows that rate, and otherwise converts to its own clock rate.
+    // The rate streams of a device run at. A stream asks for the device's rate; the server
+    // switches the graph to the allowed rate closest to it (the rate itself when allowed),
+    // keeping its clock rate on a tie, unless a rate is forced.
     double graphRateFor(double rate) const
     {
         if (forceRate > 0.0) {
             return forceRate;
         }
-        if (rate == clockRate ||
-            std::find(allowedRates.begin(), allowedRates.end(), rate) != allowedRates.end()) {
-            return rate;
+        double best = clockRate;
+        for (const double allowed : allowedRates) {
+            if (std::abs(rate - best) > std::abs(rate - allowed)) {
+                best = allowed;
+            }
         }
-        return clockRate;
+        return allowedRates.empty() ? clockRate : best;
     }
 
     DeviceView viewOf(const PipeWireNode& node) const
