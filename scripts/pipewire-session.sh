@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# scripts/pipewire-session.sh <command...>: runs the command against a private PipeWire daemon
+# and WirePlumber session manager, then stops both and removes their folders.
+#
+# The daemons live in a private XDG_RUNTIME_DIR (the command's clients find the socket
+# "pipewire-0" there through PIPEWIRE_RUNTIME_DIR), with a private HOME, XDG_STATE_HOME and
+# XDG_CONFIG_HOME so that WirePlumber neither reads nor writes the user's saved stream volumes and
+# default devices. WirePlumber gets a
+# configuration that switches off what needs a desktop session (device reservation, the portal,
+# camera and bluetooth monitors), so it also runs without D-Bus. The allowed clock rates include
+# every rate the tests use, so that their nodes run at their own rate instead of being resampled.
+#
+# The command's exit status is this script's. When the daemon does not come up, the command
+# still runs (with BREVALO_PIPEWIRE_SESSION=0) so that tests can report the missing daemon.
+set -uo pipefail
+
+scratch=$(mktemp -d /tmp/brevalo-pipewire.XXXXXX)
+mkdir -p "$scratch/runtime" "$scratch/home" "$scratch/state" "$scratch/config/wireplumber/main.lua.d" \
+  "$scratch/config/wireplumber/bluetooth.lua.d" "$scratch/config/pipewire/pipewire.conf.d"
+chmod 700 "$scratch/runtime"
+
+pids=()
+cleanup() {
+  local pid
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
+  rm -rf "$scratch"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# Sorts before 90-enable-all, which calls the enable functions that read these switches.
+cat >"$scratch/config/wireplumber/main.lua.d/80-brevalo-private.lua" <<'EOF'
+alsa_monitor.properties["alsa.reserve"] = false
+v4l2_monitor.enabled = false
+libcamera_monitor.enabled = false
+default_access.properties["enable-flatpak-portal"] = false
+stream_defaults.properties["restore-props"] = false
+stream_defaults.properties["restore-target"] = false
+EOF
+cat >"$scratch/config/wireplumber/bluetooth.lua.d/80-brevalo-private.lua" <<'EOF'
+bluez_monitor.enabled = false
+EOF
+cat >"$scratch/config/pipewire/pipewire.conf.d/80-brevalo-rates.conf" <<'EOF'
+context.properties = {
+    default.clock.rate          = 48000
+    default.clock.allowed-rates = [ 44100 48000 88200 96000 176400 192000 ]
+}
+EOF
+
+# Only the daemons get the private folders; the command keeps its own HOME and XDG folders and
+# finds the daemon's socket through PIPEWIRE_RUNTIME_DIR.
+daemon_env=(env XDG_RUNTIME_DIR="$scratch/runtime" XDG_STATE_HOME="$scratch/state"
+  HOME="$scratch/home" XDG_CONFIG_HOME="$scratch/config" PIPEWIRE_RUNTIME_DIR="$scratch/runtime")
+export PIPEWIRE_RUNTIME_DIR="$scratch/runtime"
+unset PIPEWIRE_REMOTE
+log="${BREVALO_PIPEWIRE_LOG:-$scratch/daemon.log}"
+
+"${daemon_env[@]}" pipewire >>"$log" 2>&1 &
+pids+=($!)
+# The socket appears once the daemon listens; a bounded wait, never a hang.
+for _ in $(seq 50); do
+  [ -S "$scratch/runtime/pipewire-0" ] && break
+  sleep 0.1
+done
+
+ready=0
+if [ -S "$scratch/runtime/pipewire-0" ]; then
+  "${daemon_env[@]}" wireplumber >>"$log" 2>&1 &
+  pids+=($!)
+  # WirePlumber is ready once it has published the "default" metadata object.
+  for _ in $(seq 50); do
+    if timeout 2 pw-cli ls Metadata 2>/dev/null | grep -q '"default"'; then
+      ready=1
+      break
+    fi
+    sleep 0.1
+  done
+fi
+if [ "$ready" = 1 ]; then
+  export BREVALO_PIPEWIRE_SESSION=1
+else
+  echo "pipewire-session: the private PipeWire session did not start; log:" >&2
+  cat "$log" >&2 2>/dev/null || true
+  export BREVALO_PIPEWIRE_SESSION=0
+fi
+
+"$@"
+status=$?
+exit "$status"

@@ -1,0 +1,107 @@
+#pragma once
+
+// The device I/O unit of the PipeWire backend: one pw_stream per enabled side, bound to one
+// node (target.object = the node's serial) and never moved to another one
+// (node.dont-reconnect), carrying every channel of the node in the node's own positions
+// (stream.dont-remix) so that the channel map picks device channels one to one.
+//
+// Sample values. PipeWire's graph carries 32-bit float samples. A 16- or 24-bit integer device
+// sample converts to float and back without loss, so the 32-bit integer planar client format
+// (S32P, left-justified) delivers 16- and 24-bit capture unchanged. A 32-bit integer device
+// passes the float graph and is rounded to 24 significant bits. The float client format gets
+// the graph's samples as they are.
+//
+// Rates. The stream asks the graph for the device's rate (node.rate). If the graph runs at
+// another rate anyway, PipeWire would convert; the input side notices the graph rate on every
+// block and then refuses to render (status::unsupportedFormat) and reports
+// ioStoppedAbnormally, so converted samples never reach a client. initialize connects the
+// streams (blocks are dropped until start) and waits for the input's first cycle, so that the
+// client format read back after initialize carries the graph's real rate when it differs. The
+// output side lets PipeWire convert: it only feeds monitoring and review.
+//
+// Threads: configuration, initialize, start, stop and dispose on the main thread; the process
+// callbacks on PipeWire's data thread (RT_PROCESS), where they allocate nothing and take no lock.
+
+#include "platform/audio/io_unit.h"
+#include "platform/audio/pipewire/pipewire_hardware.h"
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace brevalo {
+
+class PipeWireIOUnit final : public IOUnit
+{
+public:
+    explicit PipeWireIOUnit(PipeWireHardware& hardware);
+    ~PipeWireIOUnit() override;
+    PipeWireIOUnit(const PipeWireIOUnit&) = delete;
+    PipeWireIOUnit& operator=(const PipeWireIOUnit&) = delete;
+
+    std::int32_t setEnableIO(Scope scope, std::uint32_t element, bool enable) override;
+    std::int32_t setCurrentDevice(ObjectId device) override;
+    std::int32_t currentDevice(ObjectId& device) override;
+    std::int32_t setChannelMap(Scope scope, std::uint32_t element,
+                               std::span<const std::int32_t> map) override;
+    std::int32_t setInputCallback(RenderCallback callback) override;
+    std::int32_t start() override;
+    std::int32_t stop() override;
+
+    std::int32_t setMaximumFramesPerSlice(std::uint32_t frames) override;
+    std::int32_t maximumFramesPerSlice(std::uint32_t& frames) override;
+    std::int32_t setStreamFormat(Scope scope, std::uint32_t element,
+                                 const StreamFormat& format) override;
+    std::int32_t streamFormat(Scope scope, std::uint32_t element, StreamFormat& format) override;
+    std::int32_t setRenderCallback(Scope scope, std::uint32_t element,
+                                   RenderCallback callback) override;
+    std::int32_t initialize() override;
+    std::int32_t uninitialize() override;
+    std::int32_t dispose() override;
+    std::int32_t render(RenderActionFlags& flags, const AudioTimeStamp& time, std::uint32_t bus,
+                        std::uint32_t frames, AudioBufferList& buffers) override;
+
+    // How long initialize waits for the server to link the streams and agree on a format.
+    static constexpr std::chrono::milliseconds negotiationTimeout{3000};
+    // How long initialize waits for the input stream's first graph cycle.
+    static constexpr std::chrono::milliseconds firstCycleTimeout{500};
+
+    // Internal to the backend: called from the stream events.
+    struct Side;
+    void process(Side& side);
+    void reportStoppedAbnormally(const Side& side);
+    pw_thread_loop* hardwareLoop() const;
+
+private:
+    void processInput(Side& side);
+    void processOutput(Side& side);
+    std::int32_t connectSide(Side& side);
+    void destroySide(std::unique_ptr<Side>& side);
+    std::int32_t requireStopped() const;
+    double deviceRate(Scope side) const;
+    void stopRunning();
+    void teardown();
+
+    PipeWireHardware& hardware_;
+    bool inputEnabled_ = false;
+    bool outputEnabled_ = true;
+    ObjectId device_ = unknownObject;
+    std::uint32_t maximumFrames_ = 4096;
+    std::vector<std::int32_t> inputMap_;
+    std::vector<std::int32_t> outputMap_;
+    std::optional<StreamFormat> inputClient_;
+    std::optional<StreamFormat> outputClient_;
+    StreamFormat defaultOutputClient_;
+    RenderCallback inputCallback_;
+    RenderCallback renderCallback_;
+    bool initialized_ = false;
+    bool started_ = false;
+    bool disposed_ = false;
+
+    std::unique_ptr<Side> input_;
+    std::unique_ptr<Side> output_;
+};
+
+} // namespace brevalo
