@@ -48,12 +48,13 @@ function(brevalo_module name)
   add_library(brevalo::${name} ALIAS ${target})
 endfunction()
 
-# brevalo_test(<name> DEPS <targets...> [REALTIME] [LABELS ...])
-# One GoogleTest executable from every *_test.cpp in the calling folder.
+# brevalo_test(<name> DEPS <targets...> [REALTIME] [NO_MAIN] [LABELS ...] [SOURCES ...])
+# One GoogleTest executable from every *_test.cpp in the calling folder (or from SOURCES).
+# NO_MAIN: the sources bring their own main (for a Q*Application), gtest_main is not linked.
 # REALTIME executables are also built and run under ThreadSanitizer;
 # the ThreadSanitizer build builds nothing else.
 function(brevalo_test name)
-  cmake_parse_arguments(ARG "REALTIME" "" "DEPS;LABELS;SOURCES" ${ARGN})
+  cmake_parse_arguments(ARG "REALTIME;NO_MAIN" "" "DEPS;LABELS;SOURCES" ${ARGN})
   if(BREVALO_SANITIZE STREQUAL "thread" AND NOT ARG_REALTIME)
     return()
   endif()
@@ -67,16 +68,25 @@ function(brevalo_test name)
   endif()
   set(target ${name}_tests)
   add_executable(${target} ${sources})
-  target_link_libraries(${target} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main GTest::gmock)
+  target_link_libraries(${target} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock)
+  if(NOT ARG_NO_MAIN)
+    target_link_libraries(${target} PRIVATE GTest::gtest_main)
+  endif()
   target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests ${PROJECT_SOURCE_DIR}/src)
   brevalo_target_options(${target})
   set(labels ${ARG_LABELS})
   if(ARG_REALTIME)
     list(APPEND labels realtime)
   endif()
+  # Every property value must be a single word here: gtest_discover_tests splits on ';'.
+  set(properties ENVIRONMENT QT_QPA_PLATFORM=offscreen)
+  if(labels)
+    string(REPLACE ";" "\\;" labels "${labels}")
+    list(APPEND properties LABELS "${labels}")
+  endif()
   gtest_discover_tests(${target}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS "${labels}" ENVIRONMENT "QT_QPA_PLATFORM=offscreen;BREVALO_TEST_TMP=${CMAKE_BINARY_DIR}/test-tmp"
+    PROPERTIES ${properties}
   )
 endfunction()

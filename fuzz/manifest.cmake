@@ -1,0 +1,1 @@
+brevalo_fuzz(manifest_fuzz DEPS brevalo::capture)

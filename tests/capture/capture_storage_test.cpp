@@ -1,0 +1,557 @@
+#include "capture/capture_storage.h"
+
+#include "capture/capture_manifest.h"
+#include "capture/project_fixtures.h"
+#include "capture/safe_file_name.h"
+#include "platform/errors.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QImageReader>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtEndian>
+
+#include <gtest/gtest.h>
+
+#include <deque>
+
+namespace brevalo {
+namespace {
+
+using testing::master;
+using testing::project;
+
+// Answers the pickers from a script and remembers what was asked.
+class ScriptedPanels : public FilePanels
+{
+public:
+    std::deque<std::optional<QString>> folders;
+    std::deque<std::optional<QString>> images;
+    std::vector<FolderRequest> folderRequests;
+    std::vector<ImageRequest> imageRequests;
+
+    std::optional<QString> chooseFolder(const FolderRequest& request) override
+    {
+        folderRequests.push_back(request);
+        return next(folders);
+    }
+
+    std::optional<QString> chooseImage(const ImageRequest& request) override
+    {
+        imageRequests.push_back(request);
+        return next(images);
+    }
+
+private:
+    static std::optional<QString> next(std::deque<std::optional<QString>>& answers)
+    {
+        if (answers.empty()) {
+            return std::nullopt;
+        }
+        auto answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+};
+
+QString failure(const std::function<void()>& action)
+{
+    try {
+        action();
+    } catch (const CaptureError& error) {
+        return error.message();
+    }
+    return QString();
+}
+
+const QString invalidReference = QStringLiteral("The project contains an invalid file reference.");
+const QString outsideFolder = QStringLiteral("A project file points outside its folder.");
+const QString coverRefused =
+    QStringLiteral("Choose a PNG or JPEG cover image up to 12 MB and 8192 pixels.");
+const QString noLibrary =
+    QStringLiteral("Choose a project storage folder before creating a capture.");
+
+QByteArray encodedImage(const QImage& image, const char* format)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format);
+    return bytes;
+}
+
+QByteArray smallJpeg()
+{
+    QImage image(40, 30, QImage::Format_RGB32);
+    image.fill(Qt::darkCyan);
+    return encodedImage(image, "JPEG");
+}
+
+quint32 crc32(const QByteArray& bytes)
+{
+    quint32 crc = 0xFFFFFFFFu;
+    for (const char byte : bytes) {
+        crc ^= static_cast<quint8>(byte);
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+        }
+    }
+    return ~crc;
+}
+
+QByteArray pngChunk(const QByteArray& type, const QByteArray& data)
+{
+    QByteArray chunk(4, '\0');
+    qToBigEndian(static_cast<quint32>(data.size()), chunk.data());
+    const QByteArray body = type + data;
+    QByteArray crc(4, '\0');
+    qToBigEndian(crc32(body), crc.data());
+    return chunk + body + crc;
+}
+
+// A valid PNG header that declares a huge bitmap but carries almost no pixel data.
+QByteArray pngDeclaring(quint32 width, quint32 height)
+{
+    QByteArray header(13, '\0');
+    qToBigEndian(width, header.data());
+    qToBigEndian(height, header.data() + 4);
+    header[8] = 8; // bits per channel
+    header[9] = 6; // RGBA
+    const QByteArray signature("\x89PNG\r\n\x1a\n", 8);
+    const QByteArray idat = QByteArray::fromHex("789c6300010000050001"); // one zero byte
+    return signature + pngChunk("IHDR", header) + pngChunk("IDAT", idat) +
+           pngChunk("IEND", QByteArray());
+}
+
+class CaptureStorageTest : public ::testing::Test
+{
+protected:
+    CaptureStorageTest()
+        : root_(qEnvironmentVariableIsSet("BREVALO_TEST_TMP")
+                    ? QDir(qEnvironmentVariable("BREVALO_TEST_TMP")).filePath("capture-XXXXXX")
+                    : QDir::temp().filePath("capture-XXXXXX"))
+    {
+        if (qEnvironmentVariableIsSet("BREVALO_TEST_TMP")) {
+            QDir().mkpath(qEnvironmentVariable("BREVALO_TEST_TMP"));
+        }
+    }
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(root_.isValid());
+        libraryPath_ = root_.filePath(QStringLiteral("Library"));
+        ASSERT_TRUE(QDir().mkpath(libraryPath_));
+        settings_ = makeSettings();
+        panels_ = std::make_shared<ScriptedPanels>();
+    }
+
+    std::shared_ptr<QSettings> makeSettings() const
+    {
+        return std::make_shared<QSettings>(root_.filePath(QStringLiteral("settings.ini")),
+                                           QSettings::IniFormat);
+    }
+
+    CaptureStorage storageWithLibrary()
+    {
+        settings_->setValue(QLatin1String(CaptureStorage::libraryKey), libraryPath_);
+        return CaptureStorage(settings_, panels_);
+    }
+
+    QStringList libraryEntries() const
+    {
+        return QDir(libraryPath_).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    }
+
+    static QByteArray readAll(const QString& path)
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    QTemporaryDir root_;
+    QString libraryPath_;
+    std::shared_ptr<QSettings> settings_;
+    std::shared_ptr<ScriptedPanels> panels_;
+};
+
+TEST_F(CaptureStorageTest, RestoresTheLibraryOnlyWhenTheFolderStillExists)
+{
+    EXPECT_FALSE(CaptureStorage(settings_, panels_).library());
+
+    const CaptureStorage restored = storageWithLibrary();
+    EXPECT_EQ(restored.library(), libraryPath_);
+    EXPECT_EQ(restored.access(), QStringList{libraryPath_});
+
+    const QString gone = root_.filePath(QStringLiteral("Unplugged"));
+    settings_->setValue(QLatin1String(CaptureStorage::libraryKey), gone);
+    const CaptureStorage absent(settings_, panels_);
+    EXPECT_FALSE(absent.library());
+    EXPECT_TRUE(absent.access().isEmpty());
+    EXPECT_EQ(settings_->value(QLatin1String(CaptureStorage::libraryKey)).toString(), gone);
+}
+
+TEST_F(CaptureStorageTest, ChoosingALibraryRemembersItAcrossLaunches)
+{
+    CaptureStorage storage(settings_, panels_);
+    panels_->folders = {std::nullopt, libraryPath_};
+    EXPECT_FALSE(storage.chooseLibrary());
+    EXPECT_FALSE(storage.library());
+    EXPECT_EQ(storage.chooseLibrary(), libraryPath_);
+    EXPECT_EQ(storage.library(), libraryPath_);
+    EXPECT_EQ(storage.access(), QStringList{libraryPath_});
+
+    ASSERT_EQ(panels_->folderRequests.size(), 2u);
+    const auto& request = panels_->folderRequests[0];
+    EXPECT_EQ(request.title, QStringLiteral("Choose Capture project storage"));
+    EXPECT_EQ(request.message,
+              QStringLiteral("Choose a folder on your working SSD or another writable drive."));
+    EXPECT_TRUE(request.canCreateFolders);
+
+    EXPECT_EQ(CaptureStorage(makeSettings(), panels_).library(), libraryPath_);
+}
+
+TEST_F(CaptureStorageTest, CreatesTheProjectFolderLayout)
+{
+    CaptureStorage storage = storageWithLibrary();
+    CaptureProject p = project();
+    p.artist = QStringLiteral("AC/DC");
+    p.title = QStringLiteral("Live: 1979");
+    p.id = QUuid::fromString(QStringLiteral("0a1b2c3d-4e5f-4a6b-8c7d-9e0f1a2b3c4d"));
+
+    const CaptureDocument document = storage.createProject(p, smallJpeg());
+    const QString folder =
+        QDir(libraryPath_).filePath(QStringLiteral("AC-DC - Live- 1979 - 0A1B2C3D.brcapture"));
+    EXPECT_EQ(document.directory, folder);
+    for (const char* name : {"Masters", "Artwork", "Waveforms", "Exports"}) {
+        EXPECT_TRUE(QFileInfo(QDir(folder).filePath(QLatin1String(name))).isDir()) << name;
+    }
+    ASSERT_TRUE(document.project.artworkPath);
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^Artwork/[0-9A-F]{8}(-[0-9A-F]{4}){3}-"
+                                                  "[0-9A-F]{12}\\.png$"))
+                    .match(*document.project.artworkPath)
+                    .hasMatch());
+    const QImage cover(QDir(folder).filePath(*document.project.artworkPath), "PNG");
+    EXPECT_EQ(cover.size(), QSize(40, 30));
+
+    p.artworkPath = document.project.artworkPath;
+    EXPECT_EQ(document.project, p);
+    EXPECT_EQ(storage.load(folder), document);
+}
+
+TEST_F(CaptureStorageTest, RefusesToCreateWithoutALibraryAndCreatesNothing)
+{
+    CaptureStorage storage(settings_, panels_);
+    panels_->folders = {std::nullopt};
+    EXPECT_EQ(failure([&] { storage.createProject(project()); }), noLibrary);
+    EXPECT_EQ(panels_->folderRequests.size(), 1u);
+    EXPECT_TRUE(libraryEntries().isEmpty());
+
+    // Validation comes first: an invalid project never reaches the panel.
+    CaptureProject blank = project();
+    blank.title = QStringLiteral("  ");
+    EXPECT_EQ(failure([&] { storage.createProject(blank); }),
+              QStringLiteral("Enter an artist, album title, and at least one side."));
+    EXPECT_EQ(panels_->folderRequests.size(), 1u);
+}
+
+TEST_F(CaptureStorageTest, AsksForTheLibraryWhenCreatingWithoutOne)
+{
+    CaptureStorage storage(settings_, panels_);
+    panels_->folders = {libraryPath_};
+    const CaptureDocument document = storage.createProject(project());
+    EXPECT_EQ(storage.library(), libraryPath_);
+    EXPECT_TRUE(QFileInfo(QDir(document.directory).filePath("project.json")).isFile());
+}
+
+TEST_F(CaptureStorageTest, NeverMergesIntoAnExistingFolder)
+{
+    CaptureStorage storage = storageWithLibrary();
+    const CaptureProject p = project();
+    const QString folder = QDir(libraryPath_).filePath(projectFolderName(p.artist, p.title, p.id));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    QFile keep(QDir(folder).filePath(QStringLiteral("keep.txt")));
+    ASSERT_TRUE(keep.open(QIODevice::WriteOnly));
+    keep.close();
+
+    EXPECT_TRUE(failure([&] { storage.createProject(p); }).contains(QStringLiteral("exists")));
+    EXPECT_TRUE(keep.exists());
+    EXPECT_FALSE(QFileInfo(QDir(folder).filePath("project.json")).exists());
+}
+
+TEST_F(CaptureStorageTest, RemovesTheNewFolderWhenALaterStepFails)
+{
+    CaptureStorage storage = storageWithLibrary();
+    EXPECT_EQ(failure([&] { storage.createProject(project(), QByteArray("not an image")); }),
+              coverRefused);
+    EXPECT_TRUE(libraryEntries().isEmpty());
+
+    CaptureProject undated = project();
+    undated.createdAt = QDateTime();
+    EXPECT_FALSE(failure([&] { storage.createProject(undated); }).isEmpty());
+    EXPECT_TRUE(libraryEntries().isEmpty());
+}
+
+TEST_F(CaptureStorageTest, ResolveRefusesAbsoluteAndParentReferences)
+{
+    CaptureStorage storage = storageWithLibrary();
+    const CaptureDocument document = storage.createProject(project());
+    for (const char* path :
+         {"/etc/passwd", "Masters/../project.json", "..", "Masters/..", "a//../b"}) {
+        EXPECT_EQ(failure([&] { CaptureStorage::resolve(document, QString::fromUtf8(path)); }),
+                  invalidReference)
+            << path;
+    }
+    EXPECT_EQ(failure([&] {
+                  CaptureStorage::resolve(document, QString::fromUtf16(u"Masters/a\0b", 11));
+              }),
+              invalidReference);
+    // "..." and "..x" are ordinary names.
+    EXPECT_EQ(CaptureStorage::resolve(document, QStringLiteral("Masters/...")),
+              QDir(document.directory).filePath("Masters/..."));
+    // Missing files resolve; redundant separators and "." are standardized away.
+    EXPECT_EQ(CaptureStorage::resolve(document, QStringLiteral("Masters//./take.caf")),
+              QDir(document.directory).filePath("Masters/take.caf"));
+    EXPECT_EQ(failure([&] { CaptureStorage::resolve(document, QString()); }), outsideFolder);
+}
+
+TEST_F(CaptureStorageTest, ResolveFollowsLinksAndRefusesThoseLeadingOut)
+{
+    CaptureStorage storage = storageWithLibrary();
+    const CaptureDocument document = storage.createProject(project());
+    const QDir folder(document.directory);
+    const QString elsewhere = root_.filePath(QStringLiteral("OtherDisk"));
+    ASSERT_TRUE(QDir().mkpath(elsewhere));
+
+    ASSERT_TRUE(QDir(folder.filePath(QStringLiteral("Masters"))).removeRecursively());
+    ASSERT_TRUE(QFile::link(elsewhere, folder.filePath(QStringLiteral("Masters"))));
+    EXPECT_EQ(failure([&] { CaptureStorage::resolve(document, QStringLiteral("Masters/a.caf")); }),
+              outsideFolder);
+
+    // A dangling link to a place outside is refused just the same.
+    ASSERT_TRUE(QFile::link(root_.filePath(QStringLiteral("nowhere/x")),
+                            folder.filePath(QStringLiteral("dangling"))));
+    EXPECT_EQ(failure([&] { CaptureStorage::resolve(document, QStringLiteral("dangling")); }),
+              outsideFolder);
+
+    // Relative links that stay inside are fine and resolve to their target.
+    ASSERT_TRUE(QDir().mkpath(folder.filePath(QStringLiteral("Artwork"))));
+    ASSERT_TRUE(QFile::link(QStringLiteral("Artwork"), folder.filePath(QStringLiteral("Covers"))));
+    EXPECT_EQ(CaptureStorage::resolve(document, QStringLiteral("Covers/c.png")),
+              folder.filePath(QStringLiteral("Artwork/c.png")));
+
+    // A relative link climbing out through ".." is caught after resolution.
+    ASSERT_TRUE(
+        QFile::link(QStringLiteral("../../OtherDisk"), folder.filePath(QStringLiteral("Up"))));
+    EXPECT_EQ(failure([&] { CaptureStorage::resolve(document, QStringLiteral("Up/x")); }),
+              outsideFolder);
+
+    // A link loop cannot be resolved and is refused instead of spinning.
+    ASSERT_TRUE(QFile::link(QStringLiteral("loop"), folder.filePath(QStringLiteral("loop"))));
+    EXPECT_EQ(failure([&] { CaptureStorage::resolve(document, QStringLiteral("loop/x")); }),
+              outsideFolder);
+}
+
+TEST_F(CaptureStorageTest, ResolveWorksThroughALinkedLibrary)
+{
+    // The project folder itself may sit behind a link; containment is judged after resolving.
+    const QString alias = root_.filePath(QStringLiteral("Alias"));
+    ASSERT_TRUE(QFile::link(libraryPath_, alias));
+    settings_->setValue(QLatin1String(CaptureStorage::libraryKey), alias);
+    CaptureStorage storage(settings_, panels_);
+    const CaptureDocument document = storage.createProject(project());
+    EXPECT_TRUE(document.directory.startsWith(alias));
+    EXPECT_EQ(CaptureStorage::resolve(document, QStringLiteral("Masters/a.caf")),
+              QDir(libraryPath_).filePath(QDir(document.directory).dirName() + "/Masters/a.caf"));
+}
+
+TEST_F(CaptureStorageTest, LoadChecksEveryReferenceButNotThatFilesExist)
+{
+    CaptureStorage storage = storageWithLibrary();
+    CaptureDocument document = storage.createProject(project());
+    document.project.sides[0].master = master(1000);
+    storage.save(document);
+    EXPECT_EQ(storage.load(document.directory), document); // the master file is missing
+
+    const auto loadWith = [&](const std::function<void(CaptureProject&)>& change) {
+        CaptureProject p = document.project;
+        change(p);
+        QFile file(QDir(document.directory).filePath("project.json"));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(encodeManifest(p));
+        file.close();
+        return failure([&] { storage.load(document.directory); });
+    };
+    EXPECT_EQ(loadWith([](CaptureProject& p) {
+                  p.sides[0].master->path = QStringLiteral("Masters/../../x.caf");
+              }),
+              invalidReference);
+    EXPECT_EQ(loadWith([](CaptureProject& p) { p.artworkPath = QStringLiteral("/tmp/a.png"); }),
+              invalidReference);
+    EXPECT_EQ(loadWith([](CaptureProject& p) { p.schemaVersion = 2; }),
+              QStringLiteral("This project needs a newer version of Capture."));
+
+    ASSERT_TRUE(QFile::link(root_.path(), QDir(document.directory).filePath("Outside")));
+    EXPECT_EQ(loadWith([](CaptureProject& p) { p.artworkPath = QStringLiteral("Outside/a.png"); }),
+              outsideFolder);
+
+    QFile::remove(QDir(document.directory).filePath("project.json"));
+    EXPECT_TRUE(failure([&] {
+                    storage.load(document.directory);
+                }).startsWith(QStringLiteral("“project.json” could not be read: ")));
+}
+
+TEST_F(CaptureStorageTest, SaveReplacesTheManifestWhole)
+{
+    CaptureStorage storage = storageWithLibrary();
+    CaptureDocument document = storage.createProject(project());
+    const QString manifest = QDir(document.directory).filePath("project.json");
+    const QByteArray before = readAll(manifest);
+
+    CaptureDocument changed = document;
+    changed.project.title = QStringLiteral("Changed");
+    QByteArray seenInTemporary;
+    storage.setBeforeReplaceHook([&](const QString& temporary) {
+        EXPECT_TRUE(QFileInfo(temporary).fileName().startsWith(QLatin1Char('.')));
+        EXPECT_EQ(QFileInfo(temporary).absolutePath(), document.directory);
+        seenInTemporary = readAll(temporary);
+        EXPECT_EQ(readAll(manifest), before); // not replaced yet
+        throw CaptureError(QStringLiteral("interrupted"));
+    });
+    EXPECT_EQ(failure([&] { storage.save(changed); }), QStringLiteral("interrupted"));
+    EXPECT_EQ(seenInTemporary, encodeManifest(changed.project));
+    EXPECT_EQ(readAll(manifest), before);
+    EXPECT_EQ(storage.load(document.directory), document);
+    EXPECT_EQ(QDir(document.directory).entryList(QDir::Files | QDir::Hidden),
+              QStringList{"project.json"});
+
+    storage.setBeforeReplaceHook({});
+    storage.save(changed);
+    EXPECT_EQ(storage.load(document.directory), changed);
+
+    // An invalid project is never written.
+    CaptureDocument invalid = changed;
+    invalid.project.sides.clear();
+    EXPECT_FALSE(failure([&] { storage.save(invalid); }).isEmpty());
+    EXPECT_EQ(storage.load(document.directory), changed);
+}
+
+TEST_F(CaptureStorageTest, SaveReportsAnUnwritableFolder)
+{
+    CaptureStorage storage = storageWithLibrary();
+    CaptureDocument document = storage.createProject(project());
+    document.directory = root_.filePath(QStringLiteral("Missing.brcapture"));
+    EXPECT_TRUE(failure([&] {
+                    storage.save(document);
+                }).startsWith(QStringLiteral("“project.json” could not be saved: ")));
+}
+
+TEST_F(CaptureStorageTest, SaveArtworkWritesAFreshFileEachTime)
+{
+    CaptureStorage storage = storageWithLibrary();
+    const CaptureDocument document = storage.createProject(project());
+    const QString first = storage.saveArtwork(smallJpeg(), document);
+    const QString second = storage.saveArtwork(smallJpeg(), document);
+    EXPECT_NE(first, second);
+    EXPECT_TRUE(QFileInfo(QDir(document.directory).filePath(first)).isFile());
+    EXPECT_TRUE(QFileInfo(QDir(document.directory).filePath(second)).isFile());
+
+    // An Artwork folder linked elsewhere is refused before anything is written.
+    const QString elsewhere = root_.filePath(QStringLiteral("Elsewhere"));
+    ASSERT_TRUE(QDir().mkpath(elsewhere));
+    ASSERT_TRUE(QDir(QDir(document.directory).filePath("Artwork")).removeRecursively());
+    ASSERT_TRUE(QFile::link(elsewhere, QDir(document.directory).filePath("Artwork")));
+    EXPECT_EQ(failure([&] { storage.saveArtwork(smallJpeg(), document); }), outsideFolder);
+    EXPECT_TRUE(QDir(elsewhere).isEmpty());
+}
+
+TEST_F(CaptureStorageTest, NormalizesCoversToPng)
+{
+    const QByteArray png = CaptureStorage::normalizeArtwork(smallJpeg());
+    EXPECT_TRUE(png.startsWith("\x89PNG"));
+    QImage decoded;
+    ASSERT_TRUE(decoded.loadFromData(png, "PNG"));
+    EXPECT_EQ(decoded.size(), QSize(40, 30));
+
+    QImage edge(8192, 1, QImage::Format_RGB32);
+    edge.fill(Qt::white);
+    EXPECT_NO_THROW(CaptureStorage::normalizeArtwork(encodedImage(edge, "PNG")));
+    QImage tooWide(8193, 1, QImage::Format_RGB32);
+    tooWide.fill(Qt::white);
+    EXPECT_EQ(failure([&] { CaptureStorage::normalizeArtwork(encodedImage(tooWide, "PNG")); }),
+              coverRefused);
+}
+
+TEST_F(CaptureStorageTest, RefusesCoversByBytesBeforeDecoding)
+{
+    EXPECT_EQ(failure([] { CaptureStorage::normalizeArtwork(QByteArray(12'000'001, '\0')); }),
+              coverRefused);
+    EXPECT_EQ(failure([] { CaptureStorage::normalizeArtwork(QByteArray()); }), coverRefused);
+    EXPECT_EQ(failure([] { CaptureStorage::normalizeArtwork("GIF89a garbage"); }), coverRefused);
+}
+
+TEST_F(CaptureStorageTest, RefusesHugeDeclaredSizesBeforeAllocatingThem)
+{
+    // Both headers are tiny; the first declares 40 gigabytes of pixels, the second 216 MB,
+    // which would fit under the decoder's own allocation limit.
+    for (const auto& [width, height] : {std::pair{100000u, 100000u}, std::pair{9000u, 6000u}}) {
+        const QByteArray bomb = pngDeclaring(width, height);
+        ASSERT_LT(bomb.size(), 100);
+        QBuffer buffer;
+        buffer.setData(bomb);
+        ASSERT_EQ(QImageReader(&buffer).size(), QSize(int(width), int(height)));
+        EXPECT_EQ(failure([&] { CaptureStorage::normalizeArtwork(bomb); }), coverRefused);
+    }
+}
+
+TEST_F(CaptureStorageTest, PickersUseTheirTitlesAndRecordAccess)
+{
+    CaptureStorage storage = storageWithLibrary();
+    const CaptureDocument created = storage.createProject(project());
+
+    panels_->folders = {std::nullopt, created.directory};
+    EXPECT_FALSE(storage.openProject());
+    EXPECT_EQ(storage.openProject(), created);
+    EXPECT_EQ(panels_->folderRequests[1].title, QStringLiteral("Open Capture project folder"));
+    EXPECT_EQ(panels_->folderRequests[1].startDirectory, libraryPath_);
+
+    const QString exports = root_.filePath(QStringLiteral("Exports"));
+    panels_->folders = {exports};
+    EXPECT_EQ(storage.chooseExportDestination(), exports);
+    EXPECT_EQ(panels_->folderRequests[2].title, QStringLiteral("Choose FLAC export destination"));
+    EXPECT_TRUE(panels_->folderRequests[2].canCreateFolders);
+    EXPECT_EQ(storage.access(), (QStringList{libraryPath_, created.directory, exports}));
+
+    const QString image = root_.filePath(QStringLiteral("cover.jpg"));
+    QFile file(image);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(smallJpeg());
+    file.close();
+    panels_->images = {std::nullopt, image, root_.filePath(QStringLiteral("gone.jpg"))};
+    EXPECT_FALSE(storage.chooseArtwork());
+    EXPECT_EQ(storage.chooseArtwork(), CaptureStorage::normalizeArtwork(smallJpeg()));
+    EXPECT_TRUE(failure([&] {
+                    storage.chooseArtwork();
+                }).startsWith(QStringLiteral("“gone.jpg” could not be read: ")));
+    EXPECT_EQ(panels_->imageRequests[0].title, QStringLiteral("Choose album artwork"));
+    EXPECT_TRUE(panels_->imageRequests[0].suffixes.contains(QStringLiteral("tiff")));
+    EXPECT_EQ(storage.access().size(), 3); // picked images are not kept open
+
+    storage.releaseAllAccess();
+    EXPECT_TRUE(storage.access().isEmpty());
+}
+
+TEST_F(CaptureStorageTest, WithoutPanelsEveryPickerIsCancelled)
+{
+    CaptureStorage storage(settings_, nullptr);
+    EXPECT_FALSE(storage.chooseLibrary());
+    EXPECT_FALSE(storage.openProject());
+    EXPECT_FALSE(storage.chooseArtwork());
+    EXPECT_FALSE(storage.chooseExportDestination());
+    EXPECT_EQ(failure([&] { storage.createProject(project()); }), noLibrary);
+}
+
+} // namespace
+} // namespace brevalo
