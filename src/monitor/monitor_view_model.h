@@ -143,7 +143,7 @@ public:
 
     // Operations (main thread).
     // The transport key: starts when neither the intent nor the engine is on, else stops and
-    // clears the intent.
+    // clears the intent. The start runs at once; only a permission answer arrives later.
     void toggleMonitoring();
     // Checks the route, asks for microphone access when it was never asked (the answer arrives
     // later) and starts the engine.
