@@ -40,8 +40,9 @@ struct MonitorViewModelOptions
     MainThreadScheduler* scheduler = nullptr;
     // How the engine waits for its 40 ms fade-out when stopping; empty: it sleeps.
     MonitoringEngine::Sleep fadeOutSleep;
-    // Opens a settings page of the desktop; the application passes QDesktopServices::openUrl.
-    // Empty: openMicrophoneSettings does nothing.
+    // Opens a settings page of the desktop. The application passes
+    //     [](const QUrl& url) { return QDesktopServices::openUrl(url); }
+    // (this layer has no Gui dependency). Empty: openMicrophoneSettings does nothing.
     std::function<bool(const QUrl&)> openUrl;
 };
 
