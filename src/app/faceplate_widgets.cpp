@@ -271,7 +271,7 @@ void SelectorButton::paintEvent(QPaintEvent*)
     option.features &= ~QStyleOptionButton::HasMenu;
     painter.drawControl(QStyle::CE_PushButton, option);
 
-    constexpr int textInset = 10;
+    constexpr int textInset = 13;
     constexpr int chevronSpace = 26;
     const QRect textRect = rect().adjusted(textInset, 0, -chevronSpace, 0);
     painter.setPen(

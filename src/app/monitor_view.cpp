@@ -140,7 +140,7 @@ MonitorView::MonitorView(MonitorViewModel& monitor, DesktopSettings* settings, Q
 
     auto* column = new QVBoxLayout(faceplate_);
     column->setContentsMargins(30, 22, 30, 24);
-    column->setSpacing(6);
+    column->setSpacing(9);
     buildHeader(column);
     column->addSpacing(6);
     column->addWidget(buildSignalPath());
