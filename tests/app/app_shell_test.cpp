@@ -67,6 +67,18 @@ TEST_F(ApplicationShell, MonitorWindowIsAFixedRoleDarkPanel)
     EXPECT_FALSE(QApplication::quitOnLastWindowClosed());
 }
 
+TEST_F(ApplicationShell, MonitorWindowReturnsFromFullScreen)
+{
+    app_->showMonitorWindow();
+    app_->appDelegate().applicationDidFinishLaunching();
+    MonitorWindow& window = app_->monitorWindow();
+    window.showFullScreen();
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(window.windowState().testFlag(Qt::WindowFullScreen));
+    EXPECT_TRUE(window.isVisible());
+}
+
 TEST_F(ApplicationShell, CaptureWindowOpensOnDemandAndOnlyOnce)
 {
     app_->showMonitorWindow();
