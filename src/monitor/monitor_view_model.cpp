@@ -488,8 +488,9 @@ void MonitorViewModel::clearClip(MeterChannel channel)
 
 QUrl MonitorViewModel::microphoneSettingsUrl()
 {
-    // Input access on a Linux desktop is governed by the sound settings (the audio server's
-    // device and stream permissions); the desktop's settings handler opens its sound page.
+    // Input access on a Linux desktop is a matter of the sound settings (the audio server's
+    // devices and stream permissions). The cross-desktop settings:// scheme names that page; the
+    // desktop's URL handler opens its settings application there.
     return QUrl(QStringLiteral("settings://sound"));
 }
 

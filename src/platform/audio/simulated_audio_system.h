@@ -19,6 +19,10 @@
 //     ... start the code under test on sim ...
 //     sim.advance(std::chrono::seconds(10));
 //     sim.drainNotifications();
+//
+// Threading: the model may be changed from any thread but not from inside a block callback,
+// which runs holding its device's lock (stop a unit from outside its callbacks, too).
+// Listeners and permission answers run on the one notification thread.
 
 #include "platform/audio/audio_system.h"
 #include "platform/audio/sim_signal.h"
@@ -61,8 +65,8 @@ struct SimDevice
     std::vector<SimStream> outputStreams;
     std::vector<std::string> inputChannelNames; // empty: the device names no channel
     std::vector<std::string> outputChannelNames;
-    std::optional<std::array<std::uint32_t, 2>> preferredInputStereo;  // 1-based
-    std::optional<std::array<std::uint32_t, 2>> preferredOutputStereo; // 1-based
+    std::optional<std::array<std::uint32_t, 2>> preferredInputStereo{};  // 1-based
+    std::optional<std::array<std::uint32_t, 2>> preferredOutputStereo{}; // 1-based
     bool isAlive = true;
 
     // An input-only device with one stream of integer samples.
@@ -78,7 +82,13 @@ enum class SimTimeMode
     manual
 };
 
-// The calls failures can be injected into.
+// The calls failures can be injected into. Unit calls: setProperty is every setter of a unit
+// (setEnableIO, setCurrentDevice, setMaximumFramesPerSlice, setChannelMap, setStreamFormat,
+// setInputCallback, setRenderCallback, setRenderQuality), getProperty every read of one
+// (currentDevice, maximumFramesPerSlice, streamFormat, renderQuality), setParameter and
+// getParameter the varispeed's playback rate; configure is any of those four, counted in call
+// order. readProperty is every AudioHardware read. A failed stop, uninitialize or dispose
+// returns the status but still does its work, so clean-up paths stay safe.
 enum class AudioOperation
 {
     any,
@@ -108,13 +118,13 @@ const char* audioOperationName(AudioOperation operation);
 struct FaultRule
 {
     AudioOperation operation = AudioOperation::any;
-    std::optional<UnitKind> unitKind;
+    std::optional<UnitKind> unitKind{};
     std::uint32_t unitOrdinal = 0; // n-th unit of unitKind (or of any kind) created, from 1
-    std::optional<UnitProperty> unitProperty;
-    std::optional<Scope> scope; // unit calls and hardware reads
-    std::optional<std::uint32_t> element;
-    ObjectId object = unknownObject; // hardware reads and listeners: device, stream or system
-    std::optional<HardwareProperty> property;
+    std::optional<UnitProperty> unitProperty{};
+    std::optional<Scope> scope{}; // unit calls and hardware reads
+    std::optional<std::uint32_t> element{};
+    ObjectId object = unknownObject; // device, stream or system; for an I/O unit its device
+    std::optional<HardwareProperty> property{};
     std::uint32_t skip = 0;
     std::uint32_t times = 1;
     std::int32_t status = brevalo::status::paramError;
@@ -181,6 +191,9 @@ public:
     void clearFaults();
     // Calls of an operation seen so far (whether they failed or not).
     std::uint64_t callCount(AudioOperation operation) const;
+    // Units of a kind created so far (FaultRule::unitOrdinal counts from the simulation's
+    // creation, so a test can aim at "the next unit" with unitCount(kind) + 1).
+    std::uint32_t unitCount(UnitKind kind) const;
 
     // Time.
     SimTimeMode timeMode() const;

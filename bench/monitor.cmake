@@ -1,0 +1,1 @@
+brevalo_bench(monitor_bench DEPS brevalo::monitor SOURCES monitor_bench.cpp)

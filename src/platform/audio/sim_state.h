@@ -1,0 +1,577 @@
+#pragma once
+
+// Internals of the simulated backend shared by its source files: the failure-rule matching,
+// the per-device runtime (clock, block buffers, running units) and the simulation's state,
+// which is also its hardware model and permission provider. Not for use outside the backend.
+
+#include "platform/audio/sim_signal_source.h"
+#include "platform/audio/simulated_audio_system.h"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+namespace brevalo {
+
+inline constexpr std::size_t simOperationCount =
+    static_cast<std::size_t>(AudioOperation::removeListener) + 1;
+
+// What one call of the simulation looks like to the failure rules.
+struct SimCall
+{
+    AudioOperation operation = AudioOperation::any;
+    std::optional<UnitKind> unitKind;
+    std::uint32_t unitOrdinal = 0; // among all units
+    std::uint32_t kindOrdinal = 0; // among units of the same kind
+    std::optional<UnitProperty> unitProperty;
+    std::optional<Scope> scope;
+    std::optional<std::uint32_t> element;
+    ObjectId object = unknownObject;
+    std::optional<HardwareProperty> property;
+};
+
+inline bool simOperationMatches(AudioOperation rule, AudioOperation call)
+{
+    if (rule == AudioOperation::any || rule == call) {
+        return true;
+    }
+    return rule == AudioOperation::configure &&
+           (call == AudioOperation::setProperty || call == AudioOperation::getProperty ||
+            call == AudioOperation::setParameter || call == AudioOperation::getParameter);
+}
+
+inline bool simRuleMatches(const FaultRule& rule, const SimCall& call)
+{
+    if (!simOperationMatches(rule.operation, call.operation)) {
+        return false;
+    }
+    if (rule.unitKind && rule.unitKind != call.unitKind) {
+        return false;
+    }
+    if (rule.unitOrdinal != 0) {
+        const std::uint32_t ordinal = rule.unitKind ? call.kindOrdinal : call.unitOrdinal;
+        if (ordinal != rule.unitOrdinal) {
+            return false;
+        }
+    }
+    if (rule.unitProperty && rule.unitProperty != call.unitProperty) {
+        return false;
+    }
+    if (rule.scope && rule.scope != call.scope) {
+        return false;
+    }
+    if (rule.element && rule.element != call.element) {
+        return false;
+    }
+    if (rule.object != unknownObject && rule.object != call.object) {
+        return false;
+    }
+    return !rule.property || rule.property == call.property;
+}
+
+inline double simEffectiveRate(double nominal, double ppm)
+{
+    return nominal * (1.0 + ppm * 1e-6);
+}
+
+class SimIOUnit;
+
+// A device's clock, block buffers and running units. Everything here is guarded by
+// cycleMutex, which a block holds from its first to its last callback; the model's mutex is
+// never taken while holding it.
+struct SimDeviceRuntime
+{
+    ObjectId id = unknownObject;
+    std::mutex cycleMutex;
+    std::condition_variable wake;
+    bool present = true;
+    bool quit = false;
+    bool alive = true;
+    double nominalRate = 48000.0;
+    double ppm = 0.0;
+    std::uint32_t bufferFrames = 512;
+    std::uint32_t capacity = 0; // frames the block buffers hold
+
+    struct ChannelFormat
+    {
+        std::uint32_t bits = 24;
+        bool isFloat = false;
+    };
+    std::vector<ChannelFormat> inputChannels;
+    std::vector<ChannelFormat> outputChannels;
+    std::vector<SimSignalSource> sources;
+    std::vector<double> inputBlock; // channel-major, capacity frames each
+    std::vector<float> outputMix;   // channel-major, capacity frames each
+
+    // Clock: block index nextBlock ends at anchorNs + (nextBlock − anchorBlock + 1) periods.
+    std::int64_t anchorNs = 0;
+    std::uint64_t anchorBlock = 0;
+    std::uint64_t nextBlock = 0;
+    std::uint64_t framePosition = 0;
+    std::uint64_t blocks = 0;
+
+    std::vector<SimIOUnit*> running;
+    std::uint32_t currentBlockFrames = 0; // non-zero while input callbacks run
+
+    bool capturing = false;
+    std::uint64_t captureLimit = 0;
+    SimOutputCapture capture;
+
+    std::thread thread;
+
+    std::int64_t dueNs() const
+    {
+        const double rate = simEffectiveRate(nominalRate, ppm);
+        const double periods = static_cast<double>(nextBlock - anchorBlock + 1);
+        return anchorNs +
+               static_cast<std::int64_t>(std::llround(periods * bufferFrames * 1e9 / rate));
+    }
+
+    void reanchor(std::int64_t nowNs)
+    {
+        anchorNs = nowNs;
+        anchorBlock = nextBlock;
+    }
+
+    bool canRun() const { return present && alive && !running.empty(); }
+
+    void resizeBuffers()
+    {
+        capacity = std::max(capacity, bufferFrames);
+        inputBlock.assign(inputChannels.size() * capacity, 0.0);
+        outputMix.assign(outputChannels.size() * capacity, 0.0f);
+        sources.resize(inputChannels.size());
+    }
+};
+
+struct SimulatedAudioSystem::State : AudioHardware, AudioCapturePermission
+{
+    struct StreamRecord
+    {
+        ObjectId id = unknownObject;
+        ObjectId device = unknownObject;
+        Scope scope = Scope::input;
+    };
+    struct DeviceRecord
+    {
+        SimDevice description;
+        std::vector<ObjectId> inputStreamIDs;
+        std::vector<ObjectId> outputStreamIDs;
+        std::shared_ptr<SimDeviceRuntime> runtime;
+    };
+    struct ListenerEntry
+    {
+        ObjectId object = unknownObject;
+        PropertyAddress address;
+        std::uint64_t token = 0;
+        std::shared_ptr<PropertyListener> listener;
+    };
+
+    explicit State(SimTimeMode mode) : timeMode(mode), epoch(std::chrono::steady_clock::now()) {}
+
+    SimTimeMode timeMode;
+    std::chrono::steady_clock::time_point epoch;
+    std::atomic<std::int64_t> manualNowNs{0};
+
+    // Model.
+    mutable std::mutex modelMutex;
+    std::vector<DeviceRecord> devicesInOrder;
+    std::map<ObjectId, StreamRecord> streamIndex;
+    ObjectId defaultOutput = unknownObject;
+    ObjectId nextObjectID = 32;
+    std::uint32_t unitsCreated = 0;
+    std::uint32_t ioUnitsCreated = 0;
+    std::uint32_t varispeedUnitsCreated = 0;
+    std::vector<std::shared_ptr<SimDeviceRuntime>> scheduleScratch;
+    std::mutex advanceMutex;
+
+    // Failures.
+    struct ArmedRule
+    {
+        FaultRule rule;
+        std::uint32_t seen = 0;
+        std::uint32_t failed = 0;
+    };
+    std::mutex faultMutex;
+    std::vector<ArmedRule> rules;
+    std::atomic<std::size_t> armedRules{0};
+    std::array<std::atomic<std::uint64_t>, simOperationCount> calls{};
+
+    // Notifications.
+    std::mutex notifyMutex;
+    std::condition_variable notifyWake;
+    std::condition_variable notifyIdle;
+    std::deque<std::function<void()>> tasks;
+    std::uint64_t tasksPosted = 0;
+    std::uint64_t tasksDone = 0;
+    bool notifierQuit = false;
+    std::vector<ListenerEntry> listeners;
+    std::uint64_t nextToken = 1;
+    std::uint64_t runningToken = 0;
+    std::thread notifier;
+
+    // Permission.
+    std::atomic<AudioCaptureAuthorization> authorization{AudioCaptureAuthorization::authorized};
+    std::optional<bool> permissionAnswer = true;
+    std::vector<std::function<void(bool)>> pendingRequests;
+    std::uint32_t permissionRequests = 0;
+
+    // ----- time ---------------------------------------------------------------------------
+
+    std::int64_t nowNs() const
+    {
+        if (timeMode == SimTimeMode::manual) {
+            return manualNowNs.load(std::memory_order_acquire);
+        }
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(
+                   std::chrono::steady_clock::now() - epoch)
+            .count();
+    }
+
+    // ----- failures -------------------------------------------------------------------------
+
+    // Realtime-safe while no rule is armed: one atomic increment and one atomic load.
+    std::int32_t check(const SimCall& call)
+    {
+        calls[static_cast<std::size_t>(call.operation)].fetch_add(1, std::memory_order_relaxed);
+        if (armedRules.load(std::memory_order_acquire) == 0) {
+            return 0;
+        }
+        std::lock_guard lock(faultMutex);
+        std::int32_t result = 0;
+        for (auto& armed : rules) {
+            if (!simRuleMatches(armed.rule, call)) {
+                continue;
+            }
+            ++armed.seen;
+            if (armed.seen <= armed.rule.skip) {
+                continue;
+            }
+            if (armed.rule.times != 0 && armed.failed >= armed.rule.times) {
+                continue;
+            }
+            ++armed.failed;
+            if (result == 0) {
+                result = armed.rule.status;
+            }
+        }
+        return result;
+    }
+
+    std::int32_t checkRead(ObjectId object, HardwareProperty property, Scope scope = Scope::global,
+                           std::uint32_t element = 0)
+    {
+        SimCall call;
+        call.operation = AudioOperation::readProperty;
+        call.object = object;
+        call.property = property;
+        call.scope = scope;
+        call.element = element;
+        return check(call);
+    }
+
+    // ----- notifications --------------------------------------------------------------------
+
+    void startNotifier()
+    {
+        notifier = std::thread([this] { notifierMain(); });
+    }
+
+    void stopNotifier()
+    {
+        {
+            std::lock_guard lock(notifyMutex);
+            notifierQuit = true;
+        }
+        notifyWake.notify_all();
+        if (notifier.joinable()) {
+            notifier.join();
+        }
+    }
+
+    void notifierMain()
+    {
+        std::unique_lock lock(notifyMutex);
+        while (true) {
+            notifyWake.wait(lock, [this] { return notifierQuit || !tasks.empty(); });
+            if (notifierQuit) {
+                return;
+            }
+            auto task = std::move(tasks.front());
+            tasks.pop_front();
+            lock.unlock();
+            task();
+            lock.lock();
+            ++tasksDone;
+            notifyIdle.notify_all();
+        }
+    }
+
+    void postTask(std::function<void()> task)
+    {
+        {
+            std::lock_guard lock(notifyMutex);
+            tasks.push_back(std::move(task));
+            ++tasksPosted;
+        }
+        notifyWake.notify_one();
+    }
+
+    static bool addressMatches(const PropertyAddress& listening, const PropertyAddress& changed)
+    {
+        return listening.selector == changed.selector &&
+               (listening.scope == Scope::global || listening.scope == changed.scope) &&
+               (listening.element == 0 || listening.element == changed.element);
+    }
+
+    // Delivers to the listeners registered when the change happened that are still registered
+    // when the notification is handled: a listener added later does not hear of an earlier
+    // change, and one removed in between is not called.
+    void notify(ObjectId object, HardwareProperty selector, Scope scope = Scope::global)
+    {
+        const PropertyAddress changed{selector, scope, 0};
+        std::vector<ListenerEntry> targets;
+        {
+            std::lock_guard lock(notifyMutex);
+            for (const auto& entry : listeners) {
+                if (entry.object == object && addressMatches(entry.address, changed)) {
+                    targets.push_back(entry);
+                }
+            }
+        }
+        if (targets.empty()) {
+            return;
+        }
+        postTask([this, object, changed, targets = std::move(targets)] {
+            for (const auto& entry : targets) {
+                {
+                    std::lock_guard lock(notifyMutex);
+                    const bool stillRegistered =
+                        std::any_of(listeners.begin(), listeners.end(),
+                                    [&](const ListenerEntry& e) { return e.token == entry.token; });
+                    if (!stillRegistered) {
+                        continue;
+                    }
+                    runningToken = entry.token;
+                }
+                (*entry.listener)(object, changed);
+                {
+                    std::lock_guard lock(notifyMutex);
+                    runningToken = 0;
+                }
+                notifyIdle.notify_all();
+            }
+        });
+    }
+
+    void drain()
+    {
+        if (std::this_thread::get_id() == notifier.get_id()) {
+            return;
+        }
+        std::unique_lock lock(notifyMutex);
+        const std::uint64_t target = tasksPosted;
+        notifyIdle.wait(lock, [&] { return tasksDone >= target || notifierQuit; });
+    }
+
+    // ----- model lookups (modelMutex held) ----------------------------------------------------
+
+    DeviceRecord* findDevice(ObjectId id)
+    {
+        for (auto& record : devicesInOrder) {
+            if (record.description.id == id) {
+                return &record;
+            }
+        }
+        return nullptr;
+    }
+
+    const DeviceRecord* findDevice(ObjectId id) const
+    {
+        return const_cast<State*>(this)->findDevice(id);
+    }
+
+    bool objectExists(ObjectId id) const
+    {
+        return id == systemObject || findDevice(id) != nullptr || streamIndex.contains(id);
+    }
+
+    SimStream* findStream(ObjectId stream, DeviceRecord** owner)
+    {
+        const auto it = streamIndex.find(stream);
+        if (it == streamIndex.end()) {
+            return nullptr;
+        }
+        DeviceRecord* record = findDevice(it->second.device);
+        if (record == nullptr) {
+            return nullptr;
+        }
+        auto& ids =
+            it->second.scope == Scope::input ? record->inputStreamIDs : record->outputStreamIDs;
+        auto& streams = it->second.scope == Scope::input ? record->description.inputStreams
+                                                         : record->description.outputStreams;
+        const auto pos = std::find(ids.begin(), ids.end(), stream);
+        if (pos == ids.end()) {
+            return nullptr;
+        }
+        if (owner != nullptr) {
+            *owner = record;
+        }
+        return &streams[static_cast<std::size_t>(pos - ids.begin())];
+    }
+
+    ObjectId allocateID()
+    {
+        while (objectExists(nextObjectID)) {
+            ++nextObjectID;
+        }
+        return nextObjectID++;
+    }
+
+    void assignStreamIDs(DeviceRecord& record, Scope scope)
+    {
+        auto& ids = scope == Scope::input ? record.inputStreamIDs : record.outputStreamIDs;
+        for (ObjectId id : ids) {
+            streamIndex.erase(id);
+        }
+        ids.clear();
+        const auto& streams = scope == Scope::input ? record.description.inputStreams
+                                                    : record.description.outputStreams;
+        for (std::size_t i = 0; i < streams.size(); ++i) {
+            const ObjectId id = allocateID();
+            ids.push_back(id);
+            streamIndex[id] = StreamRecord{id, record.description.id, scope};
+        }
+    }
+
+    static std::vector<SimDeviceRuntime::ChannelFormat>
+    channelFormats(const std::vector<SimStream>& streams)
+    {
+        std::vector<SimDeviceRuntime::ChannelFormat> formats;
+        for (const auto& stream : streams) {
+            for (std::uint32_t c = 0; c < stream.channels; ++c) {
+                formats.push_back({stream.bitsPerChannel, stream.isFloat});
+            }
+        }
+        return formats;
+    }
+
+    // Brings a runtime in line with its device description. Called with modelMutex held; takes
+    // the runtime's cycleMutex inside, an order the I/O side never reverses (nothing running
+    // under cycleMutex takes modelMutex).
+    void syncRuntime(const DeviceRecord& record)
+    {
+        auto& runtime = *record.runtime;
+        std::lock_guard lock(runtime.cycleMutex);
+        const auto& d = record.description;
+        const bool clockChanged = runtime.nominalRate != d.nominalSampleRate ||
+                                  runtime.ppm != d.clockPPM ||
+                                  runtime.bufferFrames != d.bufferFrameSize;
+        if (clockChanged) {
+            runtime.reanchor(nowNs());
+        }
+        runtime.nominalRate = d.nominalSampleRate;
+        runtime.ppm = d.clockPPM;
+        runtime.alive = d.isAlive;
+        const auto inputs = channelFormats(d.inputStreams);
+        const auto outputs = channelFormats(d.outputStreams);
+        const bool layoutChanged = inputs.size() != runtime.inputChannels.size() ||
+                                   outputs.size() != runtime.outputChannels.size() ||
+                                   d.bufferFrameSize > runtime.capacity;
+        runtime.inputChannels = inputs;
+        runtime.outputChannels = outputs;
+        runtime.bufferFrames = d.bufferFrameSize;
+        if (layoutChanged) {
+            runtime.resizeBuffers();
+            if (runtime.capturing) {
+                resetCapture(runtime);
+            }
+        }
+        runtime.wake.notify_all();
+    }
+
+    static void resetCapture(SimDeviceRuntime& runtime)
+    {
+        runtime.capture = SimOutputCapture{};
+        runtime.capture.sampleRate = runtime.nominalRate;
+        runtime.capture.channels.resize(runtime.outputChannels.size());
+        for (auto& channel : runtime.capture.channels) {
+            channel.reserve(static_cast<std::size_t>(runtime.captureLimit));
+        }
+    }
+
+    // ----- I/O --------------------------------------------------------------------------------
+
+    void runBlock(SimDeviceRuntime& runtime, std::int64_t dueNs);
+    void ioThreadMain(std::shared_ptr<SimDeviceRuntime> runtime);
+    void ensureIOThread(const std::shared_ptr<SimDeviceRuntime>& runtime)
+    {
+        if (timeMode != SimTimeMode::realTime || runtime->thread.joinable()) {
+            return;
+        }
+        runtime->thread = std::thread([this, runtime] { ioThreadMain(runtime); });
+    }
+
+    static void stopIOThread(SimDeviceRuntime& runtime)
+    {
+        {
+            std::lock_guard lock(runtime.cycleMutex);
+            runtime.quit = true;
+        }
+        runtime.wake.notify_all();
+        if (runtime.thread.joinable() && runtime.thread.get_id() != std::this_thread::get_id()) {
+            runtime.thread.join();
+        }
+    }
+
+    // ----- AudioHardware -------------------------------------------------------------------
+
+    bool hasProperty(ObjectId object, const PropertyAddress& address) override;
+    std::int32_t devices(std::vector<ObjectId>& deviceIDs) override;
+    std::int32_t defaultOutputDevice(ObjectId& device) override;
+    std::int32_t deviceForUID(const std::string& uid, ObjectId& device) override;
+    std::int32_t deviceUID(ObjectId device, std::string& uid) override;
+    std::int32_t name(ObjectId device, std::string& name) override;
+    std::int32_t streamConfiguration(ObjectId device, Scope scope,
+                                     std::vector<std::uint32_t>& channelsPerBuffer) override;
+    std::int32_t elementName(ObjectId device, Scope scope, std::uint32_t channel,
+                             std::string& name) override;
+    std::int32_t preferredChannelsForStereo(ObjectId device, Scope scope,
+                                            std::array<std::uint32_t, 2>& channels) override;
+    std::int32_t nominalSampleRate(ObjectId device, double& rate) override;
+    std::int32_t streams(ObjectId device, Scope scope, std::vector<ObjectId>& streamIDs) override;
+    std::int32_t bufferFrameSize(ObjectId device, std::uint32_t& frames) override;
+    std::int32_t usesVariableBufferFrameSizes(ObjectId device, std::uint32_t& frames) override;
+    std::int32_t isAlive(ObjectId device, std::uint32_t& alive) override;
+    std::int32_t startingChannel(ObjectId stream, std::uint32_t& channel) override;
+    std::int32_t physicalFormat(ObjectId stream, StreamFormat& format) override;
+    std::int32_t addPropertyListener(ObjectId object, const PropertyAddress& address,
+                                     PropertyListener listener,
+                                     ListenerRegistration& registration) override;
+    std::int32_t removePropertyListener(const ListenerRegistration& registration) override;
+
+    // ----- AudioCapturePermission -----------------------------------------------------------
+
+    AudioCaptureAuthorization authorizationStatus() override { return authorization.load(); }
+    void requestAccess(std::function<void(bool granted)> completion) override;
+};
+
+// The units of the simulation (sim_units.cpp).
+std::unique_ptr<IOUnit> makeSimIOUnit(std::shared_ptr<SimulatedAudioSystem::State> state,
+                                      std::uint32_t ordinal, std::uint32_t kindOrdinal);
+std::unique_ptr<VarispeedUnit>
+makeSimVarispeedUnit(std::shared_ptr<SimulatedAudioSystem::State> state, std::uint32_t ordinal,
+                     std::uint32_t kindOrdinal);
+
+} // namespace brevalo

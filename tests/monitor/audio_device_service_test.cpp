@@ -1,0 +1,436 @@
+// The device catalog read from simulated hardware: which devices appear, their pairs, formats
+// and sizes, the order, the default output, and the listeners with their change kinds.
+
+#include "monitor/audio_device_service.h"
+#include "platform/audio/simulated_audio_system.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace brevalo {
+namespace {
+
+using Change = AudioDeviceService::Change;
+
+QStringList pairIdentities(const AudioInputDevice& device)
+{
+    QStringList ids;
+    for (const auto& pair : device.channelPairs) {
+        ids.append(pair.identity());
+    }
+    return ids;
+}
+
+QStringList names(const QList<AudioInputDevice>& devices)
+{
+    QStringList list;
+    for (const auto& device : devices) {
+        list.append(device.name);
+    }
+    return list;
+}
+
+std::optional<AudioInputDevice> findByUID(const QList<AudioInputDevice>& devices, const char* uid)
+{
+    for (const auto& device : devices) {
+        if (device.uid == QLatin1String(uid)) {
+            return device;
+        }
+    }
+    return std::nullopt;
+}
+
+SimDevice inputDevice(const char* uid, const char* name, std::uint32_t channels)
+{
+    return SimDevice::input(uid, name, channels, 48000.0, 24);
+}
+
+// Records change kinds from the notification thread.
+struct ChangeLog
+{
+    void operator()(Change change)
+    {
+        std::lock_guard lock(mutex);
+        changes.push_back(change);
+    }
+    std::vector<Change> take()
+    {
+        std::lock_guard lock(mutex);
+        return std::exchange(changes, {});
+    }
+    std::mutex mutex;
+    std::vector<Change> changes;
+};
+
+// ----- the input catalog ---------------------------------------------------------------------
+
+TEST(AudioDeviceCatalog, ListsOnlyDevicesWithAtLeastTwoInputChannels)
+{
+    SimulatedAudioSystem sim;
+    sim.addDevice(inputDevice("mono", "Microphone", 1));
+    sim.addDevice(SimDevice::output("out", "Speakers", 2, 48000.0));
+    sim.addDevice(inputDevice("stereo", "Interface", 2));
+    AudioDeviceService service(sim.hardware());
+    const auto devices = service.inputDevices();
+    ASSERT_EQ(devices.size(), 1);
+    EXPECT_EQ(devices[0].uid, QStringLiteral("stereo"));
+    EXPECT_EQ(devices[0].name, QStringLiteral("Interface"));
+    EXPECT_EQ(pairIdentities(devices[0]), QStringList{QStringLiteral("0-1")});
+    EXPECT_EQ(devices[0].nominalSampleRate, 48000.0);
+    EXPECT_EQ(devices[0].bufferFrameSize, 512u);
+    EXPECT_TRUE(devices[0].isAlive);
+    EXPECT_EQ(devices[0].physicalFormat, (AudioDeviceFormat{24, false}));
+}
+
+TEST(AudioDeviceCatalog, OffersAdjacentPairsNamedByTheDeviceOrByNumber)
+{
+    SimulatedAudioSystem sim;
+    SimDevice device = inputDevice("octo", "Octo", 8);
+    // The device names its first three channels only.
+    device.inputChannelNames = {"Mic 1", "Mic 2", "Line 3"};
+    sim.addDevice(device);
+    SimDevice five = inputDevice("five", "Five", 5);
+    sim.addDevice(five);
+    AudioDeviceService service(sim.hardware());
+    const auto devices = service.inputDevices();
+
+    const auto octo = findByUID(devices, "octo");
+    ASSERT_TRUE(octo);
+    EXPECT_EQ(pairIdentities(*octo), (QStringList{"0-1", "2-3", "4-5", "6-7"}));
+    EXPECT_EQ(octo->channelNames, (QStringList{"Mic 1", "Mic 2", "Line 3", "Input 4", "Input 5",
+                                               "Input 6", "Input 7", "Input 8"}));
+    EXPECT_EQ(octo->channelPairs[1].leftName, QStringLiteral("Line 3"));
+    EXPECT_EQ(octo->channelPairs[1].rightName, QStringLiteral("Input 4"));
+
+    // The fifth channel is never paired.
+    const auto fiveChannels = findByUID(devices, "five");
+    ASSERT_TRUE(fiveChannels);
+    EXPECT_EQ(pairIdentities(*fiveChannels), (QStringList{"0-1", "2-3"}));
+}
+
+TEST(AudioDeviceCatalog, PutsAValidPreferredPairFirstAndListsItOnce)
+{
+    SimulatedAudioSystem sim;
+    SimDevice prefersSecond = inputDevice("second", "Prefers 3+4", 4);
+    prefersSecond.preferredInputStereo = std::array<std::uint32_t, 2>{3, 4};
+    sim.addDevice(prefersSecond);
+    SimDevice prefersOdd = inputDevice("odd", "Prefers 2+3", 4);
+    prefersOdd.preferredInputStereo = std::array<std::uint32_t, 2>{2, 3};
+    sim.addDevice(prefersOdd);
+    SimDevice swapped = inputDevice("swapped", "Prefers 2+1", 2);
+    swapped.preferredInputStereo = std::array<std::uint32_t, 2>{2, 1};
+    sim.addDevice(swapped);
+    AudioDeviceService service(sim.hardware());
+    const auto devices = service.inputDevices();
+    EXPECT_EQ(pairIdentities(*findByUID(devices, "second")), (QStringList{"2-3", "0-1"}));
+    EXPECT_EQ(pairIdentities(*findByUID(devices, "odd")), (QStringList{"1-2", "0-1", "2-3"}));
+    EXPECT_EQ(pairIdentities(*findByUID(devices, "swapped")), (QStringList{"1-0", "0-1"}));
+    EXPECT_EQ(findByUID(devices, "odd")->channelPairs[0].leftName, QStringLiteral("Input 2"));
+}
+
+TEST(AudioDeviceCatalog, IgnoresAPreferredPairOutsideTheChannelsOrNamingOneChannelTwice)
+{
+    const std::array<std::uint32_t, 2> invalid[] = {{0, 2}, {1, 5}, {5, 1}, {3, 3}};
+    for (const auto& preferred : invalid) {
+        SimulatedAudioSystem sim;
+        SimDevice device = inputDevice("dev", "Device", 4);
+        device.preferredInputStereo = preferred;
+        sim.addDevice(device);
+        AudioDeviceService service(sim.hardware());
+        const auto devices = service.inputDevices();
+        ASSERT_EQ(devices.size(), 1);
+        EXPECT_EQ(pairIdentities(devices[0]), (QStringList{"0-1", "2-3"}))
+            << preferred[0] << "+" << preferred[1];
+    }
+}
+
+TEST(AudioDeviceCatalog, ReportsAPhysicalFormatOnlyWhenAllStreamsAgree)
+{
+    SimulatedAudioSystem sim;
+    SimDevice mixed = inputDevice("mixed", "Mixed", 4);
+    mixed.inputStreams = {SimStream{.channels = 2, .bitsPerChannel = 24},
+                          SimStream{.channels = 2, .bitsPerChannel = 32, .isFloat = true}};
+    sim.addDevice(mixed);
+    SimDevice agreeing = inputDevice("agree", "Agreeing", 4);
+    agreeing.inputStreams = {SimStream{.channels = 2, .bitsPerChannel = 32, .isFloat = true},
+                             SimStream{.channels = 2, .bitsPerChannel = 32, .isFloat = true}};
+    sim.addDevice(agreeing);
+    // A stream that is not linear PCM does not count either way.
+    SimDevice encoded = inputDevice("encoded", "Encoded", 4);
+    encoded.inputStreams = {
+        SimStream{.channels = 2, .bitsPerChannel = 16},
+        SimStream{.channels = 2, .bitsPerChannel = 16, .formatID = fourCharCode("ac-3")}};
+    sim.addDevice(encoded);
+    AudioDeviceService service(sim.hardware());
+    const auto devices = service.inputDevices();
+    EXPECT_FALSE(findByUID(devices, "mixed")->physicalFormat);
+    EXPECT_EQ(findByUID(devices, "mixed")->channelNames.size(), 4);
+    EXPECT_EQ(findByUID(devices, "agree")->physicalFormat, (AudioDeviceFormat{32, true}));
+    EXPECT_EQ(findByUID(devices, "encoded")->physicalFormat, (AudioDeviceFormat{16, false}));
+}
+
+TEST(AudioDeviceCatalog, UsesTheLargerVariableBufferSizeAndFallsBackWhenUnreadable)
+{
+    SimulatedAudioSystem sim;
+    SimDevice variable = inputDevice("variable", "Variable", 2);
+    variable.bufferFrameSize = 512;
+    variable.variableBufferFrameSize = 1024;
+    sim.addDevice(variable);
+    SimDevice smaller = inputDevice("smaller", "Smaller", 2);
+    smaller.bufferFrameSize = 512;
+    smaller.variableBufferFrameSize = 256;
+    sim.addDevice(smaller);
+    SimDevice broken = inputDevice("broken", "Broken", 2);
+    broken.isAlive = false;
+    const ObjectId brokenID = sim.addDevice(broken);
+    for (const auto property :
+         {HardwareProperty::bufferFrameSize, HardwareProperty::nominalSampleRate}) {
+        FaultRule rule;
+        rule.operation = AudioOperation::readProperty;
+        rule.object = brokenID;
+        rule.property = property;
+        rule.times = 0;
+        sim.injectFault(rule);
+    }
+    AudioDeviceService service(sim.hardware());
+    const auto devices = service.inputDevices();
+    EXPECT_EQ(findByUID(devices, "variable")->bufferFrameSize, 1024u);
+    EXPECT_EQ(findByUID(devices, "smaller")->bufferFrameSize, 512u);
+    const auto unreadable = findByUID(devices, "broken");
+    ASSERT_TRUE(unreadable) << "unreadable sizes and rates fall back, they do not hide a device";
+    EXPECT_EQ(unreadable->bufferFrameSize, 0u);
+    EXPECT_EQ(unreadable->nominalSampleRate, 0.0);
+    EXPECT_FALSE(unreadable->isAlive);
+}
+
+TEST(AudioDeviceCatalog, SkipsDevicesWithoutReadableChannelsUIDOrName)
+{
+    const HardwareProperty required[] = {HardwareProperty::streamConfiguration,
+                                         HardwareProperty::deviceUID, HardwareProperty::name};
+    for (const auto property : required) {
+        for (const auto operation : {AudioOperation::readProperty, AudioOperation::hasProperty}) {
+            if (property == HardwareProperty::streamConfiguration &&
+                operation == AudioOperation::hasProperty) {
+                continue; // the configuration is read without asking first
+            }
+            SimulatedAudioSystem sim;
+            const ObjectId hidden = sim.addDevice(inputDevice("hidden", "Hidden", 2));
+            sim.addDevice(inputDevice("shown", "Shown", 2));
+            FaultRule rule;
+            rule.operation = operation;
+            rule.object = hidden;
+            rule.property = property;
+            rule.times = 0;
+            sim.injectFault(rule);
+            AudioDeviceService service(sim.hardware());
+            EXPECT_EQ(names(service.inputDevices()), QStringList{QStringLiteral("Shown")})
+                << fourCharText(static_cast<std::uint32_t>(property)) << " "
+                << audioOperationName(operation);
+        }
+    }
+}
+
+TEST(AudioDeviceCatalog, AnUnreadableDeviceListGivesAnEmptyCatalog)
+{
+    SimulatedAudioSystem sim;
+    sim.addDevice(inputDevice("in", "Interface", 2));
+    FaultRule rule;
+    rule.operation = AudioOperation::readProperty;
+    rule.property = HardwareProperty::devices;
+    sim.injectFault(rule);
+    AudioDeviceService service(sim.hardware());
+    EXPECT_TRUE(service.inputDevices().isEmpty());
+    EXPECT_EQ(service.inputDevices().size(), 1);
+}
+
+TEST(AudioDeviceCatalog, SortsByNameIgnoringCaseAndKeepsEqualNamesInEnumerationOrder)
+{
+    SimulatedAudioSystem sim;
+    sim.addDevice(inputDevice("b", "b", 2));
+    sim.addDevice(inputDevice("A", "A", 2));
+    sim.addDevice(inputDevice("mixer-lower", "mixer", 2));
+    sim.addDevice(inputDevice("Mixer-upper", "Mixer", 2));
+    sim.addDevice(inputDevice("C", "C", 2));
+    sim.addDevice(inputDevice("MIXER-caps", "MIXER", 2));
+    AudioDeviceService service(sim.hardware());
+    EXPECT_EQ(names(service.inputDevices()),
+              (QStringList{"A", "b", "C", "mixer", "Mixer", "MIXER"}));
+}
+
+// ----- the default output --------------------------------------------------------------------
+
+TEST(AudioDeviceCatalog, DescribesTheDefaultOutput)
+{
+    SimulatedAudioSystem sim;
+    EXPECT_FALSE(AudioDeviceService(sim.hardware()).defaultOutputDevice());
+    SimDevice out = SimDevice::output("out", "Speakers", 2, 44100.0);
+    out.bufferFrameSize = 256;
+    out.variableBufferFrameSize = 1024;
+    const ObjectId outID = sim.addDevice(out);
+    AudioDeviceService service(sim.hardware());
+    const auto output = service.defaultOutputDevice();
+    ASSERT_TRUE(output);
+    EXPECT_EQ(output->id, outID);
+    EXPECT_EQ(output->uid, QStringLiteral("out"));
+    EXPECT_EQ(output->name, QStringLiteral("Speakers"));
+    EXPECT_EQ(output->nominalSampleRate, 44100.0);
+    EXPECT_EQ(output->physicalFormat, (AudioDeviceFormat{32, true}));
+    EXPECT_EQ(output->bufferFrameSize, 1024u);
+    EXPECT_TRUE(output->isAlive);
+
+    // A default without output channels, or with an unreadable name, is no output.
+    const ObjectId inputOnly = sim.addDevice(inputDevice("in", "Interface", 2));
+    sim.setDefaultOutputDevice(inputOnly);
+    EXPECT_FALSE(service.defaultOutputDevice());
+    sim.setDefaultOutputDevice(outID);
+    FaultRule rule;
+    rule.operation = AudioOperation::readProperty;
+    rule.object = outID;
+    rule.property = HardwareProperty::name;
+    sim.injectFault(rule);
+    EXPECT_FALSE(service.defaultOutputDevice());
+    EXPECT_TRUE(service.defaultOutputDevice());
+    sim.setDefaultOutputDevice(unknownObject);
+    EXPECT_FALSE(service.defaultOutputDevice());
+}
+
+// ----- listeners -----------------------------------------------------------------------------
+
+TEST(AudioDeviceListeners, GlobalListenersAreInstalledOnceAndReportTheirKinds)
+{
+    SimulatedAudioSystem sim;
+    auto log = std::make_shared<ChangeLog>();
+    AudioDeviceService service(sim.hardware());
+    service.setChangeHandler([log](Change change) { (*log)(change); });
+    service.startListening();
+    service.startListening();
+    EXPECT_TRUE(service.isListening());
+    EXPECT_EQ(service.globalListeners().size(), 2);
+    EXPECT_EQ(sim.callCount(AudioOperation::addListener), 2u);
+
+    sim.addDevice(inputDevice("in", "Interface", 2));
+    sim.drainNotifications();
+    EXPECT_EQ(log->take(), std::vector<Change>{Change::catalog});
+    const ObjectId out = sim.addDevice(SimDevice::output("out", "Speakers", 2, 48000.0));
+    sim.drainNotifications();
+    EXPECT_EQ(log->take(), (std::vector<Change>{Change::catalog, Change::defaultOutput}));
+    sim.setDefaultOutputDevice(unknownObject);
+    sim.setDefaultOutputDevice(out);
+    sim.drainNotifications();
+    EXPECT_EQ(log->take(), (std::vector<Change>{Change::defaultOutput, Change::defaultOutput}));
+}
+
+TEST(AudioDeviceListeners, WatchingReplacesEveryPerDeviceListener)
+{
+    SimulatedAudioSystem sim;
+    SimDevice two = inputDevice("in", "Interface", 4);
+    two.inputStreams = {SimStream{.channels = 2}, SimStream{.channels = 2}};
+    const ObjectId input = sim.addDevice(two);
+    const ObjectId output = sim.addDevice(SimDevice::output("out", "Speakers", 2, 48000.0));
+    const ObjectId other = sim.addDevice(inputDevice("other", "Other", 2));
+    sim.drainNotifications();
+    auto log = std::make_shared<ChangeLog>();
+    AudioDeviceService service(sim.hardware());
+    service.setChangeHandler([log](Change change) { (*log)(change); });
+
+    // Eight device properties each, plus the format of every stream of the scope.
+    service.watchSelectedDevices(input, output);
+    EXPECT_EQ(service.selectedDeviceListeners().size(), 8 + 2 + 8 + 1);
+    const auto& first = service.selectedDeviceListeners().front();
+    EXPECT_EQ(first.objectID, input);
+    EXPECT_EQ(first.address, (PropertyAddress{HardwareProperty::deviceIsAlive, Scope::global, 0}));
+    EXPECT_EQ(service.selectedDeviceListeners()[1].address,
+              (PropertyAddress{HardwareProperty::streamConfiguration, Scope::input, 0}));
+    EXPECT_EQ(service.selectedDeviceListeners()[11].address,
+              (PropertyAddress{HardwareProperty::streamConfiguration, Scope::output, 0}));
+
+    sim.setNominalSampleRate(input, 96000.0);
+    sim.drainNotifications();
+    auto changes = log->take();
+    ASSERT_FALSE(changes.empty());
+    EXPECT_TRUE(std::all_of(changes.begin(), changes.end(),
+                            [](Change c) { return c == Change::selectedDevice; }));
+    sim.setPhysicalFormat(sim.streamIDs(output, Scope::output)[0],
+                          SimStream{.channels = 2, .bitsPerChannel = 24});
+    sim.drainNotifications();
+    EXPECT_FALSE(log->take().empty());
+
+    // Re-targeting: the old devices fall silent, the new one is heard.
+    service.watchSelectedDevices(other, std::nullopt);
+    EXPECT_EQ(service.selectedDeviceListeners().size(), 8 + 1);
+    EXPECT_EQ(sim.callCount(AudioOperation::removeListener), 19u);
+    sim.setNominalSampleRate(input, 48000.0);
+    sim.setBufferFrameSize(output, 256);
+    sim.drainNotifications();
+    EXPECT_TRUE(log->take().empty());
+    sim.notifyIOStoppedAbnormally(other);
+    sim.drainNotifications();
+    EXPECT_EQ(log->take(), std::vector<Change>{Change::selectedDevice});
+
+    service.watchSelectedDevices(std::nullopt, std::nullopt);
+    EXPECT_TRUE(service.selectedDeviceListeners().isEmpty());
+    sim.notifyDeviceHasChanged(other);
+    sim.drainNotifications();
+    EXPECT_TRUE(log->take().empty());
+}
+
+TEST(AudioDeviceListeners, AFailedRegistrationIsNotRemembered)
+{
+    SimulatedAudioSystem sim;
+    const ObjectId input = sim.addDevice(inputDevice("in", "Interface", 2));
+    FaultRule rule;
+    rule.operation = AudioOperation::addListener;
+    rule.object = input;
+    rule.property = HardwareProperty::nominalSampleRate;
+    sim.injectFault(rule);
+    AudioDeviceService service(sim.hardware());
+    service.watchSelectedDevices(input, std::nullopt);
+    EXPECT_EQ(service.selectedDeviceListeners().size(), 8);
+    for (const auto& registration : service.selectedDeviceListeners()) {
+        EXPECT_NE(registration.address.selector, HardwareProperty::nominalSampleRate);
+    }
+}
+
+TEST(AudioDeviceListeners, ADestroyedServiceRemovesItsListenersAndHearsNothing)
+{
+    SimulatedAudioSystem sim;
+    const ObjectId input = sim.addDevice(inputDevice("in", "Interface", 2));
+    sim.drainNotifications();
+    auto log = std::make_shared<ChangeLog>();
+    {
+        AudioDeviceService service(sim.hardware());
+        service.setChangeHandler([log](Change change) { (*log)(change); });
+        service.startListening();
+        service.watchSelectedDevices(input, std::nullopt);
+        // Queued before the service goes away, delivered after.
+        sim.setNominalSampleRate(input, 96000.0);
+        sim.addDevice(inputDevice("second", "Second", 2));
+    }
+    EXPECT_EQ(sim.callCount(AudioOperation::removeListener),
+              sim.callCount(AudioOperation::addListener));
+    sim.drainNotifications();
+    sim.removeDevice(input);
+    sim.drainNotifications();
+    EXPECT_TRUE(log->take().empty());
+    EXPECT_EQ(log.use_count(), 1) << "the handler was released with the service";
+}
+
+TEST(AudioDeviceListeners, WithoutAHandlerNotificationsAreDropped)
+{
+    SimulatedAudioSystem sim;
+    AudioDeviceService service(sim.hardware());
+    service.startListening();
+    sim.addDevice(inputDevice("in", "Interface", 2));
+    sim.drainNotifications();
+    auto log = std::make_shared<ChangeLog>();
+    service.setChangeHandler([log](Change change) { (*log)(change); });
+    sim.addDevice(inputDevice("in2", "Interface 2", 2));
+    sim.drainNotifications();
+    EXPECT_EQ(log->take(), std::vector<Change>{Change::catalog});
+}
+
+} // namespace
+} // namespace brevalo

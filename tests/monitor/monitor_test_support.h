@@ -1,0 +1,62 @@
+#pragma once
+
+// A simulated route for the engine tests: one stereo input device and the default output, in
+// manual time, and the configuration the controller would build for them.
+
+#include "monitor/monitoring_engine.h"
+#include "platform/audio/simulated_audio_system.h"
+
+#include <chrono>
+#include <cstdint>
+
+namespace brevalo::test {
+
+struct RouteOptions
+{
+    double inputRate = 48000.0;
+    double outputRate = 48000.0;
+    double inputPPM = 0.0;
+    double outputPPM = 0.0;
+    std::uint32_t inputBuffer = 512;
+    std::uint32_t outputBuffer = 512;
+    std::uint32_t inputChannels = 2;
+};
+
+struct SimulatedRoute
+{
+    explicit SimulatedRoute(RouteOptions options = {}, SimTimeMode mode = SimTimeMode::manual)
+        : sim(mode)
+    {
+        SimDevice in =
+            SimDevice::input("in-uid", "Interface", options.inputChannels, options.inputRate, 24);
+        in.clockPPM = options.inputPPM;
+        in.bufferFrameSize = options.inputBuffer;
+        input = sim.addDevice(in);
+        SimDevice out = SimDevice::output("out-uid", "Speakers", 2, options.outputRate);
+        out.clockPPM = options.outputPPM;
+        out.bufferFrameSize = options.outputBuffer;
+        output = sim.addDevice(out);
+        sim.setDefaultOutputDevice(output);
+
+        configuration.inputDeviceID = input;
+        configuration.channelPair = {0, 1, QStringLiteral("Input 1"), QStringLiteral("Input 2")};
+        configuration.inputSampleRate = options.inputRate;
+        configuration.inputBufferFrameSize = options.inputBuffer;
+        configuration.outputDeviceID = output;
+        configuration.outputSampleRate = options.outputRate;
+        configuration.outputBufferFrameSize = options.outputBuffer;
+    }
+
+    // A sleep that lets simulated time pass, so stop's fade-out runs without waiting.
+    MonitoringEngine::Sleep simulatedSleep()
+    {
+        return [this](std::chrono::nanoseconds duration) { sim.advance(duration); };
+    }
+
+    SimulatedAudioSystem sim;
+    ObjectId input = unknownObject;
+    ObjectId output = unknownObject;
+    MonitoringConfiguration configuration;
+};
+
+} // namespace brevalo::test

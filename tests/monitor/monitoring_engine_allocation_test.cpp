@@ -1,0 +1,112 @@
+// The realtime callbacks must never allocate. In simulated (manual) time every device block,
+// and with it the capture, ring-read and playback callbacks, runs on the thread that calls
+// advance(), so counting operator new on that thread while it advances covers all three.
+
+#include "monitor_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+namespace {
+
+thread_local bool countingThisThread = false;
+std::atomic<std::uint64_t> allocationsCounted{0};
+
+} // namespace
+
+// Replaces the global allocation functions for this test executable; every other form
+// (arrays, nothrow, aligned) ends up in one of these.
+void* operator new(std::size_t size)
+{
+    if (countingThisThread) {
+        allocationsCounted.fetch_add(1, std::memory_order_relaxed);
+    }
+    if (void* p = std::malloc(size == 0 ? 1 : size)) {
+        return p;
+    }
+    throw std::bad_alloc();
+}
+
+void operator delete(void* p) noexcept
+{
+    std::free(p);
+}
+
+void operator delete(void* p, std::size_t) noexcept
+{
+    std::free(p);
+}
+
+namespace brevalo {
+namespace {
+
+using test::SimulatedRoute;
+
+// Counts allocations made by this thread while advancing simulated time.
+std::uint64_t allocationsWhileAdvancing(SimulatedAudioSystem& sim, double seconds)
+{
+    const std::uint64_t before = allocationsCounted.load();
+    countingThisThread = true;
+    sim.advanceSeconds(seconds);
+    countingThisThread = false;
+    return allocationsCounted.load() - before;
+}
+
+TEST(MonitoringEngineAllocation, TheCounterSeesAllocationsOnThisThread)
+{
+    const std::uint64_t before = allocationsCounted.load();
+    countingThisThread = true;
+    auto* probe = new int(1);
+    // Keeps the compiler from eliding the new/delete pair.
+    asm volatile("" : : "g"(probe) : "memory");
+    countingThisThread = false;
+    delete probe;
+    EXPECT_EQ(allocationsCounted.load() - before, 1u);
+}
+
+TEST(MonitoringEngineAllocation, CallbacksAllocateNothing)
+{
+    // Clocks apart so the rate control moves; a sine so the meters and clip latch work; no
+    // output capture (the simulation's own recording would allocate).
+    SimulatedRoute route({.inputPPM = 250.0});
+    route.sim.setInputSignal(route.input, 0, SimSignal::sine(1000.0, 1.0));
+    route.sim.setInputSignal(route.input, 1, SimSignal::sine(440.0, 0.5));
+    MonitoringEngine engine(route.sim, route.simulatedSleep());
+    engine.start(route.configuration, false);
+    // The first advance sizes the simulation's own scratch; from then on nothing may allocate.
+    route.sim.advanceSeconds(0.05);
+
+    // Priming, then playing with the gain ramp and the rate control.
+    EXPECT_EQ(allocationsWhileAdvancing(route.sim, 3.0), 0u);
+    auto snapshot = engine.snapshot();
+    ASSERT_TRUE(snapshot);
+    EXPECT_GT(snapshot->diagnostics.bufferedFrames, 0u);
+    EXPECT_TRUE(snapshot->leftClipped);
+    EXPECT_NE(snapshot->diagnostics.rateCorrectionPPM, 0.0);
+
+    // Muted: the ramp towards silence.
+    monitor_ring_set_muted(engine.ring(), true);
+    EXPECT_EQ(allocationsWhileAdvancing(route.sim, 0.5), 0u);
+    monitor_ring_set_muted(engine.ring(), false);
+
+    // Failure paths: a rate that cannot be set and an input block that cannot be rendered.
+    FaultRule rate;
+    rate.operation = AudioOperation::setParameter;
+    rate.unitKind = UnitKind::varispeed;
+    rate.times = 5;
+    route.sim.injectFault(rate);
+    FaultRule render;
+    render.operation = AudioOperation::render;
+    render.unitKind = UnitKind::io;
+    render.times = 5;
+    route.sim.injectFault(render);
+    EXPECT_EQ(allocationsWhileAdvancing(route.sim, 0.5), 0u);
+    snapshot = engine.snapshot();
+    EXPECT_TRUE(snapshot->runtimeFailure);
+}
+
+} // namespace
+} // namespace brevalo

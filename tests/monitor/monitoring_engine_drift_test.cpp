@@ -1,0 +1,274 @@
+// The whole graph in simulated time: audio continuity through the varispeed, drift compensation
+// over long runs with the two device clocks apart, and the mute ramp.
+
+#include "monitor_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <numbers>
+#include <vector>
+
+namespace brevalo {
+namespace {
+
+using test::RouteOptions;
+using test::SimulatedRoute;
+
+constexpr double sineFrequency = 1000.0;
+constexpr double sineAmplitude = 0.5;
+
+// A 1 kHz sine of the test amplitude changes its second difference by at most ω²·A per sample;
+// a dropped, repeated or zeroed frame changes it by about ω·A, eight times more at 48 kHz.
+double secondDifferenceBound(double rate, double extra = 0.0)
+{
+    const double omega = 2.0 * std::numbers::pi * sineFrequency / rate;
+    return 1.2 * omega * omega * sineAmplitude + extra + 1e-4;
+}
+
+std::size_t firstAudible(const std::vector<float>& samples)
+{
+    const auto it =
+        std::find_if(samples.begin(), samples.end(), [](float s) { return std::fabs(s) > 1e-6f; });
+    return static_cast<std::size_t>(it - samples.begin());
+}
+
+// Index of the largest second difference in [from, to), and its size.
+std::pair<std::size_t, double> largestSecondDifference(const std::vector<float>& x,
+                                                       std::size_t from, std::size_t to)
+{
+    std::pair<std::size_t, double> worst{from, 0.0};
+    for (std::size_t i = std::max<std::size_t>(from, 1); i + 1 < std::min(to, x.size()); ++i) {
+        const double d = std::fabs(static_cast<double>(x[i + 1]) - 2.0 * x[i] + x[i - 1]);
+        if (d > worst.second) {
+            worst = {i, d};
+        }
+    }
+    return worst;
+}
+
+double peakIn(const std::vector<float>& x, std::size_t from, std::size_t to)
+{
+    double peak = 0.0;
+    for (std::size_t i = from; i < std::min(to, x.size()); ++i) {
+        peak = std::max(peak, static_cast<double>(std::fabs(x[i])));
+    }
+    return peak;
+}
+
+// Smallest per-period peak in [from, to): a gap or a dip in level shows up here.
+double smallestPeriodPeak(const std::vector<float>& x, std::size_t from, std::size_t to,
+                          std::size_t period)
+{
+    double smallest = 1e9;
+    for (std::size_t start = from; start + period <= std::min(to, x.size()); start += period) {
+        smallest = std::min(smallest, peakIn(x, start, start + period));
+    }
+    return smallest;
+}
+
+TEST(MonitoringEngineGraph, SinePassesThroughWithoutDiscontinuityAfterPriming)
+{
+    // The input clock runs fast, so the varispeed works at a rate other than 1 all along.
+    SimulatedRoute route({.inputPPM = 300.0});
+    route.sim.setInputSignal(route.input, 0, SimSignal::sine(sineFrequency, sineAmplitude));
+    route.sim.setInputSignal(route.input, 1, SimSignal::sine(sineFrequency, sineAmplitude));
+    route.sim.captureOutput(route.output, 48000 * 12);
+    MonitoringEngine engine(route.sim, route.simulatedSleep());
+    engine.start(route.configuration, false);
+    route.sim.advanceSeconds(10.0);
+    const auto snapshot = engine.snapshot();
+    ASSERT_TRUE(snapshot);
+    EXPECT_EQ(snapshot->diagnostics.underruns, 0u);
+    EXPECT_EQ(snapshot->diagnostics.overruns, 0u);
+    EXPECT_FALSE(snapshot->runtimeFailure);
+    engine.stop();
+
+    const auto capture = route.sim.outputCapture(route.output);
+    ASSERT_EQ(capture.channels.size(), 2u);
+    for (const auto& channel : capture.channels) {
+        const std::size_t primed = firstAudible(channel);
+        // Playback starts once the target fill (8705 frames, about 181 ms) has arrived.
+        ASSERT_LT(primed, 48000u / 2);
+        EXPECT_GT(primed, 8705u * 9 / 10);
+        // After the fade-in (8 ms time constant) every period is at full level and no sample
+        // jumps; the last 0.1 s hold stop's fade-out and are left out.
+        const std::size_t from = primed + 4800;
+        const std::size_t to = 48000 * 10 - 4800;
+        const auto [where, jump] = largestSecondDifference(channel, from, to);
+        EXPECT_LT(jump, secondDifferenceBound(48000.0)) << "at frame " << where;
+        EXPECT_LT(peakIn(channel, from, to), sineAmplitude * 1.01);
+        EXPECT_GT(smallestPeriodPeak(channel, from, to, 48), sineAmplitude * 0.98);
+    }
+}
+
+// Periods (48 frames at 1 kHz) in [from, to) whose peak lies strictly between the two levels:
+// a ramp passes through intermediate levels, a cut does not.
+int periodsBetween(const std::vector<float>& x, std::size_t from, std::size_t to, double low,
+                   double high)
+{
+    int count = 0;
+    for (std::size_t start = from; start + 48 <= std::min(to, x.size()); start += 48) {
+        const double peak = peakIn(x, start, start + 48);
+        count += peak > low && peak < high ? 1 : 0;
+    }
+    return count;
+}
+
+TEST(MonitoringEngineGraph, MuteAndUnmuteRampWithoutSteps)
+{
+    SimulatedRoute route;
+    route.sim.setInputSignal(route.input, 0, SimSignal::sine(sineFrequency, sineAmplitude));
+    route.sim.setInputSignal(route.input, 1, SimSignal::sine(sineFrequency, sineAmplitude));
+    route.sim.captureOutput(route.output, 48000 * 4);
+    MonitoringEngine engine(route.sim, route.simulatedSleep());
+    engine.start(route.configuration, false);
+    route.sim.advanceSeconds(1.0);
+    monitor_ring_set_muted(engine.ring(), true);
+    route.sim.advanceSeconds(0.5);
+    monitor_ring_set_muted(engine.ring(), false);
+    route.sim.advanceSeconds(0.5);
+
+    // Simulated time runs the blocks that end by then, so a change lands on the first output
+    // frame of the next 512-frame block.
+    const std::size_t muteFrame = 48000 / 512 * 512;
+    const std::size_t unmuteFrame = 72000 / 512 * 512;
+    const auto capture = route.sim.outputCapture(route.output);
+    // The gain moves by at most its coefficient per sample, which adds 2·c·ω·A.
+    const double coefficient = 1.0 - std::exp(-1.0 / (48000.0 * 0.008));
+    const double omega = 2.0 * std::numbers::pi * sineFrequency / 48000.0;
+    const double bound = secondDifferenceBound(48000.0, 2.4 * coefficient * omega * sineAmplitude);
+    for (const auto& channel : capture.channels) {
+        const std::size_t from = firstAudible(channel) + 4800;
+        ASSERT_LT(from, muteFrame);
+        EXPECT_GT(peakIn(channel, muteFrame - 480, muteFrame), sineAmplitude * 0.99);
+        const auto [where, jump] = largestSecondDifference(channel, from, 48000 * 2);
+        EXPECT_LT(jump, bound) << "at frame " << where;
+        EXPECT_GE(periodsBetween(channel, muteFrame, muteFrame + 4800, 0.1 * sineAmplitude,
+                                 0.9 * sineAmplitude),
+                  2)
+            << "the mute cut the output instead of ramping";
+        // Five time constants (40 ms) after the mute the output is silent.
+        EXPECT_LT(peakIn(channel, muteFrame + 1920, unmuteFrame), 0.01 * sineAmplitude);
+        EXPECT_LT(peakIn(channel, muteFrame + 4800, unmuteFrame), 1e-4);
+        EXPECT_GE(periodsBetween(channel, unmuteFrame, unmuteFrame + 4800, 0.1 * sineAmplitude,
+                                 0.9 * sineAmplitude),
+                  2)
+            << "the unmute jumped instead of ramping";
+        EXPECT_GT(smallestPeriodPeak(channel, unmuteFrame + 4800, 96000, 48), sineAmplitude * 0.98);
+    }
+}
+
+struct DriftResult
+{
+    double meanErrorPPM = 0.0;      // mean (correction − true offset) over the last 10 minutes
+    double largestErrorPPM = 0.0;   // largest |correction − true offset| over the last 10 minutes
+    double secondsToWithin20 = 1e9; // until the 2-minute mean of the correction stays within 20 ppm
+    double meanFillRatio = 0.0;     // mean fill / target over the last 10 minutes
+    double lowestFillRatio = 1e9;   // after the first minute
+    double highestFillRatio = 0.0;  // after the first minute
+    std::uint64_t underruns = 0;
+    std::uint64_t overruns = 0;
+};
+
+// Runs seconds of simulated time with the input clock ppm away from the output's, sampling the
+// diagnostics at an interval that does not divide the block period, so the fill is seen at
+// every phase of the block cycle.
+DriftResult runDrift(double inputPPM, double seconds)
+{
+    SimulatedRoute route({.inputPPM = inputPPM});
+    MonitoringEngine engine(route.sim, route.simulatedSleep());
+    engine.start(route.configuration, false);
+    const double truth = inputPPM; // the output clock is exact
+
+    constexpr double interval = 0.9973;
+    constexpr double window = 120.0;
+    const auto windowSamples = static_cast<std::size_t>(window / interval);
+    std::vector<double> errors;
+    DriftResult result;
+    double lastOutside = 0.0;
+    double errorSum = 0.0;
+    double fillSum = 0.0;
+    int lateSamples = 0;
+    for (double t = interval; t <= seconds; t += interval) {
+        route.sim.advanceSeconds(interval);
+        const auto snapshot = engine.snapshot();
+        if (!snapshot) {
+            ADD_FAILURE() << "no snapshot at " << t << " s";
+            return result;
+        }
+        EXPECT_FALSE(snapshot->runtimeFailure) << "at " << t << " s";
+        const auto& d = snapshot->diagnostics;
+        const double error = d.rateCorrectionPPM - truth;
+        errors.push_back(error);
+        if (errors.size() >= windowSamples) {
+            double sum = 0.0;
+            for (std::size_t i = errors.size() - windowSamples; i < errors.size(); ++i) {
+                sum += errors[i];
+            }
+            if (std::fabs(sum / static_cast<double>(windowSamples)) > 20.0) {
+                lastOutside = t;
+            }
+        }
+        const double fill =
+            static_cast<double>(d.bufferedFrames) / static_cast<double>(d.targetBufferedFrames);
+        if (t > 60.0) {
+            result.lowestFillRatio = std::min(result.lowestFillRatio, fill);
+            result.highestFillRatio = std::max(result.highestFillRatio, fill);
+        }
+        if (t > seconds - 600.0) {
+            errorSum += error;
+            fillSum += fill;
+            result.largestErrorPPM = std::max(result.largestErrorPPM, std::fabs(error));
+            ++lateSamples;
+        }
+        result.underruns = d.underruns;
+        result.overruns = d.overruns;
+    }
+    result.meanErrorPPM = errorSum / lateSamples;
+    result.meanFillRatio = fillSum / lateSamples;
+    result.secondsToWithin20 = lastOutside;
+    return result;
+}
+
+void expectCompensated(const DriftResult& r, double inputPPM)
+{
+    std::printf("input clock %+.0f ppm, 30 min: mean correction error %+.2f ppm, largest "
+                "%.0f ppm (last 10 min); 2-minute mean within 20 ppm after %.0f s; fill "
+                "%.3f of target on average, %.3f to %.3f; underruns %llu, overruns %llu\n",
+                inputPPM, r.meanErrorPPM, r.largestErrorPPM, r.secondsToWithin20, r.meanFillRatio,
+                r.lowestFillRatio, r.highestFillRatio, static_cast<unsigned long long>(r.underruns),
+                static_cast<unsigned long long>(r.overruns));
+    EXPECT_EQ(r.underruns, 0u);
+    EXPECT_EQ(r.overruns, 0u);
+    // A bounded fill means the input is consumed exactly as fast as it arrives on average,
+    // which pins the mean correction to the clocks' true offset.
+    EXPECT_NEAR(r.meanErrorPPM, 0.0, 3.0);
+    EXPECT_LT(r.secondsToWithin20, 300.0);
+    // The fill is sampled right after an output block and jumps by an input block whenever
+    // one arrives; the two block grids slide past each other once every 512 / (48000 × 300e-6)
+    // = 36 s, slower than the 5 s filter, so the correction ripples around the offset with
+    // that period. Bounded, and far inside the ±1000 ppm clamp.
+    EXPECT_LT(r.largestErrorPPM, 300.0);
+    // Near the target: offset / 0.01 above or below it where the control balances, plus half
+    // a block for the moment of sampling.
+    EXPECT_GT(r.meanFillRatio, 0.95);
+    EXPECT_LT(r.meanFillRatio, 1.10);
+    EXPECT_GT(r.lowestFillRatio, 0.8);
+    EXPECT_LT(r.highestFillRatio, 1.25);
+}
+
+TEST(MonitoringEngineDrift, FastInputClockIsCompensatedOverHalfAnHour)
+{
+    expectCompensated(runDrift(300.0, 1800.0), 300.0);
+}
+
+TEST(MonitoringEngineDrift, SlowInputClockIsCompensatedOverHalfAnHour)
+{
+    expectCompensated(runDrift(-300.0, 1800.0), -300.0);
+}
+
+} // namespace
+} // namespace brevalo

@@ -1,0 +1,225 @@
+// Meter ballistics (the pure rule and the 33 ms poll on live audio), clip lamps, session peaks
+// and mute.
+
+#include "controller_fixture.h"
+
+#include "core/monitor_ring.h"
+
+#include <cmath>
+
+namespace brevalo::testing_support {
+namespace {
+
+using Kind = MonitoringPhase::Kind;
+using TimePoint = std::chrono::steady_clock::time_point;
+
+constexpr double floorDB = MeterReading::floorDBFS;
+
+TEST(MonitorMeterRule, InstantaneousLevelHasAFloorAtMinusSixty)
+{
+    struct Case
+    {
+        float peak;
+        double level;
+    };
+    const Case cases[] = {
+        {1.0f, 0.0},
+        {0.5f, 20.0 * std::log10(0.5)},
+        {0.0011f, 20.0 * std::log10(static_cast<double>(0.0011f))},
+        {0.001f, floorDB}, // not above the threshold
+        {0.0f, floorDB},
+        {-0.5f, floorDB},
+        {std::nanf(""), floorDB},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.peak);
+        EXPECT_DOUBLE_EQ(MonitorMeterRule::instantaneousLevel(c.peak), c.level);
+    }
+}
+
+TEST(MonitorMeterRule, BarFallsSixTenthsPerTickAndHeldPeakFallsAfterThreeSeconds)
+{
+    const TimePoint start = TimePoint{} + std::chrono::hours(1);
+    TimePoint holdUntil = TimePoint::min();
+    MeterReading reading =
+        MonitorMeterRule::next(MeterReading::silent(), 0.5f, false, start, holdUntil);
+    const double top = 20.0 * std::log10(0.5);
+    EXPECT_DOUBLE_EQ(reading.levelDBFS, top);
+    EXPECT_DOUBLE_EQ(reading.peakDBFS, top);
+    EXPECT_EQ(holdUntil, start + std::chrono::seconds(3));
+
+    int heldTicks = 0;
+    for (int tick = 1; tick <= 240; ++tick) {
+        const TimePoint now = start + tick * std::chrono::milliseconds(33);
+        const MeterReading previous = reading;
+        reading = MonitorMeterRule::next(previous, 0.0f, false, now, holdUntil);
+        EXPECT_DOUBLE_EQ(reading.levelDBFS, std::max(previous.levelDBFS - 0.6, floorDB));
+        if (now < start + std::chrono::seconds(3)) {
+            EXPECT_EQ(reading.peakDBFS, previous.peakDBFS);
+            ++heldTicks;
+        } else {
+            EXPECT_DOUBLE_EQ(reading.peakDBFS,
+                             std::max(reading.levelDBFS, previous.peakDBFS - 0.4));
+        }
+        EXPECT_GE(reading.peakDBFS, reading.levelDBFS);
+        EXPECT_DOUBLE_EQ(reading.sessionPeakDBFS, top);
+    }
+    EXPECT_EQ(heldTicks, 90); // 33 ms ticks before the 3 s mark
+    EXPECT_EQ(reading, (MeterReading{floorDB, floorDB, top, false}));
+}
+
+TEST(MonitorMeterRule, ANewPeakAtOrAboveTheHeldOneRestartsTheHold)
+{
+    const TimePoint start = TimePoint{} + std::chrono::hours(1);
+    TimePoint holdUntil = TimePoint::min();
+    MeterReading reading = MonitorMeterRule::next({}, 0.25f, false, start, holdUntil);
+    reading =
+        MonitorMeterRule::next(reading, 0.5f, false, start + std::chrono::seconds(2), holdUntil);
+    EXPECT_EQ(holdUntil, start + std::chrono::seconds(5));
+    // A lower peak leaves the hold alone.
+    reading =
+        MonitorMeterRule::next(reading, 0.25f, false, start + std::chrono::seconds(4), holdUntil);
+    EXPECT_EQ(holdUntil, start + std::chrono::seconds(5));
+    EXPECT_DOUBLE_EQ(reading.peakDBFS, 20.0 * std::log10(0.5));
+}
+
+TEST(MonitorMeterRule, ClipLatchesAndSessionPeakNeverFalls)
+{
+    TimePoint holdUntil = TimePoint::min();
+    const TimePoint now = TimePoint{} + std::chrono::hours(1);
+    MeterReading reading = MonitorMeterRule::next({}, 1.0f, true, now, holdUntil);
+    EXPECT_TRUE(reading.isClipping);
+    EXPECT_DOUBLE_EQ(reading.sessionPeakDBFS, 0.0);
+    reading = MonitorMeterRule::next(reading, 0.1f, false, now, holdUntil);
+    EXPECT_TRUE(reading.isClipping);
+    EXPECT_DOUBLE_EQ(reading.sessionPeakDBFS, 0.0);
+}
+
+class LiveMeters : public ControllerFixture
+{
+protected:
+    MonitorViewModel& runningWithSine(double leftAmplitude, double rightAmplitude)
+    {
+        addStandardDevices();
+        sim_.setInputSignal(input_, 0, SimSignal::sine(1000.0, leftAmplitude));
+        sim_.setInputSignal(input_, 1, SimSignal::sine(1000.0, rightAmplitude));
+        MonitorViewModel& controller = create();
+        controller.startMonitoring();
+        EXPECT_EQ(controller.phase(), Kind::running);
+        wait(500ms);
+        return controller;
+    }
+};
+
+TEST_F(LiveMeters, PollTurnsSnapshotsIntoReadingsAndFallsOnceTheEngineStops)
+{
+    MonitorViewModel& controller = runningWithSine(0.5, 0.25);
+    EXPECT_NEAR(controller.leftMeter().levelDBFS, 20.0 * std::log10(0.5), 0.1);
+    EXPECT_NEAR(controller.rightMeter().levelDBFS, 20.0 * std::log10(0.25), 0.1);
+    EXPECT_NEAR(controller.leftMeter().sessionPeakDBFS, 20.0 * std::log10(0.5), 0.1);
+    EXPECT_FALSE(controller.leftMeter().isClipping);
+
+    controller.stopMonitoring(true);
+    MeterReading previous = controller.leftMeter();
+    int heldTicks = 0;
+    for (int tick = 0; tick < 240; ++tick) {
+        wait(MonitorViewModel::pollInterval);
+        const MeterReading now = controller.leftMeter();
+        EXPECT_DOUBLE_EQ(now.levelDBFS, std::max(previous.levelDBFS - 0.6, floorDB));
+        EXPECT_GE(now.peakDBFS, now.levelDBFS);
+        if (now.peakDBFS == previous.peakDBFS && now.peakDBFS > floorDB) {
+            ++heldTicks;
+        } else if (now.peakDBFS > floorDB) {
+            EXPECT_DOUBLE_EQ(now.peakDBFS, std::max(now.levelDBFS, previous.peakDBFS - 0.4));
+        }
+        previous = now;
+    }
+    EXPECT_GE(heldTicks, 88); // about three seconds of 33 ms ticks
+    EXPECT_LE(heldTicks, 91);
+    EXPECT_EQ(previous.levelDBFS, floorDB);
+    EXPECT_EQ(previous.peakDBFS, floorDB);
+    EXPECT_NEAR(previous.sessionPeakDBFS, 20.0 * std::log10(0.5), 0.1);
+}
+
+TEST_F(LiveMeters, ClipLampLatchesUntilClearedPerChannel)
+{
+    MonitorViewModel& controller = runningWithSine(1.0, 1.0);
+    ASSERT_TRUE(controller.leftMeter().isClipping);
+    ASSERT_TRUE(controller.rightMeter().isClipping);
+
+    sim_.setInputSignal(input_, 0, SimSignal::silence());
+    sim_.setInputSignal(input_, 1, SimSignal::silence());
+    wait(100ms);
+    controller.clearClip(MeterChannel::left);
+    EXPECT_FALSE(controller.leftMeter().isClipping);
+    wait(100ms);
+    EXPECT_FALSE(controller.leftMeter().isClipping); // the ring's latch was cleared too
+    EXPECT_TRUE(controller.rightMeter().isClipping);
+
+    // Still clipping input relights the lamp on the next tick.
+    sim_.setInputSignal(input_, 0, SimSignal::sine(1000.0, 1.0));
+    wait(100ms);
+    EXPECT_TRUE(controller.leftMeter().isClipping);
+}
+
+TEST_F(LiveMeters, ReleasedSessionPeakStartsANewMaximum)
+{
+    MonitorViewModel& controller = runningWithSine(0.5, 0.5);
+    sim_.setInputSignal(input_, 0, SimSignal::sine(1000.0, 0.1));
+    wait(100ms);
+    controller.releaseSessionPeak(MeterChannel::left);
+    EXPECT_EQ(controller.leftMeter().sessionPeakDBFS, floorDB);
+    wait(100ms);
+    EXPECT_NEAR(controller.leftMeter().sessionPeakDBFS, -20.0, 0.1);
+    EXPECT_NEAR(controller.rightMeter().sessionPeakDBFS, 20.0 * std::log10(0.5), 0.1);
+}
+
+TEST_F(LiveMeters, StartingAndSelectingResetTheMeters)
+{
+    MonitorViewModel& controller = runningWithSine(1.0, 0.5);
+    controller.stopMonitoring(true);
+    sim_.setInputSignal(input_, 0, SimSignal::silence());
+    controller.startMonitoring();
+    EXPECT_EQ(controller.leftMeter(), MeterReading::silent());
+    EXPECT_EQ(controller.rightMeter(), MeterReading::silent());
+    wait(100ms);
+    EXPECT_FALSE(controller.leftMeter().isClipping); // the ring's latch went with the reset
+}
+
+TEST_F(ControllerFixture, MuteChangesOnlyTheGainTargetAndTheStatus)
+{
+    MonitorViewModel& controller = running();
+    const MonitorRing* ring = controller.engine().ring();
+    PhaseRecorder recorder(controller);
+    int muteSignals = 0;
+    QObject::connect(&controller, &MonitorViewModel::isMutedChanged, &controller,
+                     [&muteSignals] { ++muteSignals; });
+
+    controller.setMuted(true);
+    controller.setMuted(true);
+    EXPECT_EQ(muteSignals, 1);
+    EXPECT_EQ(ring->muted.load(), 1U);
+    EXPECT_TRUE(settings_.value("muted").toBool());
+    EXPECT_EQ(controller.status(),
+              (StatusPresentation{"Monitoring · Muted",
+                                  QStringLiteral("Input is active, but output is muted."),
+                                  StatusSeverity::active}));
+
+    controller.setMuted(false);
+    EXPECT_EQ(ring->muted.load(), 0U);
+    EXPECT_FALSE(settings_.value("muted").toBool());
+    EXPECT_EQ(controller.status().title, QStringLiteral("Monitoring"));
+    EXPECT_TRUE(recorder.phases.empty());
+    EXPECT_EQ(controller.engine().ring(), ring);
+}
+
+TEST_F(ControllerFixture, SavedMuteStartsTheEngineMuted)
+{
+    settings_.setValue("muted", true);
+    MonitorViewModel& controller = running();
+    EXPECT_EQ(controller.engine().ring()->muted.load(), 1U);
+    EXPECT_EQ(controller.status().title, QStringLiteral("Monitoring · Muted"));
+}
+
+} // namespace
+} // namespace brevalo::testing_support

@@ -1,0 +1,271 @@
+// Waiting phases, automatic resume and the debounced refresh after device notifications.
+
+#include "controller_fixture.h"
+
+#include <gmock/gmock.h>
+
+#include <algorithm>
+
+namespace brevalo::testing_support {
+namespace {
+
+using ::testing::ElementsAre;
+using Kind = MonitoringPhase::Kind;
+
+constexpr auto debounce = MonitorViewModel::refreshDebounce;
+
+int countOf(const std::vector<MonitoringPhase>& phases, Kind kind)
+{
+    return static_cast<int>(std::count(phases.begin(), phases.end(), MonitoringPhase(kind)));
+}
+
+TEST_F(ControllerFixture, AbsentSavedDeviceKeepsItsUIDAndWaits)
+{
+    addOutput();
+    addInput("deck", "Deck");
+    settings_.setValue("inputDeviceUID", "scarlett-1");
+    MonitorViewModel& controller = create();
+
+    EXPECT_EQ(controller.selectedDeviceUID(), QStringLiteral("scarlett-1"));
+    EXPECT_EQ(settings_.value("inputDeviceUID").toString(), QStringLiteral("scarlett-1"));
+    EXPECT_EQ(controller.routeReadiness(), RouteReadiness::inputUnavailable(true));
+    EXPECT_EQ(controller.status(),
+              (StatusPresentation{
+                  "Waiting for the selected input",
+                  QStringLiteral("Reconnect the interface; the saved selection will be restored."),
+                  StatusSeverity::warning}));
+    EXPECT_FALSE(controller.canStartMonitoring());
+
+    // Plugging it in restores the selection with its first pair; no intent, so nothing starts.
+    addInput("scarlett-1", "Scarlett 2i2");
+    wait(debounce);
+    EXPECT_EQ(controller.selectedPairID(), QStringLiteral("0-1"));
+    EXPECT_EQ(controller.status().title, QStringLiteral("Ready"));
+    EXPECT_FALSE(controller.engine().isRunning());
+}
+
+TEST_F(ControllerFixture, MissingInputWaitsAndResumesTwoHundredMillisecondsAfterItReturns)
+{
+    MonitorViewModel& controller = running();
+    sim_.removeDevice(input_);
+    wait(debounce);
+
+    EXPECT_EQ(controller.phase(), Kind::waitingForInput);
+    EXPECT_TRUE(controller.monitorIntent());
+    EXPECT_FALSE(controller.engine().isRunning());
+    EXPECT_EQ(controller.transportTitle(), QStringLiteral("Cancel Auto-Resume"));
+    EXPECT_EQ(controller.status().title, QStringLiteral("Waiting for the selected input"));
+    EXPECT_EQ(controller.selectedDeviceUID(), QStringLiteral("scarlett-1"));
+
+    PhaseRecorder recorder(controller);
+    const ObjectId returned = addInput("scarlett-1", "Scarlett 2i2");
+    wait(debounce - 1ms);
+    EXPECT_EQ(controller.phase(), Kind::waitingForInput);
+    wait(1ms);
+    EXPECT_THAT(recorder.phases,
+                ElementsAre(MonitoringPhase(Kind::reconfiguring), MonitoringPhase(Kind::running)));
+    EXPECT_EQ(controller.engine().configuration()->inputDeviceID, returned);
+}
+
+struct WaitCase
+{
+    const char* label;
+    Kind waitingPhase;
+    const char* statusTitle;
+    // Takes the route away and gives it back.
+    void (*breakRoute)(SimulatedAudioSystem&, ObjectId input, ObjectId output);
+    void (*mendRoute)(SimulatedAudioSystem&, ObjectId input, ObjectId output);
+};
+
+class WaitingPhases : public ControllerFixture, public ::testing::WithParamInterface<WaitCase>
+{};
+
+TEST_P(WaitingPhases, IntentWaitsWhileTheRouteIsBrokenAndResumesWhenMended)
+{
+    const WaitCase& param = GetParam();
+    MonitorViewModel& controller = running();
+    param.breakRoute(sim_, input_, output_);
+    wait(debounce);
+    EXPECT_EQ(controller.phase(), param.waitingPhase);
+    EXPECT_EQ(controller.status().title, QString::fromUtf8(param.statusTitle));
+    EXPECT_EQ(controller.transportTitle(), QStringLiteral("Cancel Auto-Resume"));
+    EXPECT_FALSE(controller.engine().isRunning());
+
+    param.mendRoute(sim_, input_, output_);
+    wait(debounce);
+    EXPECT_EQ(controller.phase(), Kind::running);
+    EXPECT_TRUE(controller.engine().isRunning());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Routes, WaitingPhases,
+    ::testing::Values(
+        WaitCase{"InputDied", Kind::waitingForInput, "Waiting for the selected input",
+                 [](SimulatedAudioSystem& sim, ObjectId in, ObjectId) { sim.setAlive(in, false); },
+                 [](SimulatedAudioSystem& sim, ObjectId in, ObjectId) { sim.setAlive(in, true); }},
+        WaitCase{"OutputRemoved", Kind::waitingForOutput, "System output unavailable",
+                 [](SimulatedAudioSystem& sim, ObjectId, ObjectId out) { sim.removeDevice(out); },
+                 [](SimulatedAudioSystem& sim, ObjectId, ObjectId) {
+                     sim.addDevice(SimDevice::output("out-2", "Headphones", 2, 44100.0));
+                 }},
+        WaitCase{"InputRateUnsupported", Kind::waitingForFormat, "Unsupported input sample rate",
+                 [](SimulatedAudioSystem& sim, ObjectId in, ObjectId) {
+                     sim.setNominalSampleRate(in, 384000.0);
+                 },
+                 [](SimulatedAudioSystem& sim, ObjectId in, ObjectId) {
+                     sim.setNominalSampleRate(in, 96000.0);
+                 }},
+        WaitCase{"OutputRateUnsupported", Kind::waitingForFormat, "Unsupported output sample rate",
+                 [](SimulatedAudioSystem& sim, ObjectId, ObjectId out) {
+                     sim.setNominalSampleRate(out, 4000.0);
+                 },
+                 [](SimulatedAudioSystem& sim, ObjectId, ObjectId out) {
+                     sim.setNominalSampleRate(out, 48000.0);
+                 }}),
+    LabelName());
+
+TEST_F(ControllerFixture, SelectingAMissingPairWhileMonitoringWaitsForInput)
+{
+    MonitorViewModel& controller = running();
+    controller.selectChannelPair(QStringLiteral("2-3"));
+    EXPECT_EQ(controller.phase(), Kind::waitingForInput);
+    EXPECT_EQ(controller.status().title, QStringLiteral("Choose a valid stereo pair"));
+    controller.selectChannelPair(QStringLiteral("0-1"));
+    EXPECT_EQ(controller.phase(), Kind::running);
+}
+
+// The waiting rows of the status table show once the route is ready again but monitoring has
+// not resumed, which happens while the permission is undecided.
+TEST_F(ControllerFixture, WaitingRowsShowWhileTheRouteIsReadyButNotResumed)
+{
+    struct Row
+    {
+        Kind phase;
+        const char* title;
+        const char* detail;
+    };
+    const Row rows[] = {
+        {Kind::waitingForInput, "Waiting for the selected input",
+         "Monitoring will resume when the exact device and channel pair return."},
+        {Kind::waitingForOutput, "Waiting for the system output",
+         "Monitoring will resume when the macOS output route is ready."},
+        {Kind::waitingForFormat, "Waiting for a supported format",
+         "Monitoring will resume when Core Audio reports a usable PCM format."},
+    };
+    MonitorViewModel& controller = running();
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.title);
+        sim_.setAuthorization(AudioCaptureAuthorization::authorized);
+        if (row.phase == Kind::waitingForInput) {
+            sim_.setAlive(input_, false);
+        } else if (row.phase == Kind::waitingForOutput) {
+            sim_.setAlive(output_, false);
+        } else {
+            sim_.setNominalSampleRate(input_, 4000.0);
+        }
+        wait(debounce);
+        ASSERT_EQ(controller.phase(), row.phase);
+
+        sim_.setAuthorization(AudioCaptureAuthorization::notDetermined);
+        sim_.setAlive(input_, true);
+        sim_.setAlive(output_, true);
+        sim_.setNominalSampleRate(input_, 48000.0);
+        wait(debounce);
+        ASSERT_TRUE(controller.routeReadiness().isReady());
+        EXPECT_EQ(controller.phase(), row.phase);
+        EXPECT_EQ(controller.status(),
+                  (StatusPresentation{QString::fromUtf8(row.title), QString::fromUtf8(row.detail),
+                                      StatusSeverity::warning}));
+    }
+}
+
+TEST_F(ControllerFixture, TwoCatalogNotificationsInABurstGiveOneUnforcedRefresh)
+{
+    MonitorViewModel& controller = running();
+    const MonitorRing* ring = controller.engine().ring();
+    int catalogUpdates = 0;
+    QObject::connect(&controller, &MonitorViewModel::inputDevicesChanged, &controller,
+                     [&catalogUpdates] { ++catalogUpdates; });
+    PhaseRecorder recorder(controller);
+
+    addInput("deck-a", "Deck A");
+    wait(100ms);
+    addInput("deck-b", "Deck B");
+    wait(150ms); // 250 ms after the first: its refresh was replaced by the second's
+    EXPECT_EQ(controller.inputDevices().size(), 1);
+    EXPECT_EQ(catalogUpdates, 0);
+
+    wait(50ms);
+    EXPECT_EQ(controller.inputDevices().size(), 3);
+    EXPECT_EQ(catalogUpdates, 1);
+    EXPECT_TRUE(recorder.phases.empty());
+    EXPECT_EQ(controller.engine().ring(), ring);
+}
+
+class ForcedRefresh : public ControllerFixture, public ::testing::WithParamInterface<bool>
+{};
+
+TEST_P(ForcedRefresh, ASelectedDeviceNotificationAnywhereInTheBurstRestartsTheSameRoute)
+{
+    const bool selectedFirst = GetParam();
+    MonitorViewModel& controller = running();
+    const MonitoringConfiguration before = *controller.engine().configuration();
+    PhaseRecorder recorder(controller);
+
+    const std::function<void()> selectedDeviceChange = [this] {
+        sim_.notifyDeviceHasChanged(input_);
+    };
+    const std::function<void()> catalogChange = [this] { addInput("deck", "Deck"); };
+    (selectedFirst ? selectedDeviceChange : catalogChange)();
+    wait(100ms);
+    (selectedFirst ? catalogChange : selectedDeviceChange)();
+    wait(debounce - 1ms);
+    EXPECT_TRUE(recorder.phases.empty());
+
+    wait(1ms);
+    EXPECT_THAT(recorder.phases,
+                ElementsAre(MonitoringPhase(Kind::reconfiguring), MonitoringPhase(Kind::running)));
+    EXPECT_EQ(*controller.engine().configuration(), before);
+
+    // The flag was consumed: a later unforced refresh leaves the engine alone.
+    addInput("deck-2", "Deck 2");
+    wait(debounce);
+    EXPECT_EQ(countOf(recorder.phases, Kind::reconfiguring), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Bursts, ForcedRefresh, ::testing::Values(true, false),
+                         [](const ::testing::TestParamInfo<bool>& param) {
+                             return param.param ? std::string("SelectedFirst")
+                                                : std::string("SelectedSecond");
+                         });
+
+TEST_F(ControllerFixture, NewDefaultOutputIsADifferentRouteAndRestarts)
+{
+    MonitorViewModel& controller = running();
+    const ObjectId headphones = addOutput("out-2", "Headphones", 44100.0);
+    wait(debounce);
+    EXPECT_EQ(controller.engine().configuration()->outputDeviceID, output_);
+
+    PhaseRecorder recorder(controller);
+    sim_.setDefaultOutputDevice(headphones);
+    wait(debounce);
+    EXPECT_THAT(recorder.phases,
+                ElementsAre(MonitoringPhase(Kind::reconfiguring), MonitoringPhase(Kind::running)));
+    EXPECT_EQ(controller.engine().configuration()->outputDeviceID, headphones);
+    EXPECT_EQ(*controller.routeDescription(),
+              QStringLiteral("48.0 kHz input → 44.1 kHz system output."));
+}
+
+TEST_F(ControllerFixture, NotificationsWithoutIntentOnlyRefreshTheCatalog)
+{
+    addStandardDevices();
+    MonitorViewModel& controller = create();
+    sim_.removeDevice(input_);
+    wait(debounce);
+    EXPECT_EQ(controller.phase(), Kind::stopped);
+    EXPECT_TRUE(controller.inputDevices().isEmpty());
+    EXPECT_EQ(controller.transportTitle(), QStringLiteral("Start Monitoring"));
+}
+
+} // namespace
+} // namespace brevalo::testing_support

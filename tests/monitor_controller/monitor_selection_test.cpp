@@ -1,0 +1,211 @@
+// Selection: first-use choice, restored and saved choices, the selection lock.
+
+#include "controller_fixture.h"
+
+#include <gmock/gmock.h>
+
+namespace brevalo::testing_support {
+namespace {
+
+using Kind = MonitoringPhase::Kind;
+
+struct AutoSelectCase
+{
+    const char* label;
+    std::vector<std::string> names; // uid is "dev-<index>"
+    const char* expectedUID;
+};
+
+class FreshInstall : public ControllerFixture, public ::testing::WithParamInterface<AutoSelectCase>
+{};
+
+TEST_P(FreshInstall, SelectsTheFirstScarlettElseTheFirstDeviceAndSavesBothKeys)
+{
+    const AutoSelectCase& param = GetParam();
+    for (std::size_t index = 0; index < param.names.size(); ++index) {
+        addInput("dev-" + std::to_string(index), param.names[index], 48000.0, 4);
+    }
+    addOutput();
+    MonitorViewModel& controller = create();
+
+    EXPECT_EQ(controller.selectedDeviceUID(), QString::fromLatin1(param.expectedUID));
+    EXPECT_EQ(controller.selectedPairID(), QStringLiteral("0-1"));
+    EXPECT_EQ(settings_.value("inputDeviceUID").toString(), QString::fromLatin1(param.expectedUID));
+    EXPECT_EQ(settings_.value("leftChannel").toInt(), 0);
+    EXPECT_EQ(settings_.value("rightChannel").toInt(), 1);
+    EXPECT_EQ(controller.phase(), Kind::stopped);
+    EXPECT_FALSE(controller.monitorIntent());
+}
+
+// The catalog is sorted by name, so "first" means first by name.
+INSTANTIATE_TEST_SUITE_P(
+    Catalogs, FreshInstall,
+    ::testing::Values(AutoSelectCase{"ScarlettAmongOthers",
+                                     {"Built-in Microphone", "Scarlett 2i2", "USB Deck"},
+                                     "dev-1"},
+                      AutoSelectCase{"AnyLetterCase",
+                                     {"Aux In", "focusrite SCARLETT solo", "scarlett 18i20"},
+                                     "dev-1"},
+                      AutoSelectCase{"NoScarlett", {"USB Deck", "Line In"}, "dev-1"}),
+    LabelName());
+
+TEST_F(ControllerFixture, FreshInstallWithoutInputsSelectsNothing)
+{
+    addOutput();
+    MonitorViewModel& controller = create();
+    EXPECT_FALSE(controller.selectedDeviceUID().has_value());
+    EXPECT_FALSE(settings_.contains("inputDeviceUID"));
+    EXPECT_EQ(
+        controller.status(),
+        (StatusPresentation{"Choose an audio input",
+                            QStringLiteral("Select the Scarlett or another stereo input device."),
+                            StatusSeverity::neutral}));
+}
+
+TEST_F(ControllerFixture, RestoresTheSavedDevicePairAndMuteInsteadOfChoosing)
+{
+    addInput("scarlett-1", "Scarlett 2i2", 48000.0, 4);
+    addInput("deck", "Deck", 48000.0, 4);
+    addOutput();
+    settings_.setValue("inputDeviceUID", "deck");
+    settings_.setValue("leftChannel", 2);
+    settings_.setValue("rightChannel", 3);
+    settings_.setValue("muted", true);
+    MonitorViewModel& controller = create();
+
+    EXPECT_EQ(controller.selectedDeviceUID(), QStringLiteral("deck"));
+    EXPECT_EQ(controller.selectedPairID(), QStringLiteral("2-3"));
+    EXPECT_EQ(controller.selectedChannelPair()->leftChannel, 2);
+    EXPECT_TRUE(controller.isMuted());
+}
+
+TEST_F(ControllerFixture, OneSavedChannelAloneIsNoPairAndTheFirstPairIsChosen)
+{
+    addStandardDevices();
+    settings_.setValue("inputDeviceUID", "scarlett-1");
+    settings_.setValue("rightChannel", 7);
+    MonitorViewModel& controller = create();
+    EXPECT_EQ(controller.selectedPairID(), QStringLiteral("0-1"));
+    EXPECT_EQ(settings_.value("rightChannel").toInt(), 1);
+}
+
+TEST_F(ControllerFixture, SavedPairMissingOnTheDeviceAsksForAValidPair)
+{
+    addStandardDevices();
+    settings_.setValue("inputDeviceUID", "scarlett-1");
+    settings_.setValue("leftChannel", 4);
+    settings_.setValue("rightChannel", 5);
+    MonitorViewModel& controller = create();
+
+    EXPECT_EQ(controller.selectedPairID(), QStringLiteral("4-5"));
+    EXPECT_EQ(controller.routeReadiness().kind, RouteReadiness::Kind::invalidChannelPair);
+    EXPECT_EQ(controller.status(),
+              (StatusPresentation{
+                  "Choose a valid stereo pair",
+                  QStringLiteral("The saved channel layout is no longer available on this device."),
+                  StatusSeverity::warning}));
+    EXPECT_FALSE(controller.canStartMonitoring());
+}
+
+TEST_F(ControllerFixture, SelectingADeviceTakesItsFirstPairAndSavesIt)
+{
+    addInput("scarlett-1", "Scarlett 2i2", 48000.0, 4);
+    addInput("deck", "Deck", 96000.0, 2);
+    addOutput();
+    MonitorViewModel& controller = create();
+    controller.selectChannelPair(QStringLiteral("2-3"));
+    EXPECT_EQ(settings_.value("leftChannel").toInt(), 2);
+
+    controller.selectInputDevice(QStringLiteral("deck"));
+    EXPECT_EQ(controller.selectedPairID(), QStringLiteral("0-1"));
+    EXPECT_EQ(settings_.value("inputDeviceUID").toString(), QStringLiteral("deck"));
+    EXPECT_EQ(settings_.value("leftChannel").toInt(), 0);
+    EXPECT_EQ(*controller.routeDescription(),
+              QStringLiteral("96.0 kHz input → 48.0 kHz system output."));
+
+    // A device that is not in the catalog keeps its UID but has no pair to remember.
+    controller.selectInputDevice(QStringLiteral("elsewhere"));
+    EXPECT_EQ(controller.selectedDeviceUID(), QStringLiteral("elsewhere"));
+    EXPECT_FALSE(controller.selectedPairID().has_value());
+    EXPECT_FALSE(settings_.contains("leftChannel"));
+    EXPECT_FALSE(settings_.contains("rightChannel"));
+
+    // An empty UID clears the selection and the key.
+    controller.selectInputDevice(QString());
+    EXPECT_FALSE(controller.selectedDeviceUID().has_value());
+    EXPECT_FALSE(settings_.contains("inputDeviceUID"));
+}
+
+TEST_F(ControllerFixture, SelectingAPairOffTheDeviceRemovesTheSavedChannels)
+{
+    addStandardDevices();
+    MonitorViewModel& controller = create();
+    controller.selectChannelPair(QStringLiteral("6-7"));
+    EXPECT_EQ(controller.selectedPairID(), QStringLiteral("6-7"));
+    EXPECT_FALSE(settings_.contains("leftChannel"));
+    EXPECT_FALSE(settings_.contains("rightChannel"));
+    EXPECT_EQ(controller.routeReadiness().kind, RouteReadiness::Kind::invalidChannelPair);
+}
+
+TEST_F(ControllerFixture, LockedSelectionIgnoresDeviceAndPairChoices)
+{
+    addInput("scarlett-1", "Scarlett 2i2", 48000.0, 4);
+    addInput("deck", "Deck");
+    addOutput();
+    MonitorViewModel& controller = create();
+    controller.startMonitoring();
+    controller.setInputSelectionLocked(true);
+    PhaseRecorder recorder(controller);
+
+    controller.selectInputDevice(QStringLiteral("deck"));
+    controller.selectChannelPair(QStringLiteral("2-3"));
+
+    EXPECT_EQ(controller.selectedDeviceUID(), QStringLiteral("scarlett-1"));
+    EXPECT_EQ(controller.selectedPairID(), QStringLiteral("0-1"));
+    EXPECT_EQ(settings_.value("inputDeviceUID").toString(), QStringLiteral("scarlett-1"));
+    EXPECT_EQ(settings_.value("leftChannel").toInt(), 0);
+    EXPECT_TRUE(recorder.phases.empty());
+    EXPECT_TRUE(controller.engine().isRunning());
+
+    controller.setInputSelectionLocked(false);
+    controller.selectChannelPair(QStringLiteral("2-3"));
+    EXPECT_EQ(controller.selectedPairID(), QStringLiteral("2-3"));
+}
+
+TEST_F(ControllerFixture, ChangingTheSelectionWhileMonitoringRestartsOnTheNewRoute)
+{
+    addInput("scarlett-1", "Scarlett 2i2", 48000.0, 4);
+    const ObjectId deck = addInput("deck", "Deck", 44100.0);
+    addOutput();
+    MonitorViewModel& controller = create();
+    controller.startMonitoring();
+    PhaseRecorder recorder(controller);
+
+    controller.selectInputDevice(QStringLiteral("deck"));
+    EXPECT_THAT(recorder.phases, ::testing::ElementsAre(MonitoringPhase(Kind::reconfiguring),
+                                                        MonitoringPhase(Kind::running)));
+    EXPECT_EQ(controller.engine().configuration()->inputDeviceID, deck);
+    EXPECT_TRUE(controller.monitorIntent());
+    EXPECT_EQ(
+        recorder.statuses.front(),
+        (StatusPresentation{"Following the new system output…",
+                            QStringLiteral("AirPlay routes may take a moment to become ready."),
+                            StatusSeverity::neutral}));
+}
+
+TEST_F(ControllerFixture, ChangingTheSelectionWithoutIntentClearsAFailure)
+{
+    addInput("scarlett-1", "Scarlett 2i2", 48000.0, 4);
+    addOutput();
+    MonitorViewModel& controller = create();
+    sim_.failNext(AudioOperation::initialize, status::paramError);
+    controller.startMonitoring();
+    ASSERT_EQ(controller.phase().kind(), Kind::failed);
+
+    controller.selectChannelPair(QStringLiteral("2-3"));
+    EXPECT_EQ(controller.phase(), Kind::stopped);
+    EXPECT_FALSE(controller.engine().isRunning());
+}
+
+} // namespace
+} // namespace brevalo::testing_support

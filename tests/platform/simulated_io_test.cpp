@@ -1,0 +1,575 @@
+#include "platform/audio/simulated_audio_system.h"
+
+#include "allocation_counter.h"
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+using namespace brevalo;
+
+namespace {
+
+// An input unit on a device that renders every block into preallocated planar buffers and
+// remembers what it saw.
+struct InputProbe
+{
+    std::unique_ptr<IOUnit> unit;
+    bool integer = true;
+    std::uint32_t channels = 2;
+    std::vector<std::int32_t> ints;
+    std::vector<float> floats;
+    std::uint32_t maximumFrames = 8192;
+
+    // What the callbacks saw; written on the I/O thread, read after it stopped.
+    std::vector<double> sampleTimes;
+    std::vector<std::uint64_t> hostTimes;
+    std::vector<std::int32_t> firstLeft; // first left sample of each block (integer client)
+    std::vector<float> leftFloats;       // every left sample (float client), when kept
+    bool keepLeft = false;
+    std::int32_t lastStatus = 0;
+    std::atomic<std::uint64_t> blocks{0};
+    std::thread::id thread;
+    std::vector<std::uint64_t>* sharedLog = nullptr; // host times of every device's blocks
+    std::mutex mutex;
+    std::condition_variable advanced;
+    bool ok = true;
+
+    static std::int32_t callback(void* refCon, RenderActionFlags& flags, const AudioTimeStamp& time,
+                                 std::uint32_t, std::uint32_t frames, AudioBufferList* list)
+    {
+        auto& self = *static_cast<InputProbe*>(refCon);
+        self.ok = self.ok && list == nullptr;
+        AudioBufferList buffers;
+        buffers.numberBuffers = self.channels;
+        for (std::uint32_t c = 0; c < self.channels; ++c) {
+            void* data = self.integer
+                             ? static_cast<void*>(self.ints.data() + c * self.maximumFrames)
+                             : static_cast<void*>(self.floats.data() + c * self.maximumFrames);
+            buffers.buffers[c] = {1, frames * 4, data};
+        }
+        self.lastStatus = self.unit->render(flags, time, inputElement, frames, buffers);
+        self.thread = std::this_thread::get_id();
+        if (self.sharedLog != nullptr) {
+            self.sharedLog->push_back(time.hostTime);
+        }
+        if (self.sampleTimes.size() < self.sampleTimes.capacity()) {
+            self.sampleTimes.push_back(time.sampleTime);
+            self.hostTimes.push_back(time.hostTime);
+            self.firstLeft.push_back(self.ints.empty() ? 0 : self.ints[0]);
+        }
+        if (self.keepLeft && self.leftFloats.size() + frames <= self.leftFloats.capacity()) {
+            self.leftFloats.insert(self.leftFloats.end(), self.floats.begin(),
+                                   self.floats.begin() + frames);
+        }
+        {
+            std::lock_guard lock(self.mutex);
+            ++self.blocks;
+        }
+        self.advanced.notify_all();
+        return self.lastStatus;
+    }
+
+    std::int32_t open(SimulatedAudioSystem& sim, ObjectId device, double rate,
+                      std::vector<std::int32_t> map = {})
+    {
+        sampleTimes.reserve(100000);
+        hostTimes.reserve(100000);
+        firstLeft.reserve(100000);
+        ints.assign(std::size_t{channels} * maximumFrames, 0);
+        floats.assign(std::size_t{channels} * maximumFrames, 0.0f);
+        if (auto s = sim.createIOUnit(unit)) {
+            return s;
+        }
+        const StreamFormat format = integer ? StreamFormat::int32Planar(rate, channels)
+                                            : StreamFormat::float32Planar(rate, channels);
+        std::int32_t s = 0;
+        (s = unit->setEnableIO(Scope::input, inputElement, true)) ||
+            (s = unit->setEnableIO(Scope::output, outputElement, false)) ||
+            (s = unit->setCurrentDevice(device)) ||
+            (s = unit->setMaximumFramesPerSlice(maximumFrames)) ||
+            (s = map.empty() ? 0 : unit->setChannelMap(Scope::output, inputElement, map)) ||
+            (s = unit->setStreamFormat(Scope::output, inputElement, format)) ||
+            (s = unit->setInputCallback({&InputProbe::callback, this})) ||
+            (s = unit->initialize()) || (s = unit->start());
+        return s;
+    }
+};
+
+// An output unit whose render callback plays a ramp (value = frame index / 1e6) on every
+// client channel, negated on the second.
+struct OutputProbe
+{
+    std::unique_ptr<IOUnit> unit;
+    std::uint64_t frames = 0;
+    std::vector<double> sampleTimes;
+    std::vector<std::uint64_t>* sharedLog = nullptr;
+
+    static std::int32_t callback(void* refCon, RenderActionFlags&, const AudioTimeStamp& time,
+                                 std::uint32_t, std::uint32_t count, AudioBufferList* list)
+    {
+        auto& self = *static_cast<OutputProbe*>(refCon);
+        for (std::uint32_t c = 0; c < list->numberBuffers; ++c) {
+            auto* out = static_cast<float*>(list->buffers[c].data);
+            for (std::uint32_t i = 0; i < count; ++i) {
+                const auto v = static_cast<float>(static_cast<double>(self.frames + i) / 1e6);
+                out[i] = c % 2 == 0 ? v : -v;
+            }
+        }
+        if (self.sampleTimes.size() < self.sampleTimes.capacity()) {
+            self.sampleTimes.push_back(time.sampleTime);
+        }
+        if (self.sharedLog != nullptr) {
+            self.sharedLog->push_back(time.hostTime);
+        }
+        self.frames += count;
+        return 0;
+    }
+
+    std::int32_t open(SimulatedAudioSystem& sim, ObjectId device, double rate,
+                      std::vector<std::int32_t> map = {})
+    {
+        sampleTimes.reserve(100000);
+        if (auto s = sim.createIOUnit(unit)) {
+            return s;
+        }
+        std::int32_t s = 0;
+        (s = unit->setEnableIO(Scope::output, outputElement, true)) ||
+            (s = unit->setEnableIO(Scope::input, inputElement, false)) ||
+            (s = unit->setCurrentDevice(device)) || (s = unit->setMaximumFramesPerSlice(8192)) ||
+            (s = map.empty() ? 0 : unit->setChannelMap(Scope::input, outputElement, map)) ||
+            (s = unit->setStreamFormat(Scope::input, outputElement,
+                                       StreamFormat::float32Planar(rate, 2))) ||
+            (s = unit->setRenderCallback(Scope::input, outputElement,
+                                         {&OutputProbe::callback, this})) ||
+            (s = unit->initialize()) || (s = unit->start());
+        return s;
+    }
+};
+
+SimDevice countingDevice(std::uint32_t channels, double rate, std::uint32_t bits,
+                         std::uint32_t buffer)
+{
+    SimDevice d = SimDevice::input("in-" + std::to_string(bits), "In", channels, rate, bits);
+    d.bufferFrameSize = buffer;
+    return d;
+}
+
+void countOnEveryChannel(SimulatedAudioSystem& sim, ObjectId device, std::uint32_t channels)
+{
+    for (std::uint32_t c = 0; c < channels; ++c) {
+        ASSERT_TRUE(sim.setInputSignal(device, c, SimSignal::counting()));
+    }
+}
+
+} // namespace
+
+TEST(SimulatedIO, CallsTheInputCallbackOncePerBlockOfTheDeviceClock)
+{
+    SimulatedAudioSystem sim;
+    const ObjectId fast = sim.addDevice(countingDevice(2, 48000.0, 24, 480));
+    SimDevice slow = countingDevice(2, 44100.0, 24, 441);
+    slow.uid = "slow";
+    const ObjectId other = sim.addDevice(slow);
+    InputProbe a;
+    InputProbe b;
+    ASSERT_EQ(a.open(sim, fast, 48000.0), 0);
+    ASSERT_EQ(b.open(sim, other, 44100.0), 0);
+
+    sim.advance(std::chrono::seconds(1));
+    EXPECT_EQ(a.blocks, 100u);
+    EXPECT_EQ(b.blocks, 100u);
+    ASSERT_EQ(a.sampleTimes.size(), 100u);
+    for (std::size_t i = 0; i < a.sampleTimes.size(); ++i) {
+        ASSERT_EQ(a.sampleTimes[i], 480.0 * static_cast<double>(i));
+        ASSERT_EQ(a.hostTimes[i], (i + 1) * 10'000'000u); // each block ends its 10 ms period
+    }
+    EXPECT_TRUE(a.ok); // the input callback gets no buffer list
+    EXPECT_EQ(a.lastStatus, 0);
+    EXPECT_EQ(a.thread, std::this_thread::get_id()); // manual time runs on the caller
+
+    ASSERT_EQ(a.unit->stop(), 0);
+    sim.advance(std::chrono::seconds(1));
+    EXPECT_EQ(a.blocks, 100u);
+    EXPECT_EQ(b.blocks, 200u);
+}
+
+TEST(SimulatedIO, RenderDeliversTheCurrentBlockInTheClientFormatAndChannelMap)
+{
+    SimulatedAudioSystem sim;
+    const ObjectId device = sim.addDevice(countingDevice(4, 48000.0, 24, 256));
+    countOnEveryChannel(sim, device, 4);
+    InputProbe probe;
+    ASSERT_EQ(probe.open(sim, device, 48000.0, {3, 1}), 0);
+    sim.advance(std::chrono::milliseconds(100));
+    ASSERT_GT(probe.blocks, 10u);
+    // The last block: left is device channel 3, right device channel 1, left-justified.
+    const auto first = static_cast<std::uint64_t>(probe.sampleTimes.back());
+    for (std::uint32_t i = 0; i < 256; ++i) {
+        ASSERT_EQ(probe.ints[i], simCountingCode(first + i, 3, 24) * 256);
+        ASSERT_EQ(probe.ints[8192 + i], simCountingCode(first + i, 1, 24) * 256);
+    }
+    // No block was dropped or repeated.
+    for (std::size_t k = 0; k < probe.firstLeft.size(); ++k) {
+        ASSERT_EQ(probe.firstLeft[k], simCountingCode(k * 256, 3, 24) * 256);
+    }
+}
+
+TEST(SimulatedIO, IntegerSamplesArriveLeftJustifiedAtEveryDepth)
+{
+    for (const std::uint32_t bits : {16u, 24u, 32u}) {
+        SimulatedAudioSystem sim;
+        const ObjectId device = sim.addDevice(countingDevice(2, 44100.0, bits, 64));
+        countOnEveryChannel(sim, device, 2);
+        InputProbe probe;
+        ASSERT_EQ(probe.open(sim, device, 44100.0), 0);
+        sim.advance(std::chrono::milliseconds(10));
+        ASSERT_GT(probe.blocks, 0u);
+        const auto first = static_cast<std::uint64_t>(probe.sampleTimes.back());
+        const std::int64_t scale = std::int64_t{1} << (32 - bits);
+        for (std::uint32_t i = 0; i < 64; ++i) {
+            ASSERT_EQ(probe.ints[i], simCountingCode(first + i, 0, bits) * scale) << bits;
+        }
+    }
+}
+
+TEST(SimulatedIO, FloatClientGetsIntegerSamplesScaledToFullScale)
+{
+    SimulatedAudioSystem sim;
+    const ObjectId device = sim.addDevice(countingDevice(2, 48000.0, 16, 128));
+    countOnEveryChannel(sim, device, 2);
+    InputProbe probe;
+    probe.integer = false;
+    ASSERT_EQ(probe.open(sim, device, 48000.0), 0);
+    sim.advance(std::chrono::milliseconds(10));
+    const auto first = static_cast<std::uint64_t>(probe.sampleTimes.back());
+    for (std::uint32_t i = 0; i < 128; ++i) {
+        ASSERT_EQ(probe.floats[i],
+                  static_cast<float>(simCountingCode(first + i, 0, 16)) / 32768.0f);
+        ASSERT_EQ(probe.floats[8192 + i],
+                  static_cast<float>(simCountingCode(first + i, 1, 16)) / 32768.0f);
+    }
+}
+
+TEST(SimulatedIO, RefusesAClientRateAndFlagsARateChangeWhileRunning)
+{
+    SimulatedAudioSystem sim;
+    const ObjectId device = sim.addDevice(countingDevice(2, 48000.0, 24, 256));
+    std::unique_ptr<IOUnit> unit;
+    ASSERT_EQ(sim.createIOUnit(unit), 0);
+    ASSERT_EQ(unit->setCurrentDevice(device), 0);
+    EXPECT_EQ(
+        unit->setStreamFormat(Scope::output, inputElement, StreamFormat::int32Planar(44100.0, 2)),
+        status::unsupportedFormat);
+    EXPECT_EQ(unit->setStreamFormat(Scope::output, inputElement,
+                                    StreamFormat::physicalInteger(48000.0, 2, 24)),
+              status::formatNotSupported);
+    StreamFormat hardware;
+    ASSERT_EQ(unit->streamFormat(Scope::input, inputElement, hardware), 0);
+    EXPECT_EQ(hardware.sampleRate, 48000.0);
+
+    // Set before the device is known, the rate is checked when the unit initializes.
+    std::unique_ptr<IOUnit> early;
+    ASSERT_EQ(sim.createIOUnit(early), 0);
+    ASSERT_EQ(early->setEnableIO(Scope::input, inputElement, true), 0);
+    ASSERT_EQ(early->setEnableIO(Scope::output, outputElement, false), 0);
+    ASSERT_EQ(
+        early->setStreamFormat(Scope::output, inputElement, StreamFormat::int32Planar(44100.0, 2)),
+        0);
+    ASSERT_EQ(early->setCurrentDevice(device), 0);
+    EXPECT_EQ(early->initialize(), status::unsupportedFormat);
+
+    InputProbe probe;
+    ASSERT_EQ(probe.open(sim, device, 48000.0), 0);
+    sim.advance(std::chrono::milliseconds(20));
+    EXPECT_EQ(probe.lastStatus, 0);
+    ASSERT_TRUE(sim.setNominalSampleRate(device, 96000.0));
+    sim.advance(std::chrono::milliseconds(20));
+    EXPECT_EQ(probe.lastStatus, status::unsupportedFormat); // never silently resampled
+}
+
+TEST(SimulatedIO, ClocksWithAPPMOffsetDriftApartInManualTime)
+{
+    SimulatedAudioSystem sim;
+    SimDevice fast = countingDevice(2, 48000.0, 24, 64);
+    fast.clockPPM = 100.0;
+    SimDevice slow = fast;
+    slow.uid = "slow";
+    slow.clockPPM = -100.0;
+    const ObjectId a = sim.addDevice(fast);
+    const ObjectId b = sim.addDevice(slow);
+    InputProbe pa;
+    InputProbe pb;
+    ASSERT_EQ(pa.open(sim, a, 48000.0), 0);
+    ASSERT_EQ(pb.open(sim, b, 48000.0), 0);
+    sim.advance(std::chrono::seconds(100));
+    const double framesA = static_cast<double>(sim.blockCount(a) * 64);
+    const double framesB = static_cast<double>(sim.blockCount(b) * 64);
+    // 200 ppm apart over 100 s at 48 kHz: 960 frames, within a block.
+    EXPECT_NEAR(framesA - framesB, 960.0, 64.0);
+    EXPECT_NEAR(framesA, 48000.0 * 100.0 * 1.0001, 64.0);
+}
+
+TEST(SimulatedIO, ManualTimeRunsDevicesInClockOrderAndRepeatsExactly)
+{
+    auto run = [] {
+        SimulatedAudioSystem sim;
+        SimDevice in = countingDevice(2, 44100.0, 24, 128);
+        in.clockPPM = 37.0;
+        const ObjectId input = sim.addDevice(in);
+        SimDevice outDevice = SimDevice::output("out", "Out", 2, 48000.0);
+        outDevice.bufferFrameSize = 333;
+        const ObjectId output = sim.addDevice(outDevice);
+        std::vector<std::uint64_t> log;
+        log.reserve(4096);
+        InputProbe probe;
+        OutputProbe out;
+        probe.sharedLog = &log;
+        out.sharedLog = &log;
+        EXPECT_EQ(probe.open(sim, input, 44100.0), 0);
+        EXPECT_EQ(out.open(sim, output, 48000.0), 0);
+        sim.advance(std::chrono::seconds(3));
+        return log;
+    };
+    const auto first = run();
+    EXPECT_EQ(first.size(), 1033u + 432u); // 3 s of 128-frame and of 333-frame blocks
+    EXPECT_TRUE(std::is_sorted(first.begin(), first.end()));
+    EXPECT_EQ(first, run());
+}
+
+TEST(SimulatedIO, CapturesWhatAnOutputDevicePlayedOnItsMappedChannels)
+{
+    SimulatedAudioSystem sim;
+    SimDevice d = SimDevice::output("out", "Out", 4, 48000.0);
+    d.bufferFrameSize = 100;
+    const ObjectId device = sim.addDevice(d);
+    sim.captureOutput(device, 1000);
+    OutputProbe probe;
+    ASSERT_EQ(probe.open(sim, device, 48000.0, {2, 3}), 0);
+    sim.advance(std::chrono::milliseconds(50)); // 24 blocks of 100 frames
+    const SimOutputCapture capture = sim.outputCapture(device);
+    ASSERT_EQ(capture.channels.size(), 4u);
+    EXPECT_EQ(capture.framesPlayed, 2400u);
+    EXPECT_EQ(capture.framesNotKept, 1400u);
+    ASSERT_EQ(capture.channels[2].size(), 1000u);
+    for (std::size_t i = 0; i < 1000; ++i) {
+        ASSERT_EQ(capture.channels[0][i], 0.0f);
+        ASSERT_EQ(capture.channels[1][i], 0.0f);
+        ASSERT_EQ(capture.channels[2][i], static_cast<float>(static_cast<double>(i) / 1e6));
+        ASSERT_EQ(capture.channels[3][i], -static_cast<float>(static_cast<double>(i) / 1e6));
+    }
+}
+
+TEST(SimulatedIO, InjectedFailureSurfacesAtTheNamedConfigurationCall)
+{
+    SimulatedAudioSystem sim;
+    const ObjectId input = sim.addDevice(countingDevice(2, 48000.0, 24, 256));
+    const ObjectId output = sim.addDevice(SimDevice::output("out", "Out", 2, 48000.0));
+    // The fifth configuration call on the second I/O unit: its client format.
+    sim.injectFault({.operation = AudioOperation::configure,
+                     .unitKind = UnitKind::io,
+                     .unitOrdinal = 2,
+                     .skip = 4,
+                     .status = status::paramError});
+    InputProbe in;
+    ASSERT_EQ(in.open(sim, input, 48000.0), 0); // first I/O unit: untouched
+    OutputProbe out;
+    std::unique_ptr<VarispeedUnit> varispeed;
+    ASSERT_EQ(sim.createVarispeedUnit(varispeed), 0); // other kinds do not count
+    ASSERT_EQ(varispeed->setMaximumFramesPerSlice(8192), 0);
+    EXPECT_EQ(sim.unitCount(UnitKind::io), 1u);
+    ASSERT_EQ(sim.createIOUnit(out.unit), 0);
+    auto& unit = *out.unit;
+    EXPECT_EQ(unit.setEnableIO(Scope::output, outputElement, true), 0);
+    EXPECT_EQ(unit.setEnableIO(Scope::input, inputElement, false), 0);
+    EXPECT_EQ(unit.setCurrentDevice(output), 0);
+    EXPECT_EQ(unit.setMaximumFramesPerSlice(8192), 0);
+    EXPECT_EQ(
+        unit.setStreamFormat(Scope::input, outputElement, StreamFormat::float32Planar(48000.0, 2)),
+        status::paramError);
+    EXPECT_EQ(
+        unit.setStreamFormat(Scope::input, outputElement, StreamFormat::float32Planar(48000.0, 2)),
+        0); // once only
+}
+
+TEST(SimulatedIO, InjectedFailuresCoverCreationLifeCycleAndRender)
+{
+    SimulatedAudioSystem sim;
+    const ObjectId input = sim.addDevice(countingDevice(2, 48000.0, 24, 256));
+    sim.injectFault({.operation = AudioOperation::findComponent, .unitKind = UnitKind::varispeed});
+    EXPECT_FALSE(sim.findComponent(UnitKind::varispeed));
+    EXPECT_TRUE(sim.findComponent(UnitKind::io));
+
+    sim.failNext(AudioOperation::createUnit, status::memoryFull);
+    std::unique_ptr<IOUnit> unit;
+    EXPECT_EQ(sim.createIOUnit(unit), status::memoryFull);
+    EXPECT_EQ(unit, nullptr);
+
+    sim.failNext(AudioOperation::initialize, -10875);
+    InputProbe probe;
+    EXPECT_EQ(probe.open(sim, input, 48000.0), -10875);
+    ASSERT_EQ(probe.unit->initialize(), 0);
+    sim.failNext(AudioOperation::start, status::deviceUnavailable);
+    EXPECT_EQ(probe.unit->start(), status::deviceUnavailable);
+    ASSERT_EQ(probe.unit->start(), 0);
+
+    sim.injectFault({.operation = AudioOperation::render, .skip = 2, .status = -1});
+    sim.advance(std::chrono::milliseconds(17)); // three blocks
+    EXPECT_EQ(probe.blocks, 3u);
+    EXPECT_EQ(probe.lastStatus, -1);
+    EXPECT_EQ(sim.callCount(AudioOperation::render), 3u);
+
+    // A failing stop is reported but the unit stops all the same, so clean-up stays safe.
+    sim.failNext(AudioOperation::stop, -50);
+    EXPECT_EQ(probe.unit->stop(), -50);
+    sim.advance(std::chrono::milliseconds(50));
+    EXPECT_EQ(probe.blocks, 3u);
+    EXPECT_EQ(probe.unit->dispose(), 0);
+    EXPECT_EQ(probe.unit->start(), status::illegalOperation);
+}
+
+TEST(SimulatedIO, DeadOrRemovedDevicesDeliverNoBlocks)
+{
+    SimulatedAudioSystem sim;
+    const ObjectId device = sim.addDevice(countingDevice(2, 48000.0, 24, 480));
+    InputProbe probe;
+    ASSERT_EQ(probe.open(sim, device, 48000.0), 0);
+    sim.advance(std::chrono::milliseconds(100));
+    EXPECT_EQ(probe.blocks, 10u);
+    ASSERT_TRUE(sim.setAlive(device, false));
+    sim.advance(std::chrono::milliseconds(100));
+    EXPECT_EQ(probe.blocks, 10u);
+    ASSERT_TRUE(sim.setAlive(device, true));
+    sim.advance(std::chrono::milliseconds(100));
+    EXPECT_GE(probe.blocks, 19u);
+    ASSERT_TRUE(sim.removeDevice(device));
+    const std::uint64_t before = probe.blocks;
+    sim.advance(std::chrono::milliseconds(100));
+    EXPECT_EQ(probe.blocks, before);
+    EXPECT_EQ(probe.unit->stop(), 0);
+}
+
+TEST(SimulatedIO, TheIOPathAllocatesNothing)
+{
+    SimulatedAudioSystem sim;
+    const ObjectId input = sim.addDevice(countingDevice(2, 48000.0, 24, 256));
+    const ObjectId output = sim.addDevice(SimDevice::output("out", "Out", 2, 48000.0));
+    sim.setInputSignal(input, 0, SimSignal::sine(440.0));
+    sim.captureOutput(output, 48000);
+    InputProbe in;
+    OutputProbe out;
+    ASSERT_EQ(in.open(sim, input, 48000.0), 0);
+    ASSERT_EQ(out.open(sim, output, 48000.0), 0);
+    sim.advance(std::chrono::milliseconds(50));
+    test::AllocationCounter counter;
+    sim.advance(std::chrono::seconds(2));
+    EXPECT_EQ(counter.count(), 0u);
+}
+
+TEST(SimulatedIO, RealTimeModeRunsBlocksOnAnIOThreadUntilStopped)
+{
+    SimulatedAudioSystem sim(SimTimeMode::realTime);
+    const ObjectId device = sim.addDevice(countingDevice(2, 48000.0, 24, 64));
+    InputProbe probe;
+    ASSERT_EQ(probe.open(sim, device, 48000.0), 0);
+    {
+        std::unique_lock lock(probe.mutex);
+        ASSERT_TRUE(probe.advanced.wait_for(lock, std::chrono::seconds(10),
+                                            [&] { return probe.blocks >= 5; }));
+    }
+    ASSERT_EQ(probe.unit->stop(), 0);
+    // stop returned: no callback runs any more, so the probe's fields are ours to read.
+    const std::uint64_t blocks = probe.blocks;
+    EXPECT_NE(probe.thread, std::this_thread::get_id());
+    EXPECT_EQ(probe.lastStatus, 0);
+    for (std::size_t i = 0; i < probe.sampleTimes.size(); ++i) {
+        ASSERT_EQ(probe.sampleTimes[i], 64.0 * static_cast<double>(i));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(probe.blocks, blocks);
+}
+
+TEST(SimulatedIO, PlaysASoundFileInALoopBitExact)
+{
+    const char* root = std::getenv("BREVALO_TEST_TMP");
+    const auto folder = std::filesystem::path(root != nullptr ? root : "/tmp") / "sim-signal";
+    std::filesystem::create_directories(folder);
+    const auto path = (folder / "ramp.wav").string();
+    SF_INFO info{};
+    info.samplerate = 48000;
+    info.channels = 2;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr);
+    std::vector<short> frames(2 * 1000);
+    for (std::size_t i = 0; i < 1000; ++i) {
+        frames[2 * i] = static_cast<short>(i);
+        frames[2 * i + 1] = static_cast<short>(-30 * static_cast<int>(i));
+    }
+    ASSERT_EQ(sf_writef_short(file, frames.data(), 1000), 1000);
+    sf_close(file);
+
+    SimulatedAudioSystem sim;
+    const ObjectId device = sim.addDevice(countingDevice(2, 48000.0, 24, 300));
+    ASSERT_TRUE(sim.setInputSignal(device, 0, SimSignal::file(path, 1)));
+    EXPECT_FALSE(sim.setInputSignal(device, 1, SimSignal::file(path, 2)));
+    EXPECT_FALSE(sim.setInputSignal(device, 1, SimSignal::file((folder / "none.wav").string())));
+    InputProbe probe;
+    ASSERT_EQ(probe.open(sim, device, 48000.0), 0);
+    sim.advance(std::chrono::milliseconds(50)); // 2400 frames: the 1000-frame file loops
+    const auto first = static_cast<std::uint64_t>(probe.sampleTimes.back());
+    for (std::uint32_t i = 0; i < 300; ++i) {
+        const auto expected = -30 * static_cast<std::int32_t>((first + i) % 1000) * 65536;
+        ASSERT_EQ(probe.ints[i], expected) << i;
+    }
+    std::filesystem::remove_all(folder);
+}
+
+TEST(DemoDevices, OfferAVirtualTurntablePlayingARecordSide)
+{
+    SimulatedAudioSystem sim;
+    addDemoDevices(sim);
+    auto& hw = sim.hardware();
+    ObjectId turntable = unknownObject;
+    ASSERT_EQ(hw.deviceForUID("brevalo.sim.virtual-turntable", turntable), 0);
+    ASSERT_NE(turntable, unknownObject);
+    std::string name;
+    ASSERT_EQ(hw.name(turntable, name), 0);
+    EXPECT_EQ(name, "Virtual Turntable");
+    const auto stream = sim.streamIDs(turntable, Scope::input).at(0);
+    StreamFormat format;
+    ASSERT_EQ(hw.physicalFormat(stream, format), 0);
+    EXPECT_EQ(format, StreamFormat::physicalInteger(96000.0, 2, 24));
+    ObjectId output = unknownObject;
+    ASSERT_EQ(hw.defaultOutputDevice(output), 0);
+    ASSERT_EQ(hw.name(output, name), 0);
+    EXPECT_EQ(name, "Virtual Output");
+
+    InputProbe probe;
+    probe.integer = false;
+    probe.keepLeft = true;
+    probe.leftFloats.reserve(96000 * 12);
+    ASSERT_EQ(probe.open(sim, turntable, 96000.0), 0);
+    sim.advance(std::chrono::seconds(12));
+    auto peak = [&](double from, double to) {
+        float p = 0.0f;
+        for (auto i = static_cast<std::size_t>(from * 96000);
+             i < static_cast<std::size_t>(to * 96000); ++i) {
+            p = std::max(p, std::abs(probe.leftFloats.at(i)));
+        }
+        return p;
+    };
+    EXPECT_GT(peak(0.0, 7.5), 0.001f); // run-in noise, not digital silence
+    EXPECT_LT(peak(0.0, 7.5), 0.2f);
+    EXPECT_GT(peak(9.0, 11.0), 0.25f); // the first track
+}
