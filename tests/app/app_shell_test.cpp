@@ -10,9 +10,12 @@
 #include "app_test_support.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QPushButton>
 
 #include <gmock/gmock.h>
+
+#include <functional>
 
 namespace brevalo::testing_support {
 namespace {
@@ -23,26 +26,33 @@ using Kind = MonitoringPhase::Kind;
 class ApplicationShell : public ::testing::Test, public SimulatedDesk
 {
 protected:
-    ApplicationShell()
-    {
-        auto owned = std::make_unique<SimulatedAudioSystem>(SimTimeMode::manual);
-        simulation_ = owned.get();
-        input_ = addInput("scarlett-1", "Scarlett 2i2");
-        addOutput();
-        simulation_->drainNotifications();
-        VantorelApp::Options options;
-        options.audioSystem = std::move(owned);
-        options.settings = &settings;
-        options.monitor = controllerOptions();
-        app_ = std::make_unique<VantorelApp>(std::move(options));
-        deliver();
-        scheduler.runDue();
-    }
+    void SetUp() override { launch(); }
 
     ~ApplicationShell() override
     {
         app_.reset();
         QApplication::setQuitOnLastWindowClosed(true);
+    }
+
+    // The application on a Scarlett and speakers; adjust changes the hardware or the options
+    // before the application starts.
+    void launch(const std::function<void(VantorelApp::Options&)>& adjust = {})
+    {
+        auto owned = std::make_unique<SimulatedAudioSystem>(SimTimeMode::manual);
+        simulation_ = owned.get();
+        input_ = addInput("scarlett-1", "Scarlett 2i2");
+        addOutput();
+        VantorelApp::Options options;
+        options.audioSystem = std::move(owned);
+        options.settings = &settings;
+        options.monitor = controllerOptions();
+        if (adjust) {
+            adjust(options);
+        }
+        simulation_->drainNotifications();
+        app_ = std::make_unique<VantorelApp>(std::move(options));
+        deliver();
+        scheduler.runDue();
     }
 
     SimulatedAudioSystem& sim() override { return *simulation_; }
@@ -138,6 +148,38 @@ TEST_F(ApplicationShell, BecomingActiveRefreshesTheCatalog)
     addInput("usb-2", "USB Phono Preamp");
     emit qApp->applicationStateChanged(Qt::ApplicationActive);
     EXPECT_EQ(app_->monitor().inputDevices().size(), 2);
+}
+
+class RefusedAccessShell : public ApplicationShell
+{
+protected:
+    void SetUp() override
+    {
+        launch([this](VantorelApp::Options& options) {
+            sim().setAuthorization(AudioCaptureAuthorization::denied);
+            options.monitor.openUrl = nullptr; // the application's own opener
+            options.desktopServices.findExecutable = [](const QString&) { return QString(); };
+            options.desktopServices.startDetached = [](const QString&, const QStringList&) {
+                return false;
+            };
+            options.desktopServices.openUrl = [this](const QUrl& url) {
+                urls_.push_back(url);
+                return false;
+            };
+        });
+    }
+
+    std::vector<QUrl> urls_;
+};
+
+TEST_F(RefusedAccessShell, MicrophoneSettingsSayWhenNothingOpens)
+{
+    MonitorView* view = app_->monitorWindow().view();
+    ASSERT_FALSE(view->microphoneSettingsButton()->isHidden());
+    view->microphoneSettingsButton()->click();
+    EXPECT_THAT(urls_, ElementsAre(MonitorViewModel::microphoneSettingsUrl()));
+    EXPECT_FALSE(view->noticeLabel()->isHidden());
+    EXPECT_EQ(view->noticeLabel()->text(), DesktopSettings::unavailableMessage);
 }
 
 TEST(WindowPolicy, KeyedOnTheTitle)

@@ -128,6 +128,21 @@ protected:
     ObjectId output_ = unknownObject;
 };
 
+TEST(LevelMeterBar, SegmentsShareTheWidthWithSmallGaps)
+{
+    const QRectF bar(0, 0, 400, 18);
+    const QRectF first = LevelMeterBar::segmentRect(0, bar);
+    const QRectF last = LevelMeterBar::segmentRect(31, bar);
+    EXPECT_DOUBLE_EQ(first.left(), 0.0);
+    EXPECT_NEAR(last.right(), 400.0, 1e-9);
+    for (int i = 1; i < 32; ++i) {
+        const QRectF previous = LevelMeterBar::segmentRect(i - 1, bar);
+        const QRectF current = LevelMeterBar::segmentRect(i, bar);
+        EXPECT_NEAR(current.width(), first.width(), 1e-9);
+        EXPECT_GT(current.left(), previous.right()) << i;
+    }
+}
+
 TEST_F(MonitorPanel, ShowsEveryFixedTextOfTheFaceplate)
 {
     addStandardDevices();
