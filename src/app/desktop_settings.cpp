@@ -35,6 +35,7 @@ QList<DesktopSettings::Launcher> DesktopSettings::soundSettingsLaunchers()
     return {
         {QStringLiteral("gnome-control-center"), {QStringLiteral("sound")}},
         {QStringLiteral("systemsettings"), {QStringLiteral("kcm_pulseaudio")}},
+        {QStringLiteral("systemsettings5"), {QStringLiteral("kcm_pulseaudio")}},
         {QStringLiteral("kcmshell6"), {QStringLiteral("kcm_pulseaudio")}},
         {QStringLiteral("kcmshell5"), {QStringLiteral("kcm_pulseaudio")}},
         {QStringLiteral("cinnamon-settings"), {QStringLiteral("sound")}},
