@@ -40,8 +40,9 @@ struct MonitorViewModelOptions
     MainThreadScheduler* scheduler = nullptr;
     // How the engine waits for its 40 ms fade-out when stopping; empty: it sleeps.
     MonitoringEngine::Sleep fadeOutSleep;
-    // Opens a settings page of the desktop; the application passes QDesktopServices::openUrl.
-    // Empty: openMicrophoneSettings does nothing.
+    // Opens a settings page of the desktop. The application passes
+    //     [](const QUrl& url) { return QDesktopServices::openUrl(url); }
+    // (this layer has no Gui dependency). Empty: openMicrophoneSettings does nothing.
     std::function<bool(const QUrl&)> openUrl;
 };
 
@@ -143,7 +144,7 @@ public:
 
     // Operations (main thread).
     // The transport key: starts when neither the intent nor the engine is on, else stops and
-    // clears the intent.
+    // clears the intent. The start runs at once; only a permission answer arrives later.
     void toggleMonitoring();
     // Checks the route, asks for microphone access when it was never asked (the answer arrives
     // later) and starts the engine.

@@ -17,17 +17,45 @@ std::atomic<std::uint64_t> allocationsCounted{0};
 
 } // namespace
 
-// Replaces the global allocation functions for this test executable; every other form
-// (arrays, nothrow, aligned) ends up in one of these.
-void* operator new(std::size_t size)
+namespace {
+
+void* countedAllocation(std::size_t size) noexcept
 {
     if (countingThisThread) {
         allocationsCounted.fetch_add(1, std::memory_order_relaxed);
     }
-    if (void* p = std::malloc(size == 0 ? 1 : size)) {
+    return std::malloc(size == 0 ? 1 : size);
+}
+
+} // namespace
+
+// Replaces every unaligned allocation and deallocation function of this test executable, so
+// that each pair meets in malloc and free (a sanitizer's own versions must not be mixed in).
+// The aligned forms stay the library's, allocation and deallocation alike.
+void* operator new(std::size_t size)
+{
+    if (void* p = countedAllocation(size)) {
         return p;
     }
     throw std::bad_alloc();
+}
+
+void* operator new[](std::size_t size)
+{
+    if (void* p = countedAllocation(size)) {
+        return p;
+    }
+    throw std::bad_alloc();
+}
+
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+{
+    return countedAllocation(size);
+}
+
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept
+{
+    return countedAllocation(size);
 }
 
 void operator delete(void* p) noexcept
@@ -35,7 +63,27 @@ void operator delete(void* p) noexcept
     std::free(p);
 }
 
+void operator delete[](void* p) noexcept
+{
+    std::free(p);
+}
+
 void operator delete(void* p, std::size_t) noexcept
+{
+    std::free(p);
+}
+
+void operator delete[](void* p, std::size_t) noexcept
+{
+    std::free(p);
+}
+
+void operator delete(void* p, const std::nothrow_t&) noexcept
+{
+    std::free(p);
+}
+
+void operator delete[](void* p, const std::nothrow_t&) noexcept
 {
     std::free(p);
 }

@@ -315,18 +315,6 @@ TEST(MonitoringEngineStart, AComponentCreatedWithoutAnInstanceIsAnAllocationFail
     EXPECT_EQ(route.sim.callCount(AudioOperation::dispose), 1u);
 }
 
-TEST(MonitoringEngineStart, ARouteWhoseRateDiffersFromTheDeviceFailsAtTheFormatStep)
-{
-    SimulatedRoute route;
-    MonitoringEngine engine(route.sim, route.simulatedSleep());
-    auto config = route.configuration;
-    config.inputSampleRate = 44100.0; // the device runs at 48 kHz: units never resample
-    const auto failure = startFailure(engine, config);
-    EXPECT_EQ(failure.operation(), QStringLiteral("Configure the input audio format"));
-    EXPECT_EQ(failure.status(), status::unsupportedFormat);
-    expectIdle(engine);
-}
-
 // ----- running, snapshot, stop -----------------------------------------------------------------
 
 TEST(MonitoringEngineRun, SnapshotReportsMetersAndDiagnosticsAndIsEmptyWhenIdle)
