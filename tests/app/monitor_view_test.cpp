@@ -449,6 +449,28 @@ TEST_F(MonitorPanel, RefusedInputAccessOffersTheSettings)
     EXPECT_EQ(openedUrls[0], MonitorViewModel::microphoneSettingsUrl());
 }
 
+TEST_F(MonitorPanel, PermissionRequestIsARouteTransition)
+{
+    addStandardDevices();
+    sim().setAuthorization(AudioCaptureAuthorization::notDetermined);
+    sim().setPermissionAnswer(std::nullopt);
+    MonitorView& v = create();
+    v.transportKey()->click();
+
+    ASSERT_EQ(controller().phase(), Kind::requestingPermission);
+    EXPECT_EQ(v.statusLampWordLabel()->text(), "SYNC");
+    EXPECT_EQ(v.transportCaptionLabel()->text(), "ROUTE TRANSITION");
+    EXPECT_EQ(v.statusTitleLabel()->text(), "Requesting audio input access…");
+    EXPECT_EQ(v.transportKey()->property("iconName").toString(), "stop.fill");
+    EXPECT_TRUE(v.transportKey()->isEnabled());
+
+    ASSERT_TRUE(sim().answerPermissionRequest(true));
+    deliver();
+    EXPECT_EQ(controller().phase(), Kind::running);
+    EXPECT_EQ(v.statusLampWordLabel()->text(), "ACTIVE");
+    EXPECT_EQ(v.transportCaptionLabel()->text(), "DISENGAGE ROUTE");
+}
+
 TEST_F(MonitorPanel, AudioSetupOpensTheFirstSoundSettingsProgramFound)
 {
     std::vector<std::pair<QString, QStringList>> started;
