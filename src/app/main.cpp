@@ -1,12 +1,63 @@
+#include "app/app_windows.h"
+#include "app/appearance.h"
+#include "app/quit_on_signals.h"
+#include "app/vantorel_app.h"
+#include "platform/audio/audio_system.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+
 #include <cstdio>
 
-// The windows are not built yet: say so plainly instead of showing nothing.
-int main()
+using namespace brevalo;
+
+namespace {
+
+// BREVALO_SCREENSHOT=<file.png>: save the monitor window once it has been on screen for a
+// moment, then quit. BREVALO_SCREENSHOT_MONITORING=1 presses the transport key first. For
+// looking at the panel on a machine without a desktop (xvfb-run).
+void scheduleScreenshot(VantorelApp& app)
 {
-    std::puts("Brevalo Capture "
-              "0.1.0");
-    std::puts("Built: the realtime rings, the audio hardware layer with simulated hardware,");
-    std::puts("capture projects and release metadata as libraries with their tests.");
-    std::puts("Not there yet: the monitor window and the capture window. Nothing to show.");
-    return 0;
+    const QString path = qEnvironmentVariable("BREVALO_SCREENSHOT");
+    if (path.isEmpty()) {
+        return;
+    }
+    if (qEnvironmentVariableIntValue("BREVALO_SCREENSHOT_MONITORING") == 1) {
+        QTimer::singleShot(300, &app, [&app] { app.monitor().toggleMonitoring(); });
+    }
+    QTimer::singleShot(2500, &app, [&app, path] {
+        const bool saved = app.monitorWindow().grab().save(path);
+        std::fprintf(saved ? stdout : stderr, "%s %s\n", saved ? "Saved" : "Could not save",
+                     qPrintable(path));
+        QCoreApplication::exit(saved ? 0 : 1);
+    });
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication application(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("Brevalo"));
+    QCoreApplication::setApplicationName(QStringLiteral("Brevalo Capture"));
+    QGuiApplication::setApplicationDisplayName(QStringLiteral("Brevalo Capture"));
+    applyDarkAppearance(application);
+
+    std::unique_ptr<AudioSystem> audio = createAudioSystem(AudioBackend::automatic);
+    if (!audio) {
+        QMessageBox::critical(nullptr, QStringLiteral("Brevalo Capture"),
+                              QStringLiteral("No audio backend could be started on this machine."));
+        return 1;
+    }
+
+    VantorelApp::Options options;
+    options.audioSystem = std::move(audio);
+    options.trayIcon = true;
+    VantorelApp app(std::move(options));
+    quitOnTerminationSignals(&app);
+    app.showMonitorWindow();
+    app.appDelegate().applicationDidFinishLaunching();
+    scheduleScreenshot(app);
+    return application.exec();
 }

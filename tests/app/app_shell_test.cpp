@@ -1,0 +1,278 @@
+// The application root: windows, their policies, the capture window on demand, closing without
+// quitting and the termination hook.
+
+#include "app/app_delegate.h"
+#include "app/app_windows.h"
+#include "app/desktop_settings.h"
+#include "app/monitor_view.h"
+#include "app/vantorel_app.h"
+#include "app/window_policy.h"
+#include "app_test_support.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QPushButton>
+
+#include <gmock/gmock.h>
+
+#include <functional>
+
+namespace brevalo::testing_support {
+namespace {
+
+using ::testing::ElementsAre;
+using Kind = MonitoringPhase::Kind;
+
+class ApplicationShell : public ::testing::Test, public SimulatedDesk
+{
+protected:
+    void SetUp() override { launch(); }
+
+    ~ApplicationShell() override
+    {
+        app_.reset();
+        QApplication::setQuitOnLastWindowClosed(true);
+    }
+
+    // The application on a Scarlett and speakers; adjust changes the hardware or the options
+    // before the application starts.
+    void launch(const std::function<void(VantorelApp::Options&)>& adjust = {})
+    {
+        auto owned = std::make_unique<SimulatedAudioSystem>(SimTimeMode::manual);
+        simulation_ = owned.get();
+        input_ = addInput("scarlett-1", "Scarlett 2i2");
+        addOutput();
+        VantorelApp::Options options;
+        options.audioSystem = std::move(owned);
+        options.settings = &settings;
+        options.monitor = controllerOptions();
+        if (adjust) {
+            adjust(options);
+        }
+        simulation_->drainNotifications();
+        app_ = std::make_unique<VantorelApp>(std::move(options));
+        deliver();
+        scheduler.runDue();
+    }
+
+    SimulatedAudioSystem& sim() override { return *simulation_; }
+
+    SimulatedAudioSystem* simulation_ = nullptr;
+    std::unique_ptr<VantorelApp> app_;
+    ObjectId input_ = unknownObject;
+};
+
+TEST_F(ApplicationShell, MonitorWindowIsAFixedRoleDarkPanel)
+{
+    MonitorWindow& window = app_->monitorWindow();
+    EXPECT_EQ(window.windowTitle(), "Brevalo Capture");
+    EXPECT_EQ(window.objectName(), "monitor");
+    EXPECT_GE(window.view()->minimumWidth(), 620);
+    EXPECT_GE(window.view()->minimumHeight(), 700);
+    EXPECT_GE(window.width(), 620);
+    EXPECT_FALSE(window.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+    EXPECT_FALSE(window.windowFlags().testFlag(Qt::WindowFullscreenButtonHint));
+    EXPECT_TRUE(window.windowFlags().testFlag(Qt::WindowCloseButtonHint));
+    EXPECT_EQ(window.quitAction()->shortcut(), QKeySequence(QKeySequence::Quit));
+    EXPECT_FALSE(QApplication::quitOnLastWindowClosed());
+}
+
+TEST_F(ApplicationShell, MonitorWindowReturnsFromFullScreen)
+{
+    app_->showMonitorWindow();
+    app_->appDelegate().applicationDidFinishLaunching();
+    MonitorWindow& window = app_->monitorWindow();
+    window.showFullScreen();
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(window.windowState().testFlag(Qt::WindowFullScreen));
+    EXPECT_TRUE(window.isVisible());
+}
+
+TEST_F(ApplicationShell, CaptureWindowOpensOnDemandAndOnlyOnce)
+{
+    app_->showMonitorWindow();
+    EXPECT_EQ(app_->captureWindow(), nullptr);
+    app_->monitorWindow().view()->openCaptureButton()->click();
+    CaptureWindow* capture = app_->captureWindow();
+    ASSERT_NE(capture, nullptr);
+    EXPECT_EQ(capture->windowTitle(), "Album Capture");
+    EXPECT_EQ(capture->objectName(), "capture-project");
+    EXPECT_TRUE(capture->isVisible());
+    EXPECT_TRUE(capture->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+    EXPECT_TRUE(capture->windowFlags().testFlag(Qt::WindowFullscreenButtonHint));
+    EXPECT_GE(capture->centralWidget()->minimumWidth(), 1000);
+    EXPECT_EQ(capture->quitAction()->shortcut(), QKeySequence(QKeySequence::Quit));
+
+    // Closing both windows leaves the application, and reopening finds the same window.
+    capture->close();
+    app_->monitorWindow().close();
+    EXPECT_FALSE(capture->isVisible());
+    app_->openCaptureWindow();
+    EXPECT_EQ(app_->captureWindow(), capture);
+    EXPECT_TRUE(capture->isVisible());
+}
+
+TEST_F(ApplicationShell, QuitBeforeTheMonitorWindowAppearedRunsNoHook)
+{
+    app_->monitor().startMonitoring();
+    ASSERT_EQ(app_->monitor().phase(), Kind::running);
+    EXPECT_FALSE(app_->appDelegate().onTerminate);
+    app_->appDelegate().applicationWillTerminate();
+    EXPECT_TRUE(app_->monitor().monitorIntent());
+    EXPECT_TRUE(app_->monitor().engine().isRunning());
+}
+
+TEST_F(ApplicationShell, QuitStopsMonitoringThroughTheHookInstalledOnAppearance)
+{
+    app_->showMonitorWindow();
+    app_->appDelegate().applicationDidFinishLaunching();
+    ASSERT_TRUE(app_->appDelegate().onTerminate);
+    app_->monitor().startMonitoring();
+    ASSERT_TRUE(app_->monitor().engine().isRunning());
+
+    // What QCoreApplication emits when the event loop ends after a quit.
+    ASSERT_TRUE(QMetaObject::invokeMethod(qApp, "aboutToQuit"));
+    EXPECT_FALSE(app_->monitor().monitorIntent());
+    EXPECT_FALSE(app_->monitor().engine().isRunning());
+    EXPECT_FALSE(app_->appDelegate().isWatchingWindows());
+    // Nothing resumes afterwards: the refresh and the poll are gone.
+    sim().removeDevice(input_);
+    wait(1s);
+    EXPECT_FALSE(app_->monitor().engine().isRunning());
+}
+
+TEST_F(ApplicationShell, BecomingActiveRefreshesTheCatalog)
+{
+    app_->showMonitorWindow();
+    addInput("usb-2", "USB Phono Preamp");
+    emit qApp->applicationStateChanged(Qt::ApplicationActive);
+    EXPECT_EQ(app_->monitor().inputDevices().size(), 2);
+}
+
+class RefusedAccessShell : public ApplicationShell
+{
+protected:
+    void SetUp() override
+    {
+        launch([this](VantorelApp::Options& options) {
+            sim().setAuthorization(AudioCaptureAuthorization::denied);
+            options.monitor.openUrl = nullptr; // the application's own opener
+            options.desktopServices.findExecutable = [](const QString&) { return QString(); };
+            options.desktopServices.startDetached = [](const QString&, const QStringList&) {
+                return false;
+            };
+            options.desktopServices.openUrl = [this](const QUrl& url) {
+                urls_.push_back(url);
+                return false;
+            };
+        });
+    }
+
+    std::vector<QUrl> urls_;
+};
+
+TEST_F(RefusedAccessShell, MicrophoneSettingsSayWhenNothingOpens)
+{
+    MonitorView* view = app_->monitorWindow().view();
+    ASSERT_FALSE(view->microphoneSettingsButton()->isHidden());
+    view->microphoneSettingsButton()->click();
+    EXPECT_THAT(urls_, ElementsAre(MonitorViewModel::microphoneSettingsUrl()));
+    EXPECT_FALSE(view->noticeLabel()->isHidden());
+    EXPECT_EQ(view->noticeLabel()->text(), DesktopSettings::unavailableMessage);
+}
+
+TEST(WindowPolicy, KeyedOnTheTitle)
+{
+    EXPECT_EQ(windowPolicyForTitle("Album Capture"), (WindowPolicy{true, true}));
+    EXPECT_EQ(windowPolicyForTitle("Brevalo Capture"), (WindowPolicy{false, false}));
+    EXPECT_EQ(windowPolicyForTitle("Preferences"), std::nullopt);
+    EXPECT_EQ(windowPolicyForTitle("album capture"), std::nullopt);
+}
+
+TEST(WindowPolicy, OtherWindowsKeepTheirButtons)
+{
+    QWidget other;
+    other.setWindowTitle("Preferences");
+    const Qt::WindowFlags before = other.windowFlags();
+    EXPECT_FALSE(applyWindowPolicy(&other));
+    EXPECT_EQ(other.windowFlags(), before);
+}
+
+TEST(WindowPolicy, DelegateFollowsTitleChanges)
+{
+    AppDelegate delegate;
+    QWidget window;
+    window.setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowMaximizeButtonHint);
+    window.setWindowTitle("Brevalo Capture");
+    delegate.applicationDidFinishLaunching();
+    EXPECT_FALSE(window.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+
+    window.setWindowTitle("Album Capture");
+    EXPECT_TRUE(window.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+
+    delegate.applicationWillTerminate();
+    window.setWindowTitle("Brevalo Capture");
+    EXPECT_TRUE(window.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+}
+
+TEST(WindowPolicy, FlagsAddOnlyTheAllowedButtons)
+{
+    const Qt::WindowFlags base = Qt::Window;
+    const Qt::WindowFlags fixed = windowFlagsWithPolicy(base, {false, false});
+    EXPECT_TRUE(fixed.testFlag(Qt::CustomizeWindowHint));
+    EXPECT_TRUE(fixed.testFlag(Qt::WindowMinimizeButtonHint));
+    EXPECT_FALSE(fixed.testFlag(Qt::WindowMaximizeButtonHint));
+    EXPECT_FALSE(fixed.testFlag(Qt::WindowFullscreenButtonHint));
+    const Qt::WindowFlags workspace = windowFlagsWithPolicy(fixed, {true, true});
+    EXPECT_TRUE(workspace.testFlag(Qt::WindowMaximizeButtonHint));
+    EXPECT_TRUE(workspace.testFlag(Qt::WindowFullscreenButtonHint));
+    EXPECT_EQ(windowFlagsWithPolicy(workspace, {true, true}), workspace);
+}
+
+TEST(CaptureWindowSize, FollowsTheVisibleScreenArea)
+{
+    EXPECT_EQ(captureWindowIdealSize(std::nullopt), QSize(1200, 800));
+    EXPECT_EQ(captureWindowIdealSize(QRectF(0, 0, 1440, 875)), QSize(1200, 800));
+    EXPECT_EQ(captureWindowIdealSize(QRectF(0, 0, 1024, 700)), QSize(1000, 652));
+    EXPECT_EQ(captureWindowIdealSize(QRectF(0, 0, 1063, 2000)).width(), 1000);
+    EXPECT_EQ(captureWindowIdealSize(QRectF(0, 0, 1265, 2000)).width(), 1200);
+    // A screen smaller than the minimum still gets the minimum.
+    EXPECT_EQ(captureWindowIdealSize(QRectF(0, 0, 800, 500)), QSize(1000, 620));
+    EXPECT_EQ(captureWindowIdealSize(QRectF(0, 0, std::nan(""), 900)), QSize(1000, 666));
+}
+
+TEST(DesktopSettingsOpener, TriesProgramsInOrderThenTheUrl)
+{
+    std::vector<QString> looked;
+    std::vector<QUrl> urls;
+    DesktopSettings::Services services;
+    services.findExecutable = [&looked](const QString& program) {
+        looked.push_back(program);
+        return program == QLatin1String("gnome-control-center") ? QStringLiteral("/bin/gcc-fake")
+                                                                : QString();
+    };
+    // The first program is found but refuses to start; the rest are absent.
+    services.startDetached = [](const QString&, const QStringList&) { return false; };
+    services.openUrl = [&urls](const QUrl& url) {
+        urls.push_back(url);
+        return true;
+    };
+    DesktopSettings settings(services);
+    QStringList reported;
+    QObject::connect(&settings, &DesktopSettings::unavailable,
+                     [&reported](const QString& message) { reported << message; });
+    EXPECT_TRUE(settings.openSoundSettings());
+    EXPECT_EQ(looked.size(), static_cast<size_t>(DesktopSettings::soundSettingsLaunchers().size()));
+    EXPECT_EQ(looked.front(), "gnome-control-center");
+    EXPECT_THAT(urls, ElementsAre(DesktopSettings::soundSettingsUrl()));
+    EXPECT_TRUE(reported.isEmpty());
+
+    // Other addresses go straight to the URL handler.
+    looked.clear();
+    EXPECT_TRUE(settings.open(QUrl("https://example.org/help")));
+    EXPECT_TRUE(looked.empty());
+}
+
+} // namespace
+} // namespace brevalo::testing_support

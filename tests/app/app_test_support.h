@@ -1,0 +1,117 @@
+#pragma once
+
+// The monitor controller on simulated hardware in manual time, for tests of the panel and the
+// application shell: the controller's scheduler drives virtual time, the simulated devices
+// follow it, and device notifications are delivered on demand.
+
+#include "monitor/monitor_view_model.h"
+#include "platform/audio/simulated_audio_system.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QSettings>
+#include <QString>
+#include <QTemporaryDir>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <ostream>
+#include <string>
+#include <vector>
+
+inline void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+
+namespace brevalo {
+
+inline void PrintTo(const MonitoringPhase& phase, std::ostream* out)
+{
+    *out << phase.debugText().toStdString();
+}
+
+namespace testing_support {
+
+using namespace std::chrono_literals;
+
+// Hardware, settings and virtual time; tests create the controller (or the whole application)
+// on top.
+class SimulatedDesk
+{
+public:
+    SimulatedDesk()
+        : settings(directory.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat)
+    {
+        scheduler.setTimeObserver([this](std::chrono::nanoseconds step) { sim().advance(step); });
+    }
+
+    virtual ~SimulatedDesk() = default;
+
+    virtual SimulatedAudioSystem& sim() = 0;
+
+    ObjectId addInput(const std::string& uid, const std::string& name, double rate = 48000.0)
+    {
+        return sim().addDevice(SimDevice::input(uid, name, 2, rate, 24));
+    }
+
+    ObjectId addOutput(const std::string& uid = "out-1", const std::string& name = "Speakers")
+    {
+        return sim().addDevice(SimDevice::output(uid, name, 2, 48000.0));
+    }
+
+    MonitorViewModelOptions controllerOptions()
+    {
+        MonitorViewModelOptions options;
+        options.scheduler = &scheduler;
+        // The fade-out wait runs the simulated devices instead of sleeping.
+        options.fadeOutSleep = [this](std::chrono::nanoseconds d) { sim().advance(d); };
+        options.openUrl = [this](const QUrl& url) {
+            openedUrls.push_back(url);
+            return true;
+        };
+        return options;
+    }
+
+    // Hands every notification posted so far to the main thread and runs what it queued there.
+    void deliver()
+    {
+        for (int round = 0; round < 3; ++round) {
+            sim().drainNotifications();
+            QCoreApplication::sendPostedEvents();
+        }
+    }
+
+    // Lets virtual time pass after delivering what is pending.
+    void wait(std::chrono::nanoseconds duration)
+    {
+        deliver();
+        scheduler.advance(duration);
+        deliver();
+    }
+
+    QTemporaryDir directory;
+    QSettings settings;
+    ManualMainThreadScheduler scheduler;
+    std::vector<QUrl> openedUrls;
+};
+
+// Saves a render of a widget for a person to look at; the test run leaves them in the build
+// folder's renders directory.
+inline void saveRender(QWidget& widget, const QString& name)
+{
+#ifdef BREVALO_RENDER_DIR
+    const QString folder = QStringLiteral(BREVALO_RENDER_DIR);
+    QDir().mkpath(folder);
+    const QString path = folder + QLatin1Char('/') + name + QStringLiteral(".png");
+    EXPECT_TRUE(widget.grab().save(path)) << path.toStdString();
+#else
+    (void)widget;
+    (void)name;
+#endif
+}
+
+} // namespace testing_support
+} // namespace brevalo
