@@ -1,13 +1,12 @@
 #!/usr/bin/env bash
-# scripts/build.sh <build-dir> [cmake options...]: configure (once) and build.
+# scripts/build.sh <build-dir> [cmake options...]: configure and build everything.
+# BREVALO_TARGET=<target> builds only that target.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 dir=$1; shift
 generator=()
-if command -v ninja >/dev/null; then generator=(-G Ninja); fi
-if [ ! -f "$dir/CMakeCache.txt" ]; then
-  cmake -S "$root" -B "$dir" "${generator[@]}" "$@" >/dev/null
-else
-  cmake -S "$root" -B "$dir" "$@" >/dev/null
-fi
-cmake --build "$dir" --parallel "$(nproc)"
+if [ ! -f "$dir/CMakeCache.txt" ] && command -v ninja >/dev/null; then generator=(-G Ninja); fi
+cmake -S "$root" -B "$dir" "${generator[@]}" "$@" >/dev/null
+target=()
+if [ -n "${BREVALO_TARGET:-}" ]; then target=(--target "$BREVALO_TARGET"); fi
+cmake --build "$dir" --parallel "$(nproc)" "${target[@]}"
