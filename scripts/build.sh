@@ -4,6 +4,8 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 dir=$1; shift
+# Let ccache share results between clones of the repository (CI builds in a fresh clone).
+export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=true
 generator=()
 if [ ! -f "$dir/CMakeCache.txt" ] && command -v ninja >/dev/null; then generator=(-G Ninja); fi
 cmake -S "$root" -B "$dir" "${generator[@]}" "$@" >/dev/null
