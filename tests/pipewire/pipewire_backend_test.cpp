@@ -183,7 +183,7 @@ protected:
     std::unique_ptr<test::PipeWireTestGraph> graph_;
 };
 
-TEST_F(PipeWireBackend, CatalogDescribesNodesFromTheRegistry)
+TEST_F(PipeWireBackend, CatalogDescribesNodesFromTheRegistryAndReportsTheDefaultSink)
 {
     const auto uid = uniqueName("interface");
     const ObjectId device = plug({uid, "Test Interface 4x", "Audio/Source/Virtual",
@@ -219,9 +219,10 @@ TEST_F(PipeWireBackend, CatalogDescribesNodesFromTheRegistry)
     ASSERT_EQ(hw().physicalFormat(ids[0], physical), 0);
     EXPECT_EQ(physical, StreamFormat::physicalInteger(96000.0, 4, 24));
 
-    // A stereo sink names its front pair as the preferred stereo channels, and its monitor is
-    // not an input device.
-    const ObjectId sink = plug({uniqueName("speakers"), "Speakers", "Audio/Sink", "[ FC FL FR ]"});
+    // A stereo sink names its front pair as the preferred stereo channels, its monitor is not an
+    // input device, and a switch of the default sink is reported.
+    const auto sinkUID = uniqueName("speakers");
+    const ObjectId sink = plug({sinkUID, "Speakers", "Audio/Sink", "[ FC FL FR ]"});
     ASSERT_NE(sink, unknownObject);
     EXPECT_TRUE(waitUntil([&] {
         std::array<std::uint32_t, 2> pair{};
@@ -230,6 +231,22 @@ TEST_F(PipeWireBackend, CatalogDescribesNodesFromTheRegistry)
     }));
     ASSERT_EQ(hw().streamConfiguration(sink, Scope::input, config), 0);
     EXPECT_TRUE(config.empty());
+
+    const auto otherUID = uniqueName("headphones");
+    const ObjectId other = plug({otherUID, "Headphones"});
+    ASSERT_NE(other, unknownObject);
+    ObjectId current = unknownObject;
+    ASSERT_TRUE(graph_->setDefaultSink(sinkUID));
+    ASSERT_TRUE(
+        waitUntil([&] { return hw().defaultOutputDevice(current) == 0 && current == sink; }));
+    ListenerLog log;
+    ListenerRegistration registration;
+    listen(systemObject, HardwareProperty::defaultOutputDevice, log, registration);
+    ASSERT_TRUE(graph_->setDefaultSink(otherUID));
+    EXPECT_TRUE(log.waitFor(systemObject, HardwareProperty::defaultOutputDevice));
+    ASSERT_TRUE(
+        waitUntil([&] { return hw().defaultOutputDevice(current) == 0 && current == other; }));
+    EXPECT_EQ(hw().removePropertyListener(registration), 0);
 }
 
 // ----- audio through real streams -------------------------------------------------------------
@@ -374,27 +391,6 @@ TEST_F(PipeWireBackend, HotPlugEndsTheTakeAndFindsTheSameUIDUnderAFreshID)
         EXPECT_EQ(hw().removePropertyListener(r), 0);
     }
     EXPECT_NE(hw().removePropertyListener(registration), 0);
-}
-
-TEST_F(PipeWireBackend, DefaultSinkSwitchIsReported)
-{
-    const auto uidA = uniqueName("sink-a");
-    const auto uidB = uniqueName("sink-b");
-    const ObjectId a = plug({uidA, "Sink A"});
-    const ObjectId b = plug({uidB, "Sink B"});
-    ASSERT_NE(a, unknownObject);
-    ASSERT_NE(b, unknownObject);
-    ObjectId current = unknownObject;
-    ASSERT_TRUE(graph_->setDefaultSink(uidA));
-    ASSERT_TRUE(waitUntil([&] { return hw().defaultOutputDevice(current) == 0 && current == a; }));
-
-    ListenerLog log;
-    ListenerRegistration registration;
-    listen(systemObject, HardwareProperty::defaultOutputDevice, log, registration);
-    ASSERT_TRUE(graph_->setDefaultSink(uidB));
-    EXPECT_TRUE(log.waitFor(systemObject, HardwareProperty::defaultOutputDevice));
-    ASSERT_TRUE(waitUntil([&] { return hw().defaultOutputDevice(current) == 0 && current == b; }));
-    EXPECT_EQ(hw().removePropertyListener(registration), 0);
 }
 
 // Plays through an output unit into the node and captures the node's other side through the

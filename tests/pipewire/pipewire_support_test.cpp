@@ -8,6 +8,7 @@
 #include <array>
 #include <atomic>
 #include <cstdlib>
+#include <numeric>
 #include <optional>
 #include <string>
 #include <thread>
@@ -114,10 +115,9 @@ TEST(SerialNotifier, RunsTasksInOrderOnOneThreadAndDrains)
         });
     }
     notifier->drain();
-    ASSERT_EQ(seen.size(), 100u);
-    for (int i = 0; i < 100; ++i) {
-        EXPECT_EQ(seen[static_cast<std::size_t>(i)], i);
-    }
+    std::vector<int> expected(100);
+    std::iota(expected.begin(), expected.end(), 0);
+    EXPECT_EQ(seen, expected);
     EXPECT_EQ(thread.load(), notifier->threadID());
     EXPECT_NE(thread.load(), std::this_thread::get_id());
     // Tasks posted before the end still run.
