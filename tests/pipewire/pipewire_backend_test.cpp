@@ -93,8 +93,9 @@ TestNodeSetup virtualSource(const std::string& name, const std::string& position
 class ListenerLog
 {
 public:
-    void record(ObjectId object, const PropertyAddress& address)
+    void record(ObjectId object, const PropertyAddress& address, bool readBack)
     {
+        readsBack += readBack ? 1 : 0;
         std::lock_guard lock(mutex_);
         calls_.insert({object, address.selector});
         threads_.insert(std::this_thread::get_id());
@@ -116,6 +117,8 @@ public:
         std::lock_guard lock(mutex_);
         return threads_;
     }
+
+    std::atomic<int> readsBack{0};
 
 private:
     std::mutex mutex_;
@@ -172,11 +175,15 @@ protected:
     void listen(ObjectId object, HardwareProperty selector, ListenerLog& log,
                 ListenerRegistration& registration)
     {
-        ASSERT_EQ(hw().addPropertyListener(
-                      object, {selector, Scope::global, 0},
-                      [&log](ObjectId o, const PropertyAddress& a) { log.record(o, a); },
-                      registration),
-                  0);
+        // The listener reads the model back, as the device catalog does; this must not deadlock
+        // against the PipeWire thread loop that produced the change.
+        const auto listener = [this, &log](ObjectId o, const PropertyAddress& a) {
+            std::vector<ObjectId> ids;
+            log.record(o, a, hw().devices(ids) == 0);
+        };
+        ASSERT_EQ(
+            hw().addPropertyListener(object, {selector, Scope::global, 0}, listener, registration),
+            0);
     }
 
     std::unique_ptr<PipeWireAudioSystem> system_;
@@ -318,21 +325,8 @@ StreamFormat agreedFormat(IOUnit& unit)
 TEST_F(PipeWireBackend, HotPlugEndsTheTakeAndFindsTheSameUIDUnderAFreshID)
 {
     ListenerLog log;
-    std::atomic<int> readsInsideListener{0};
     ListenerRegistration registration;
-    // The listener reads the model back, as the device catalog does; this must not deadlock
-    // against the PipeWire thread loop that produced the change.
-    ASSERT_EQ(hw().addPropertyListener(
-                  systemObject, {HardwareProperty::devices, Scope::global, 0},
-                  [&](ObjectId object, const PropertyAddress& address) {
-                      std::vector<ObjectId> ids;
-                      if (hw().devices(ids) == 0) {
-                          readsInsideListener.fetch_add(1);
-                      }
-                      log.record(object, address);
-                  },
-                  registration),
-              0);
+    listen(systemObject, HardwareProperty::devices, log, registration);
 
     // A second source the captured stream could be moved to if the backend let it.
     ASSERT_NE(plug(virtualSource(uniqueName("other"), "[ AUX0 AUX1 ]")), unknownObject);
@@ -383,7 +377,7 @@ TEST_F(PipeWireBackend, HotPlugEndsTheTakeAndFindsTheSameUIDUnderAFreshID)
     EXPECT_EQ(unit->dispose(), 0);
     EXPECT_EQ(unit->dispose(), status::illegalOperation);
 
-    EXPECT_GT(readsInsideListener.load(), 0);
+    EXPECT_GT(log.readsBack.load(), 0);
     const auto threads = log.threads();
     EXPECT_EQ(threads.size(), 1u) << "listeners run on one notification thread";
     EXPECT_EQ(threads.count(std::this_thread::get_id()), 0u);
