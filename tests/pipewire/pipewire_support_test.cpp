@@ -8,6 +8,7 @@
 #include <array>
 #include <atomic>
 #include <cstdlib>
+#include <numeric>
 #include <optional>
 #include <string>
 #include <thread>
@@ -16,57 +17,63 @@
 namespace brevalo {
 namespace {
 
-TEST(PipeWireText, SampleFormatNamesGiveBitsAndKind)
+TEST(PipeWireText, SampleFormatsFromNamesAndALSAResolutions)
 {
-    EXPECT_EQ(sampleFormatFromName("S16LE").bits, 16u);
-    EXPECT_FALSE(sampleFormatFromName("S16").isFloat);
-    EXPECT_EQ(sampleFormatFromName("S24").bits, 24u);
-    EXPECT_EQ(sampleFormatFromName("s24_32le").bits, 24u);
-    EXPECT_EQ(sampleFormatFromName("S32LE").bits, 32u);
-    EXPECT_FALSE(sampleFormatFromName("S32LE").isFloat);
-    // Unknown or absent: what a client receives from the graph.
-    EXPECT_TRUE(sampleFormatFromName("").isFloat);
-    EXPECT_EQ(sampleFormatFromName("").bits, 32u);
-    EXPECT_TRUE(sampleFormatFromName("F32P").isFloat);
-    EXPECT_EQ(sampleFormatFromName("F64LE").bits, 64u);
-}
-
-TEST(PipeWireText, HardwareFormatPrefersTheConfiguredFormatThenTheALSAResolution)
-{
-    EXPECT_EQ(hardwareFormat("S16LE", 24).bits, 16u);
-    EXPECT_EQ(hardwareFormat("", 24).bits, 24u);
-    EXPECT_FALSE(hardwareFormat("", 24).isFloat);
-    EXPECT_EQ(hardwareFormat("", 32).bits, 32u);
-    EXPECT_TRUE(hardwareFormat("", 0).isFloat);
-    EXPECT_TRUE(hardwareFormat("", 20).isFloat) << "an odd resolution is not a format we know";
+    struct Row
+    {
+        const char* name;
+        std::uint32_t resolutionBits;
+        std::uint32_t bits;
+        bool isFloat;
+    };
+    // Unknown, absent or odd: the graph's float, which is what a client receives.
+    const Row rows[] = {
+        {"S16LE", 24, 16, false}, {"S24", 0, 24, false}, {"s24_32le", 0, 24, false},
+        {"S32LE", 0, 32, false},  {"F32P", 0, 32, true}, {"F64LE", 0, 64, true},
+        {"", 0, 32, true},        {"", 24, 24, false},   {"", 32, 32, false},
+        {"", 20, 32, true},
+    };
+    for (const auto& row : rows) {
+        const auto format = hardwareFormat(row.name, row.resolutionBits);
+        EXPECT_EQ(format.bits, row.bits) << row.name << "/" << row.resolutionBits;
+        EXPECT_EQ(format.isFloat, row.isFloat) << row.name << "/" << row.resolutionBits;
+    }
 }
 
 TEST(PipeWireText, PositionListsInEveryNotation)
 {
-    const std::vector<std::uint32_t> stereo{SPA_AUDIO_CHANNEL_FL, SPA_AUDIO_CHANNEL_FR};
-    EXPECT_EQ(parsePositionList("[ FL FR ]"), stereo);
-    EXPECT_EQ(parsePositionList("FL,FR"), stereo);
-    EXPECT_EQ(parsePositionList("[FL, FR]"), stereo);
-    EXPECT_EQ(parsePositionList("[ AUX0 AUX7 ]"),
-              (std::vector<std::uint32_t>{SPA_AUDIO_CHANNEL_AUX0, SPA_AUDIO_CHANNEL_AUX0 + 7}));
-    EXPECT_TRUE(parsePositionList("").empty());
-    // A name SPA does not know still counts as a channel.
-    EXPECT_EQ(parsePositionList("FL BOGUS").size(), 2u);
-    EXPECT_EQ(positionName(SPA_AUDIO_CHANNEL_FL, 0), "FL");
+    using Positions = std::vector<std::uint32_t>;
+    const Positions stereo{SPA_AUDIO_CHANNEL_FL, SPA_AUDIO_CHANNEL_FR};
+    const std::pair<const char*, Positions> rows[] = {
+        {"[ FL FR ]", stereo},
+        {"FL,FR", stereo},
+        {"[FL, FR]", stereo},
+        {"[ AUX0 AUX7 ]", {SPA_AUDIO_CHANNEL_AUX0, SPA_AUDIO_CHANNEL_AUX0 + 7}},
+        {"", {}},
+        // A name SPA does not know still counts as a channel, as the AUX of its index.
+        {"FL BOGUS", {SPA_AUDIO_CHANNEL_FL, SPA_AUDIO_CHANNEL_AUX1}},
+    };
+    for (const auto& [text, positions] : rows) {
+        EXPECT_EQ(parsePositionList(text), positions) << text;
+    }
     EXPECT_EQ(positionName(SPA_AUDIO_CHANNEL_AUX0 + 3, 3), "AUX3");
     EXPECT_EQ(positionName(SPA_AUDIO_CHANNEL_UNKNOWN, 5), "AUX5");
-    EXPECT_EQ(auxPositions(2),
-              (std::vector<std::uint32_t>{SPA_AUDIO_CHANNEL_AUX0, SPA_AUDIO_CHANNEL_AUX1}));
+    EXPECT_EQ(auxPositions(2), (Positions{SPA_AUDIO_CHANNEL_AUX0, SPA_AUDIO_CHANNEL_AUX1}));
 }
 
 TEST(PipeWireText, DefaultMetadataNameAndRateLists)
 {
-    EXPECT_EQ(jsonNameField(R"({"name":"alsa_output.usb-Foo-00.analog-stereo"})"),
-              "alsa_output.usb-Foo-00.analog-stereo");
-    EXPECT_EQ(jsonNameField(R"({ "name" : "with \"quote\"" })"), R"(with "quote")");
-    EXPECT_EQ(jsonNameField(R"({"other":"x"})"), "");
-    EXPECT_EQ(jsonNameField(R"({"name":"unterminated)"), "");
-    EXPECT_EQ(jsonNameField(""), "");
+    const std::pair<const char*, const char*> names[] = {
+        {R"({"name":"alsa_output.usb-Foo-00.analog-stereo"})",
+         "alsa_output.usb-Foo-00.analog-stereo"},
+        {R"({ "name" : "with \"quote\"" })", R"(with "quote")"},
+        {R"({"other":"x"})", ""},
+        {R"({"name":"unterminated)", ""},
+        {"", ""},
+    };
+    for (const auto& [json, name] : names) {
+        EXPECT_EQ(jsonNameField(json), name) << json;
+    }
     EXPECT_EQ(parseNumberList("[ 44100, 48000, 96000 ]"),
               (std::vector<double>{44100.0, 48000.0, 96000.0}));
     EXPECT_EQ(parseNumberList("48000"), std::vector<double>{48000.0});
@@ -108,10 +115,9 @@ TEST(SerialNotifier, RunsTasksInOrderOnOneThreadAndDrains)
         });
     }
     notifier->drain();
-    ASSERT_EQ(seen.size(), 100u);
-    for (int i = 0; i < 100; ++i) {
-        EXPECT_EQ(seen[static_cast<std::size_t>(i)], i);
-    }
+    std::vector<int> expected(100);
+    std::iota(expected.begin(), expected.end(), 0);
+    EXPECT_EQ(seen, expected);
     EXPECT_EQ(thread.load(), notifier->threadID());
     EXPECT_NE(thread.load(), std::this_thread::get_id());
     // Tasks posted before the end still run.
