@@ -284,34 +284,28 @@ TEST_F(CaptureStorageTest, ResolveFollowsLinksAndRefusesThoseLeadingOut)
     const QDir folder(document.directory);
     const QString elsewhere = root_.filePath(QStringLiteral("OtherDisk"));
     ASSERT_TRUE(QDir().mkpath(elsewhere));
-
     ASSERT_TRUE(QDir(folder.filePath(QStringLiteral("Masters"))).removeRecursively());
-    ASSERT_TRUE(QFile::link(elsewhere, folder.filePath(QStringLiteral("Masters"))));
-    EXPECT_EQ(failure([&] { CaptureStorage::resolve(document, QStringLiteral("Masters/a.caf")); }),
-              outsideFolder);
 
-    // A dangling link to a place outside is refused just the same.
-    ASSERT_TRUE(QFile::link(root_.filePath(QStringLiteral("nowhere/x")),
-                            folder.filePath(QStringLiteral("dangling"))));
-    EXPECT_EQ(failure([&] { CaptureStorage::resolve(document, QStringLiteral("dangling")); }),
-              outsideFolder);
-
-    // Relative links that stay inside are fine and resolve to their target.
-    ASSERT_TRUE(QDir().mkpath(folder.filePath(QStringLiteral("Artwork"))));
-    ASSERT_TRUE(QFile::link(QStringLiteral("Artwork"), folder.filePath(QStringLiteral("Covers"))));
-    EXPECT_EQ(CaptureStorage::resolve(document, QStringLiteral("Covers/c.png")),
-              folder.filePath(QStringLiteral("Artwork/c.png")));
-
-    // A relative link climbing out through ".." is caught after resolution.
-    ASSERT_TRUE(
-        QFile::link(QStringLiteral("../../OtherDisk"), folder.filePath(QStringLiteral("Up"))));
-    EXPECT_EQ(failure([&] { CaptureStorage::resolve(document, QStringLiteral("Up/x")); }),
-              outsideFolder);
-
-    // A link loop cannot be resolved and is refused instead of spinning.
-    ASSERT_TRUE(QFile::link(QStringLiteral("loop"), folder.filePath(QStringLiteral("loop"))));
-    EXPECT_EQ(failure([&] { CaptureStorage::resolve(document, QStringLiteral("loop/x")); }),
-              outsideFolder);
+    // Link target, link name, a path through the link, and what it resolves to (empty: refused).
+    const struct
+    {
+        QString target, link, path, resolved;
+    } rows[] = {
+        {elsewhere, "Masters", "Masters/a.caf", {}},               // a linked Masters folder
+        {root_.filePath("nowhere/x"), "dangling", "dangling", {}}, // dangling, leading out
+        {"Artwork", "Covers", "Covers/c.png", folder.filePath("Artwork/c.png")}, // stays inside
+        {"../../OtherDisk", "Up", "Up/x", {}}, // climbs out through ".." after resolution
+        {"loop", "loop", "loop/x", {}},        // cannot be resolved: refused instead of spinning
+    };
+    for (const auto& row : rows) {
+        ASSERT_TRUE(QFile::link(row.target, folder.filePath(row.link))) << row.link.toStdString();
+        if (row.resolved.isEmpty()) {
+            EXPECT_EQ(failure([&] { CaptureStorage::resolve(document, row.path); }), outsideFolder)
+                << row.path.toStdString();
+        } else {
+            EXPECT_EQ(CaptureStorage::resolve(document, row.path), row.resolved);
+        }
+    }
 }
 
 TEST_F(CaptureStorageTest, ResolveWorksThroughALinkedLibrary)
