@@ -19,26 +19,18 @@ qsizetype graphemeCount(const QString& text)
     return count;
 }
 
-TEST(SafeFileNameTest, ReplacesSeparatorsBeforeTrimming)
+TEST(SafeFileNameTest, ReplacesSeparatorsBeforeTrimmingAndNamesEmptyOnesUntitled)
 {
-    EXPECT_EQ(safeFileNameComponent(QStringLiteral("AC/DC")), QStringLiteral("AC-DC"));
-    EXPECT_EQ(safeFileNameComponent(QStringLiteral("Live: 1979")), QStringLiteral("Live- 1979"));
-    EXPECT_EQ(safeFileNameComponent(QStringLiteral("/")), QStringLiteral("-"));
-    EXPECT_EQ(safeFileNameComponent(QStringLiteral(" \\ ")), QStringLiteral("-"));
-    EXPECT_EQ(safeFileNameComponent(QStringLiteral("a\r\nb")), QStringLiteral("a--b"));
-    EXPECT_EQ(safeFileNameComponent(QString::fromUtf16(u"a\0b", 3)), QStringLiteral("a-b"));
-    EXPECT_EQ(safeFileNameComponent(QStringLiteral("\t Side  A \u2028")),
-              QStringLiteral("Side  A"));
-}
-
-TEST(SafeFileNameTest, NamesEmptyAndDotComponentsUntitled)
-{
-    for (const char* text : {"", ".", "..", "  ", " . ", "\t\u3000"}) {
-        EXPECT_EQ(safeFileNameComponent(QString::fromUtf8(text)), QStringLiteral("Untitled"))
-            << text;
+    // clang-format off
+    const std::pair<QString, const char*> rows[] = {
+        {"AC/DC", "AC-DC"}, {"Live: 1979", "Live- 1979"}, {"/", "-"}, {" \\ ", "-"},
+        {"a\r\nb", "a--b"}, {QString::fromUtf16(u"a\0b", 3), "a-b"}, {"\n", "-"},
+        {"\t Side  A \u2028", "Side  A"}, {"...", "..."}, {"", "Untitled"}, {".", "Untitled"},
+        {"..", "Untitled"}, {" . ", "Untitled"}, {"\t\u3000", "Untitled"}};
+    // clang-format on
+    for (const auto& [text, expected] : rows) {
+        EXPECT_EQ(safeFileNameComponent(text), QString::fromUtf8(expected)) << text.toStdString();
     }
-    EXPECT_EQ(safeFileNameComponent(QStringLiteral("...")), QStringLiteral("..."));
-    EXPECT_EQ(safeFileNameComponent(QStringLiteral("\n")), QStringLiteral("-"));
 }
 
 TEST(SafeFileNameTest, KeepsAtMost120UserPerceivedCharacters)

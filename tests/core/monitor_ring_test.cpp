@@ -36,14 +36,9 @@ Block counting(std::uint32_t first, std::uint32_t frames)
     Block block{std::vector<float>(frames), std::vector<float>(frames)};
     for (std::uint32_t i = 0; i < frames; ++i) {
         block.left[i] = static_cast<float>(first + i);
-        block.right[i] = -static_cast<float>(first + i);
+        block.right[i] = -block.left[i];
     }
     return block;
-}
-
-Block constant(float value, std::uint32_t frames)
-{
-    return {std::vector<float>(frames, value), std::vector<float>(frames, value)};
 }
 
 std::uint64_t write(MonitorRing* ring, const Block& block)
@@ -55,93 +50,60 @@ std::uint64_t write(MonitorRing* ring, const Block& block)
 // Destinations start as garbage so that a read which fails to fill them is caught.
 std::uint64_t read(MonitorRing* ring, Block& out, std::uint32_t frames)
 {
-    out = constant(777.0f, frames);
+    out = Block{std::vector<float>(frames, 777.0f), std::vector<float>(frames, 777.0f)};
     return monitor_ring_read(ring, out.left.data(), out.right.data(), frames);
 }
 
-void expectCounting(const Block& block, std::uint32_t first)
+// Reads `frames` and expects them to be silence (first < 0) or counting from `first`.
+void expectRead(MonitorRing* ring, std::uint32_t frames, long first)
 {
-    for (std::size_t i = 0; i < block.left.size(); ++i) {
-        ASSERT_EQ(block.left[i], static_cast<float>(first + i)) << "frame " << i;
-        ASSERT_EQ(block.right[i], -static_cast<float>(first + i)) << "frame " << i;
-    }
+    Block out;
+    ASSERT_EQ(read(ring, out, frames), first < 0 ? 0u : frames);
+    const Block want = first < 0 ? Block{std::vector<float>(frames), std::vector<float>(frames)}
+                                 : counting(static_cast<std::uint32_t>(first), frames);
+    ASSERT_EQ(out.left, want.left);
+    ASSERT_EQ(out.right, want.right);
 }
+constexpr long silence = -1;
 
-void expectSilent(const Block& block)
+TEST(MonitorRingCreate, RoundsCapacityAndKeepsTargetBelowItElseHalvesIt)
 {
-    for (std::size_t i = 0; i < block.left.size(); ++i) {
-        ASSERT_EQ(block.left[i], 0.0f) << "frame " << i;
-        ASSERT_EQ(block.right[i], 0.0f) << "frame " << i;
-    }
-}
-
-TEST(MonitorRingCreate, RoundsCapacityUpToPowerOfTwoOfAtLeast1024)
-{
-    const std::pair<std::uint32_t, std::uint64_t> cases[] = {
-        {0, 1024}, {1, 1024}, {1000, 1024}, {1024, 1024}, {1025, 2048}, {96000, 131072}};
-    for (const auto& [requested, expected] : cases) {
-        auto ring = makeRing(requested, 0);
-        EXPECT_EQ(ring->capacity, expected) << requested;
-        EXPECT_EQ(ring->mask, expected - 1) << requested;
-    }
-}
-
-TEST(MonitorRingCreate, KeepsTargetBelowCapacityElseHalvesCapacity)
-{
-    EXPECT_EQ(monitor_ring_target_frames(makeRing(1024, 512).get()), 512u);
-    EXPECT_EQ(monitor_ring_target_frames(makeRing(1024, 1023).get()), 1023u);
-    EXPECT_EQ(monitor_ring_target_frames(makeRing(1024, 1024).get()), 512u);
-    EXPECT_EQ(monitor_ring_target_frames(makeRing(1025, 5000).get()), 1024u);
+    struct Row
+    {
+        std::uint32_t capacity, target;
+        std::uint64_t wantCapacity, wantTarget;
+    };
     // The target is compared with the rounded capacity, not the request.
-    EXPECT_EQ(monitor_ring_target_frames(makeRing(1000, 1010).get()), 1010u);
-}
-
-TEST(MonitorRingCreate, StartsEmptyUnprimedUnmutedAndSilent)
-{
-    auto ring = makeRing(1024, 256);
-    EXPECT_EQ(monitor_ring_buffered_frames(ring.get()), 0u);
-    EXPECT_EQ(monitor_ring_underruns(ring.get()), 0u);
-    EXPECT_EQ(monitor_ring_overruns(ring.get()), 0u);
-    EXPECT_EQ(monitor_ring_take_error(ring.get()), 0);
-    EXPECT_EQ(ring->primed.load(), 0);
-    EXPECT_EQ(ring->muted.load(), 0);
-    EXPECT_EQ(ring->gain.load(), 0.0f);
-    for (std::uint64_t i = 0; i < ring->capacity; ++i) {
-        ASSERT_EQ(ring->left[i], 0.0f);
-        ASSERT_EQ(ring->right[i], 0.0f);
+    const Row rows[] = {{0, 0, 1024, 0},          {1, 512, 1024, 512},     {1000, 1010, 1024, 1010},
+                        {1024, 1023, 1024, 1023}, {1024, 1024, 1024, 512}, {1025, 5000, 2048, 1024},
+                        {96000, 0, 131072, 0}};
+    for (const auto& row : rows) {
+        auto ring = makeRing(row.capacity, row.target);
+        EXPECT_EQ(ring->capacity, row.wantCapacity) << row.capacity;
+        EXPECT_EQ(ring->mask, row.wantCapacity - 1) << row.capacity;
+        EXPECT_EQ(monitor_ring_target_frames(ring.get()), row.wantTarget) << row.capacity;
     }
     monitor_ring_destroy(nullptr);
 }
 
-TEST(MonitorRingOverrun, DropsWholeBlockThenResyncKeepsExactlyTargetFrames)
+TEST(MonitorRingOverrun, DropsWholeBlockThenResyncKeepsNewestTargetFramesOnly)
 {
     auto ring = makeRing(1024, 256);
     ASSERT_EQ(write(ring.get(), counting(0, 1000)), 1000u);
     EXPECT_EQ(write(ring.get(), counting(1000, 100)), 0u);
     EXPECT_EQ(monitor_ring_overruns(ring.get()), 1u);
     EXPECT_EQ(monitor_ring_buffered_frames(ring.get()), 1000u) << "no partial write";
-
-    Block out;
-    EXPECT_EQ(read(ring.get(), out, 64), 0u);
-    expectSilent(out);
+    expectRead(ring.get(), 64, silence);
     EXPECT_EQ(monitor_ring_buffered_frames(ring.get()), 256u);
-    EXPECT_EQ(ring->primed.load(), 0);
     EXPECT_EQ(monitor_ring_underruns(ring.get()), 0u);
+    expectRead(ring.get(), 64, 1000 - 256);
 
-    // Playback resumes with the newest target frames, not the stale ones.
-    EXPECT_EQ(read(ring.get(), out, 64), 64u);
-    expectCounting(out, 1000 - 256);
-}
-
-TEST(MonitorRingOverrun, ResyncWithFewerThanTargetFramesKeepsThemAll)
-{
-    auto ring = makeRing(1024, 512);
-    ASSERT_EQ(write(ring.get(), counting(0, 300)), 300u);
-    EXPECT_EQ(write(ring.get(), counting(300, 800)), 0u);
-    Block out;
-    EXPECT_EQ(read(ring.get(), out, 32), 0u);
-    expectSilent(out);
-    EXPECT_EQ(monitor_ring_buffered_frames(ring.get()), 300u);
+    // With fewer than target frames buffered, the resync keeps them all.
+    auto few = makeRing(1024, 512);
+    ASSERT_EQ(write(few.get(), counting(0, 300)), 300u);
+    EXPECT_EQ(write(few.get(), counting(300, 800)), 0u);
+    expectRead(few.get(), 32, silence);
+    EXPECT_EQ(monitor_ring_buffered_frames(few.get()), 300u);
 }
 
 TEST(MonitorRingOverrun, ResyncNeverReplaysFramesAlreadyRead)
@@ -149,106 +111,79 @@ TEST(MonitorRingOverrun, ResyncNeverReplaysFramesAlreadyRead)
     // A block larger than the whole ring is dropped even when the ring is empty; the resync must
     // not step back over frames that were already played.
     auto ring = makeRing(1024, 256);
-    Block out;
     ASSERT_EQ(write(ring.get(), counting(0, 300)), 300u);
-    ASSERT_EQ(read(ring.get(), out, 300), 300u);
+    expectRead(ring.get(), 300, 0);
     EXPECT_EQ(write(ring.get(), counting(300, 2000)), 0u);
-    EXPECT_EQ(read(ring.get(), out, 64), 0u);
+    expectRead(ring.get(), 64, silence);
     EXPECT_EQ(monitor_ring_buffered_frames(ring.get()), 0u);
-
     ASSERT_EQ(write(ring.get(), counting(2300, 256)), 256u);
-    ASSERT_EQ(read(ring.get(), out, 64), 64u);
-    expectCounting(out, 2300);
+    expectRead(ring.get(), 64, 2300);
 }
 
-TEST(MonitorRingPriming, WaitsForTargetOrRequestWithoutCountingUnderruns)
+TEST(MonitorRingPriming, WaitsWithoutCountingAndOnlyARealUnderrunCounts)
 {
     auto ring = makeRing(1024, 256);
-    Block out;
     ASSERT_EQ(write(ring.get(), counting(0, 200)), 200u);
-    EXPECT_EQ(read(ring.get(), out, 64), 0u);
-    expectSilent(out);
+    expectRead(ring.get(), 64, silence);
     ASSERT_EQ(write(ring.get(), counting(200, 56)), 56u);
     // 256 buffered reaches the target but not a 300-frame request.
-    EXPECT_EQ(read(ring.get(), out, 300), 0u);
-    expectSilent(out);
+    expectRead(ring.get(), 300, silence);
     EXPECT_EQ(monitor_ring_buffered_frames(ring.get()), 256u);
     EXPECT_EQ(monitor_ring_underruns(ring.get()), 0u);
-
-    EXPECT_EQ(read(ring.get(), out, 64), 64u);
-    expectCounting(out, 0);
+    expectRead(ring.get(), 200, 0);
     EXPECT_EQ(ring->primed.load(), 1);
-}
 
-TEST(MonitorRingPriming, UnderrunDiscardsRemainderCountsOnceAndReprimes)
-{
-    auto ring = makeRing(1024, 256);
-    Block out;
-    ASSERT_EQ(write(ring.get(), counting(0, 256)), 256u);
-    ASSERT_EQ(read(ring.get(), out, 200), 200u);
-
-    EXPECT_EQ(read(ring.get(), out, 100), 0u);
-    expectSilent(out);
+    // 56 left for a 100-frame request: an underrun, which discards the remainder.
+    expectRead(ring.get(), 100, silence);
     EXPECT_EQ(monitor_ring_underruns(ring.get()), 1u);
     EXPECT_EQ(monitor_ring_buffered_frames(ring.get()), 0u);
     EXPECT_EQ(ring->primed.load(), 0);
 
     // Re-priming is waiting again, not another underrun.
     ASSERT_EQ(write(ring.get(), counting(256, 100)), 100u);
-    EXPECT_EQ(read(ring.get(), out, 100), 0u);
-    EXPECT_EQ(monitor_ring_underruns(ring.get()), 1u);
+    expectRead(ring.get(), 100, silence);
     ASSERT_EQ(write(ring.get(), counting(356, 156)), 156u);
-    EXPECT_EQ(read(ring.get(), out, 100), 100u);
-    expectCounting(out, 256);
+    expectRead(ring.get(), 100, 256);
+    EXPECT_EQ(monitor_ring_underruns(ring.get()), 1u);
 }
 
-TEST(MonitorRingWrap, BlockAcrossEndOfStorageArrivesIntactAndInOrder)
+TEST(MonitorRingWrap, BlockAcrossEndOfStorageArrivesIntactAndExactFitIsAccepted)
 {
     auto ring = makeRing(1024, 0);
-    Block out;
     ASSERT_EQ(write(ring.get(), counting(0, 1000)), 1000u);
-    ASSERT_EQ(read(ring.get(), out, 1000), 1000u);
-
+    expectRead(ring.get(), 1000, 0);
     ASSERT_EQ(write(ring.get(), counting(1000, 300)), 300u);
     // The block really is split: its head at the end of storage, its tail at the start.
     EXPECT_EQ(ring->left[1023], 1023.0f);
     EXPECT_EQ(ring->left[0], 1024.0f);
-    EXPECT_EQ(ring->right[275], -1299.0f);
+    expectRead(ring.get(), 7, 1000);
+    expectRead(ring.get(), 293, 1007);
 
-    ASSERT_EQ(read(ring.get(), out, 7), 7u);
-    expectCounting(out, 1000);
-    ASSERT_EQ(read(ring.get(), out, 293), 293u);
-    expectCounting(out, 1007);
+    auto full = makeRing(1024, 1023);
+    ASSERT_EQ(write(full.get(), counting(0, 24)), 24u);
+    ASSERT_EQ(write(full.get(), counting(24, 1000)), 1000u);
+    EXPECT_EQ(write(full.get(), counting(1024, 1)), 0u);
+    expectRead(full.get(), 1, silence); // resync after the dropped frame
+    expectRead(full.get(), 1023, 1);
 }
 
-TEST(MonitorRingWrap, AcceptsBlockFillingExactlyTheFreeSpace)
-{
-    auto ring = makeRing(1024, 1023);
-    ASSERT_EQ(write(ring.get(), counting(0, 24)), 24u);
-    ASSERT_EQ(write(ring.get(), counting(24, 1000)), 1000u);
-    EXPECT_EQ(write(ring.get(), counting(1024, 1)), 0u);
-    Block out;
-    ASSERT_EQ(read(ring.get(), out, 1), 0u) << "resync after the dropped frame";
-    ASSERT_EQ(read(ring.get(), out, 1023), 1023u);
-    expectCounting(out, 1);
-}
-
-TEST(MonitorRingMeters, ClipLatchesAtThresholdInSinglePrecision)
+TEST(MonitorRingMeters, ClipLatchesAtThresholdInSinglePrecisionUntilCleared)
 {
     auto ring = makeRing(1024, 0);
-    write(ring.get(), {std::vector<float>{0.1f, 0.9999f}, std::vector<float>{0.99989f, -0.2f}});
+    write(ring.get(), {{0.1f, 0.9999f}, {0.99989f, -0.2f}});
     auto peaks = monitor_ring_take_peaks(ring.get());
     EXPECT_EQ(peaks.leftPeak, 0.9999f);
     EXPECT_EQ(peaks.rightPeak, 0.99989f);
     EXPECT_TRUE(peaks.leftClipped);
     EXPECT_FALSE(peaks.rightClipped);
 
-    // Negative full scale clips too, and latches survive any number of takes.
-    write(ring.get(), {std::vector<float>{0.0f}, std::vector<float>{-1.0f}});
-    for (int i = 0; i < 3; ++i) {
+    // Negative full scale clips too, even in a dropped block, and latches survive takes.
+    ASSERT_EQ(write(ring.get(), {std::vector<float>(1022, 0.1f), std::vector<float>(1022)}), 1022u);
+    EXPECT_EQ(write(ring.get(), {{0.0f}, {-1.0f}}), 0u);
+    EXPECT_EQ(monitor_ring_take_peaks(ring.get()).rightPeak, 1.0f);
+    for (int i = 0; i < 2; ++i) {
         peaks = monitor_ring_take_peaks(ring.get());
-        EXPECT_TRUE(peaks.leftClipped);
-        EXPECT_TRUE(peaks.rightClipped);
+        EXPECT_TRUE(peaks.leftClipped && peaks.rightClipped);
     }
     monitor_ring_clear_left_clip(ring.get());
     peaks = monitor_ring_take_peaks(ring.get());
@@ -256,36 +191,18 @@ TEST(MonitorRingMeters, ClipLatchesAtThresholdInSinglePrecision)
     EXPECT_TRUE(peaks.rightClipped);
     monitor_ring_clear_right_clip(ring.get());
     EXPECT_FALSE(monitor_ring_take_peaks(ring.get()).rightClipped);
-
-    write(ring.get(), constant(2.0f, 4));
+    write(ring.get(), {{2.0f}, {2.0f}});
     monitor_ring_clear_clips(ring.get());
     peaks = monitor_ring_take_peaks(ring.get());
-    EXPECT_FALSE(peaks.leftClipped);
-    EXPECT_FALSE(peaks.rightClipped);
+    EXPECT_FALSE(peaks.leftClipped || peaks.rightClipped);
 }
 
-TEST(MonitorRingMeters, PeaksHoldLargestSinceTakeAndIgnoreNaN)
-{
-    auto ring = makeRing(1024, 0);
-    const float nan = std::numeric_limits<float>::quiet_NaN();
-    write(ring.get(), {std::vector<float>{nan, -0.5f, nan}, std::vector<float>{nan, nan, nan}});
-    write(ring.get(), {std::vector<float>{0.25f}, std::vector<float>{-0.125f}});
-    auto peaks = monitor_ring_take_peaks(ring.get());
-    EXPECT_EQ(peaks.leftPeak, 0.5f);
-    EXPECT_EQ(peaks.rightPeak, 0.125f);
-    EXPECT_FALSE(peaks.leftClipped);
-
-    peaks = monitor_ring_take_peaks(ring.get());
-    EXPECT_EQ(peaks.leftPeak, 0.0f);
-    EXPECT_EQ(peaks.rightPeak, 0.0f);
-}
-
-TEST(MonitorRingMeters, FindsPeakAtEveryPositionOfALongBlock)
+TEST(MonitorRingMeters, PeakIsFoundAnywhereInTheBlockIgnoresNaNAndResetsOnTake)
 {
     auto ring = makeRing(1024, 0);
     const float nan = std::numeric_limits<float>::quiet_NaN();
     for (std::uint32_t position = 0; position < 37; ++position) {
-        Block block = constant(0.25f, 37);
+        Block block{std::vector<float>(37, 0.25f), std::vector<float>(37, nan)};
         block.left[(position + 1) % 37] = nan;
         block.left[position] = -0.75f;
         block.right[position] = 0.5f;
@@ -294,16 +211,8 @@ TEST(MonitorRingMeters, FindsPeakAtEveryPositionOfALongBlock)
         ASSERT_EQ(peaks.leftPeak, 0.75f) << position;
         ASSERT_EQ(peaks.rightPeak, 0.5f) << position;
     }
-}
-
-TEST(MonitorRingMeters, DroppedBlockStillCountsForMeters)
-{
-    auto ring = makeRing(1024, 0);
-    ASSERT_EQ(write(ring.get(), constant(0.1f, 1024)), 1024u);
-    EXPECT_EQ(write(ring.get(), constant(-1.0f, 8)), 0u);
-    const auto peaks = monitor_ring_take_peaks(ring.get());
-    EXPECT_EQ(peaks.leftPeak, 1.0f);
-    EXPECT_TRUE(peaks.rightClipped);
+    write(ring.get(), {{nan}, {nan}});
+    EXPECT_EQ(monitor_ring_take_peaks(ring.get()).leftPeak, 0.0f);
 }
 
 TEST(MonitorRingError, FirstNonZeroStatusWinsUntilTaken)
@@ -335,9 +244,9 @@ double coefficientAt(double sampleRate)
     return static_cast<float>(1.0 - std::exp(-1.0 / (sampleRate * 0.008)));
 }
 
-TEST(MonitorRingGain, RisesFromZeroWithEightMillisecondTimeConstant)
+TEST(MonitorRingGain, RampsWithEightMillisecondTimeConstantBothWaysAcrossCalls)
 {
-    for (const double rate : {48000.0, 44100.0, 192000.0}) {
+    for (const double rate : {44100.0, 192000.0}) {
         auto ring = makeRing(1024, 0);
         const auto frames = static_cast<std::uint32_t>(rate * 0.05);
         const auto gains = rampOfOnes(ring.get(), frames, rate);
@@ -347,12 +256,8 @@ TEST(MonitorRingGain, RisesFromZeroWithEightMillisecondTimeConstant)
         }
         // One time constant in, the gain is 1 - 1/e.
         EXPECT_NEAR(gains[static_cast<std::size_t>(rate * 0.008) - 1], 1.0 - std::exp(-1.0), 2e-3);
-        EXPECT_EQ(ring->gain.load(), gains.back());
     }
-}
 
-TEST(MonitorRingGain, MuteFallsFromCurrentGainAndContinuesAcrossCalls)
-{
     auto ring = makeRing(1024, 0);
     rampOfOnes(ring.get(), 200, 48000.0);
     const double start = ring->gain.load();
@@ -364,9 +269,6 @@ TEST(MonitorRingGain, MuteFallsFromCurrentGainAndContinuesAcrossCalls)
         ASSERT_NEAR(first[n - 1], start * std::pow(1.0 - c, n), 1e-4);
         ASSERT_NEAR(second[n - 1], start * std::pow(1.0 - c, n + 100), 1e-4);
     }
-    monitor_ring_set_muted(ring.get(), false);
-    const auto rising = rampOfOnes(ring.get(), 1, 48000.0);
-    EXPECT_GT(rising[0], second.back());
 }
 
 TEST(MonitorRingGain, RateAtOrBelowOneUsesTheFortyEightKilohertzCoefficient)
@@ -383,19 +285,16 @@ TEST(MonitorRingGain, RateAtOrBelowOneUsesTheFortyEightKilohertzCoefficient)
 TEST(MonitorRingGain, RestartsFromSilenceWhenPrimingCompletesAndOnResync)
 {
     auto ring = makeRing(1024, 64);
-    Block out;
-    const double c = coefficientAt(48000.0);
     rampOfOnes(ring.get(), 48000, 48000.0);
     ASSERT_GT(ring->gain.load(), 0.99f);
-
     ASSERT_EQ(write(ring.get(), counting(0, 64)), 64u);
-    ASSERT_EQ(read(ring.get(), out, 64), 64u);
-    EXPECT_NEAR(rampOfOnes(ring.get(), 1, 48000.0)[0], c, 1e-7);
+    expectRead(ring.get(), 64, 0);
+    EXPECT_NEAR(rampOfOnes(ring.get(), 1, 48000.0)[0], coefficientAt(48000.0), 1e-7);
 
     rampOfOnes(ring.get(), 48000, 48000.0);
     ASSERT_EQ(write(ring.get(), counting(64, 1000)), 1000u);
     ASSERT_EQ(write(ring.get(), counting(1064, 100)), 0u);
-    ASSERT_EQ(read(ring.get(), out, 64), 0u);
+    expectRead(ring.get(), 64, silence);
     EXPECT_EQ(ring->gain.load(), 0.0f);
 }
 

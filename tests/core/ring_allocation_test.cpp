@@ -41,16 +41,13 @@ void release(void* pointer) noexcept
 
 void* allocateOrThrow(std::size_t size)
 {
-    if (void* pointer = allocate(size)) {
-        return pointer;
-    }
-    throw std::bad_alloc();
+    void* pointer = allocate(size);
+    return pointer != nullptr ? pointer : throw std::bad_alloc();
 }
 
-// Counts the allocations made between construction and destruction on any thread.
-class AllocationProbe
+// Counts (and optionally fails) the allocations made on any thread while it is armed.
+struct AllocationProbe
 {
-public:
     explicit AllocationProbe(long failAt = -1)
     {
         allocations.store(0);
@@ -59,57 +56,23 @@ public:
         armed.store(true);
     }
     ~AllocationProbe() { disarm(); }
-    void disarm()
-    {
-        armed.store(false);
-        failingAllocation.store(-1);
-    }
-    long allocated() const { return allocations.load(); }
-    long released() const { return releases.load(); }
+    void disarm() { armed.store(false); }
 };
 
 } // namespace
 
-void* operator new(std::size_t size)
-{
-    return allocateOrThrow(size);
-}
-void* operator new[](std::size_t size)
-{
-    return allocateOrThrow(size);
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept
-{
-    return allocate(size);
-}
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept
-{
-    return allocate(size);
-}
-void operator delete(void* pointer) noexcept
-{
-    release(pointer);
-}
-void operator delete[](void* pointer) noexcept
-{
-    release(pointer);
-}
-void operator delete(void* pointer, std::size_t) noexcept
-{
-    release(pointer);
-}
-void operator delete[](void* pointer, std::size_t) noexcept
-{
-    release(pointer);
-}
-void operator delete(void* pointer, const std::nothrow_t&) noexcept
-{
-    release(pointer);
-}
-void operator delete[](void* pointer, const std::nothrow_t&) noexcept
-{
-    release(pointer);
-}
+// clang-format off
+void* operator new(std::size_t size) { return allocateOrThrow(size); }
+void* operator new[](std::size_t size) { return allocateOrThrow(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return allocate(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return allocate(size); }
+void operator delete(void* pointer) noexcept { release(pointer); }
+void operator delete[](void* pointer) noexcept { release(pointer); }
+void operator delete(void* pointer, std::size_t) noexcept { release(pointer); }
+void operator delete[](void* pointer, std::size_t) noexcept { release(pointer); }
+void operator delete(void* pointer, const std::nothrow_t&) noexcept { release(pointer); }
+void operator delete[](void* pointer, const std::nothrow_t&) noexcept { release(pointer); }
+// clang-format on
 
 namespace brevalo {
 namespace {
@@ -138,7 +101,7 @@ TEST(RingAllocation, MonitorRingRealtimePathsAllocateNothing)
         monitor_ring_take_error(ring);
         monitor_ring_take_peaks(ring);
         probe.disarm();
-        EXPECT_EQ(probe.allocated(), 0);
+        EXPECT_EQ(allocations.load(), 0);
     }
     EXPECT_GT(monitor_ring_overruns(ring), 0u);
     EXPECT_GT(monitor_ring_underruns(ring), 0u);
@@ -164,7 +127,7 @@ TEST(RingAllocation, CaptureRingProducerAndDrainAllocateNothing)
         capture_ring_report_error(ring, -2);
         capture_ring_request_stop(ring);
         probe.disarm();
-        EXPECT_EQ(probe.allocated(), 0);
+        EXPECT_EQ(allocations.load(), 0);
     }
     EXPECT_EQ(capture_ring_error(ring), -1);
     capture_ring_destroy(ring);
@@ -181,11 +144,11 @@ void expectCreationFailuresLeakNothing(Create create, Destroy destroy)
         auto* ring = create();
         probe.disarm();
         if (ring != nullptr) {
-            EXPECT_LE(probe.allocated(), failAt) << "a failed allocation went unnoticed";
+            EXPECT_LE(allocations.load(), failAt) << "a failed allocation went unnoticed";
             destroy(ring);
             return;
         }
-        EXPECT_EQ(probe.released(), probe.allocated() - 1) << "failing allocation " << failAt;
+        EXPECT_EQ(releases.load(), allocations.load() - 1) << "failing allocation " << failAt;
     }
 }
 

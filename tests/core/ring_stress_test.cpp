@@ -11,7 +11,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -34,31 +33,21 @@ struct XorShift
     }
 };
 
-// Collects the first violation seen on a worker thread; gtest assertions stay on the main thread.
-class Violations
+// Keeps the first violation seen on a worker thread; gtest assertions stay on the main thread.
+struct Violations
 {
-public:
+    std::atomic<int> count{0};
+    std::string first; // written once, read after the workers are joined
     void report(const std::string& text)
     {
-        if (count_.fetch_add(1) == 0) {
-            first_ = text;
+        if (count.fetch_add(1) == 0) {
+            first = text;
         }
     }
-    int count() const { return count_.load(); }
-    const std::string& first() const { return first_; }
-
-private:
-    std::atomic<int> count_{0};
-    std::string first_; // written once, read after the workers are joined
 };
 
 // Float samples are exact integers only up to 2^24, so a frame number is split over both channels.
 constexpr std::uint64_t lowBits = 1u << 24;
-
-std::uint64_t decode(float left, float right)
-{
-    return static_cast<std::uint64_t>(right) * lowBits + static_cast<std::uint64_t>(left);
-}
 
 enum class Phase : int
 {
@@ -78,8 +67,7 @@ TEST(MonitorRingStress, FramesArriveInOrderWithOnlyWholeBlockOrResyncGaps)
     std::atomic<std::uint64_t> framesOut{0};
 
     std::thread producer([&] {
-        std::vector<float> left(block);
-        std::vector<float> right(block);
+        std::vector<float> left(block), right(block);
         XorShift random{0x9E3779B97F4A7C15ull};
         std::uint64_t next = 0; // source time: advances whether or not the block is accepted
         for (Phase p; (p = phase.load(std::memory_order_relaxed)) != Phase::finished;) {
@@ -97,24 +85,17 @@ TEST(MonitorRingStress, FramesArriveInOrderWithOnlyWholeBlockOrResyncGaps)
     });
 
     std::thread consumer([&] {
-        std::vector<float> left(512);
-        std::vector<float> right(512);
-        std::vector<float> scratch(512);
+        std::vector<float> left(512), right(512), scratch(512);
         XorShift random{0xD1B54A32D192ED03ull};
-        bool started = false;
-        bool jumpAnnounced = false;
-        std::uint64_t last = 0;
-        std::uint64_t received = 0;
-        const auto isBlockJump = [](std::uint64_t from, std::uint64_t to) {
-            return to > from && from % block == block - 1 && to % block == 0;
-        };
+        bool started = false, jumpAnnounced = false;
+        std::uint64_t last = 0, received = 0;
         for (Phase p; (p = phase.load(std::memory_order_relaxed)) != Phase::finished;) {
             if (p == Phase::producerOnly || random.next(8) == 0) {
                 std::this_thread::yield();
                 continue;
             }
             // The read index is this thread's own, so this fill is exact up to newer writes.
-            if (ring->writeIndex.load() - ring->readIndex.load() > ring->capacity) {
+            if (monitor_ring_buffered_frames(ring) > ring->capacity) {
                 violations.report("more buffered than capacity");
             }
             const std::uint32_t frames = 1 + random.next(512);
@@ -125,7 +106,6 @@ TEST(MonitorRingStress, FramesArriveInOrderWithOnlyWholeBlockOrResyncGaps)
                 for (std::uint32_t i = 0; i < frames; ++i) {
                     if (left[i] != 0.0f || right[i] != 0.0f) {
                         violations.report("refused read left audio in the destination");
-                        break;
                     }
                 }
                 jumpAnnounced = true;
@@ -135,13 +115,14 @@ TEST(MonitorRingStress, FramesArriveInOrderWithOnlyWholeBlockOrResyncGaps)
                 violations.report("partial read");
             }
             for (std::uint32_t i = 0; i < frames; ++i) {
-                const std::uint64_t value = decode(left[i], right[i]);
-                const bool ok = !started || value == last + 1 || isBlockJump(last, value) ||
-                                (i == 0 && jumpAnnounced && value > last);
-                if (!ok) {
-                    std::ostringstream text;
-                    text << "frame " << value << " after " << last << " at offset " << i;
-                    violations.report(text.str());
+                const auto value = static_cast<std::uint64_t>(right[i]) * lowBits +
+                                   static_cast<std::uint64_t>(left[i]);
+                const bool blockJump =
+                    value > last && last % block == block - 1 && value % block == 0;
+                if (started && value != last + 1 && !blockJump &&
+                    !(i == 0 && jumpAnnounced && value > last)) {
+                    violations.report("frame " + std::to_string(value) + " after " +
+                                      std::to_string(last) + " at offset " + std::to_string(i));
                 }
                 started = true;
                 last = value;
@@ -158,8 +139,7 @@ TEST(MonitorRingStress, FramesArriveInOrderWithOnlyWholeBlockOrResyncGaps)
     const Phase cycle[] = {Phase::both, Phase::producerOnly, Phase::both, Phase::consumerOnly};
     for (int step = 0; Clock::now() - start < std::chrono::seconds(1); ++step) {
         phase.store(cycle[step % 4]);
-        const auto phaseEnd = Clock::now() + std::chrono::milliseconds(25);
-        while (Clock::now() < phaseEnd) {
+        for (const auto end = Clock::now() + std::chrono::milliseconds(25); Clock::now() < end;) {
             const auto peaks = monitor_ring_take_peaks(ring);
             if (peaks.leftPeak < 0.0f || peaks.rightPeak < 0.0f) {
                 violations.report("negative peak");
@@ -175,7 +155,7 @@ TEST(MonitorRingStress, FramesArriveInOrderWithOnlyWholeBlockOrResyncGaps)
     producer.join();
     consumer.join();
 
-    EXPECT_EQ(violations.count(), 0) << violations.first();
+    EXPECT_EQ(violations.count.load(), 0) << violations.first;
     EXPECT_GT(framesOut.load(), 0u);
     EXPECT_GT(monitor_ring_overruns(ring), 0u);
     EXPECT_GT(monitor_ring_underruns(ring), 0u);
@@ -187,16 +167,13 @@ TEST(CaptureRingStress, DrainReceivesEveryAcceptedFrameExactlyOnceInOrder)
     // Not a power of two, so the modulo slot mapping wraps at odd places.
     CaptureRing* ring = capture_ring_create(1000);
     ASSERT_NE(ring, nullptr);
-    std::atomic<bool> unpaced{false};
-    std::atomic<bool> producerDone{false};
+    std::atomic<bool> unpaced{false}, producerDone{false}, refused{false};
     std::atomic<std::uint64_t> accepted{0};
-    std::atomic<bool> refused{false};
     Violations violations;
     std::uint64_t drained = 0;
 
     std::thread producer([&] {
-        std::vector<std::int32_t> left(300);
-        std::vector<std::int32_t> right(300);
+        std::vector<std::int32_t> left(300), right(300);
         XorShift random{0x2545F4914F6CDD1Dull};
         std::uint64_t next = 0;
         const auto start = Clock::now();
@@ -204,13 +181,12 @@ TEST(CaptureRingStress, DrainReceivesEveryAcceptedFrameExactlyOnceInOrder)
         // drain may fall behind and the overflow path runs too.
         while (Clock::now() - start < std::chrono::seconds(1)) {
             const std::uint32_t frames = 1 + random.next(300);
-            if (!unpaced.load(std::memory_order_relaxed)) {
-                const auto used = ring->writeIndex.load(std::memory_order_relaxed) -
-                                  ring->readIndex.load(std::memory_order_acquire);
-                if (ring->capacity - used < frames) {
-                    std::this_thread::yield();
-                    continue;
-                }
+            if (!unpaced.load(std::memory_order_relaxed) &&
+                ring->capacity - (ring->writeIndex.load(std::memory_order_relaxed) -
+                                  ring->readIndex.load(std::memory_order_acquire)) <
+                    frames) {
+                std::this_thread::yield();
+                continue;
             }
             for (std::uint32_t i = 0; i < frames; ++i) {
                 left[i] = static_cast<std::int32_t>(static_cast<std::uint32_t>(next + i));
@@ -227,8 +203,7 @@ TEST(CaptureRingStress, DrainReceivesEveryAcceptedFrameExactlyOnceInOrder)
     });
 
     std::thread drain([&] {
-        std::vector<std::int32_t> left(700);
-        std::vector<std::int32_t> right(700);
+        std::vector<std::int32_t> left(700), right(700);
         XorShift random{0x94D049BB133111EBull};
         std::uint64_t expected = 0;
         for (;;) {
@@ -236,47 +211,39 @@ TEST(CaptureRingStress, DrainReceivesEveryAcceptedFrameExactlyOnceInOrder)
             const bool stop = capture_ring_stop_requested(ring);
             const auto frames =
                 capture_ring_read(ring, left.data(), right.data(), 1 + random.next(700));
-            if (frames == 0) {
-                if (stop) {
-                    break;
-                }
-                std::this_thread::yield();
-                continue;
+            if (frames == 0 && stop) {
+                break;
             }
-            for (std::uint32_t i = 0; i < frames; ++i) {
+            for (std::uint32_t i = 0; i < frames; ++i, ++expected) {
                 const auto want = static_cast<std::int32_t>(static_cast<std::uint32_t>(expected));
                 if (left[i] != want || right[i] != ~want) {
-                    std::ostringstream text;
-                    text << "frame " << expected << " came out as " << left[i] << "/" << right[i];
-                    violations.report(text.str());
+                    violations.report("frame " + std::to_string(expected) + " came out as " +
+                                      std::to_string(left[i]) + "/" + std::to_string(right[i]));
                 }
-                ++expected;
             }
             capture_ring_add_frames_written(ring, frames);
+            std::this_thread::yield();
         }
         drained = expected;
     });
 
     const auto start = Clock::now();
-    std::uint64_t lastWritten = 0;
-    while (!producerDone.load()) {
+    for (std::uint64_t lastWritten = 0; !producerDone.load(); std::this_thread::yield()) {
         if (Clock::now() - start > std::chrono::milliseconds(700)) {
             unpaced.store(true);
         }
         capture_ring_take_peak(ring, 0);
         capture_ring_take_peak(ring, 1);
-        const auto written = capture_ring_frames_written(ring);
-        if (written < lastWritten) {
+        if (capture_ring_frames_written(ring) < lastWritten) {
             violations.report("frames written went backwards");
         }
-        lastWritten = written;
-        std::this_thread::yield();
+        lastWritten = capture_ring_frames_written(ring);
     }
     capture_ring_request_stop(ring);
     producer.join();
     drain.join();
 
-    EXPECT_EQ(violations.count(), 0) << violations.first();
+    EXPECT_EQ(violations.count.load(), 0) << violations.first;
     EXPECT_GT(accepted.load(), 0u);
     EXPECT_EQ(drained, accepted.load());
     EXPECT_EQ(capture_ring_frames_written(ring), accepted.load());
