@@ -1,35 +1,26 @@
 #pragma once
 
-#include <QByteArray>
-#include <QList>
+#include <QHostAddress>
 #include <QMap>
-#include <QObject>
 #include <QStringList>
 #include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
 #include <QUrl>
 
 #include <chrono>
 #include <deque>
-
-class QTcpSocket;
+#include <memory>
 
 namespace brevalo::test {
 
-// One request as it arrived on the wire.
+// One request as it arrived: the target exactly as sent, header names in lower case.
 struct RecordedRequest
 {
-    QByteArray method;
-    // The request target exactly as sent: path plus "?query" when there is one.
     QByteArray target;
-    // Header names in lower case; values with surrounding white space removed.
     QMap<QByteArray, QByteArray> headers;
 
-    QByteArray path() const { return target.split('?').first(); }
-    bool hasQuery() const { return target.contains('?'); }
-    QByteArray query() const
-    {
-        return hasQuery() ? target.mid(target.indexOf('?') + 1) : QByteArray();
-    }
+    QByteArray query() const { return target.contains('?') ? target.split('?')[1] : QByteArray(); }
 };
 
 // What the server answers to the next request.
@@ -37,48 +28,114 @@ struct CannedResponse
 {
     int status = 200;
     QByteArray body = {};
-    // Sent before the body is written; the response waits on the event loop, never sleeps.
+    // Waits on the event loop before answering, never sleeps.
     std::chrono::milliseconds delay{0};
     // Never answers, to let a transfer time out.
     bool hang = false;
     // Omits Content-Length and ends the body by closing the connection.
     bool withoutContentLength = false;
-    // With a value, the Content-Length sent instead of the body's size (a body cut short).
-    qint64 declaredLength = -1;
-    // With a value, streams this many filler bytes as the body (no Content-Length) and stops
-    // early when the client goes away.
+    // Streams this many filler bytes (no Content-Length), stopping when the client goes away.
     qint64 streamedBytes = 0;
 };
 
-// A plain HTTP/1.1 server on 127.0.0.1 for client tests: records every request, answers from a
-// queue of canned responses (a 500 when the queue is empty) and closes each connection after
-// answering. Runs on the test's event loop.
+// A plain HTTP/1.1 server on 127.0.0.1 on the test's event loop: records every request, answers
+// from a queue of canned responses (a 500 when it is empty) and closes each connection after.
 class HttpTestServer : public QObject
 {
-    Q_OBJECT
-
 public:
-    HttpTestServer();
+    HttpTestServer()
+    {
+        if (!server_.listen(QHostAddress::LocalHost, 0)) {
+            qFatal("The loopback test server could not listen");
+        }
+        connect(&server_, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* socket = server_.nextPendingConnection()) {
+                connect(socket, &QTcpSocket::readyRead, this, [this, socket] { read(socket); });
+                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            }
+        });
+    }
 
-    QUrl baseURL() const;
-    QUrl url(const QString& path) const;
-    void enqueue(CannedResponse response);
+    QUrl url(const QString& path = {}) const
+    {
+        return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(server_.serverPort()).arg(path));
+    }
+    void enqueue(CannedResponse response) { responses_.push_back(std::move(response)); }
 
     QList<RecordedRequest> requests;
     // "request <target>" and "response <target>" in the order they happened.
     QStringList events;
-    // Body bytes written by the last streamed response before it stopped.
     qint64 streamedBytesWritten = 0;
-    bool streamStoppedByClient = false;
 
 private:
-    void accept();
-    void readRequest(QTcpSocket* socket);
-    void answer(QTcpSocket* socket, const QByteArray& target, const CannedResponse& response);
-    void stream(QTcpSocket* socket, qint64 remaining);
+    void read(QTcpSocket* socket)
+    {
+        QByteArray& buffer = buffers_[socket];
+        buffer += socket->readAll();
+        const qsizetype end = buffer.indexOf("\r\n\r\n");
+        if (end < 0) {
+            return;
+        }
+        const QList<QByteArray> lines = buffer.left(end).split('\n');
+        buffers_.remove(socket);
+        RecordedRequest request{lines[0].trimmed().split(' ').value(1), {}};
+        for (const QByteArray& line : lines.mid(1)) {
+            const qsizetype colon = line.indexOf(':');
+            request.headers.insert(line.left(colon).trimmed().toLower(),
+                                   line.mid(colon + 1).trimmed());
+        }
+        requests.append(request);
+        events.append("request " + QString::fromLatin1(request.target));
+        CannedResponse response{.status = 500};
+        if (!responses_.empty()) {
+            response = responses_.front();
+            responses_.pop_front();
+        }
+        if (!response.hang) {
+            QTimer::singleShot(response.delay, socket, [this, socket, request, response] {
+                answer(socket, request.target, response);
+            });
+        }
+    }
+
+    void answer(QTcpSocket* socket, const QByteArray& target, const CannedResponse& response)
+    {
+        events.append("response " + QString::fromLatin1(target));
+        QByteArray head =
+            "HTTP/1.1 " + QByteArray::number(response.status) + " X\r\nConnection: close\r\n";
+        if (response.streamedBytes == 0 && !response.withoutContentLength) {
+            head += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
+        }
+        socket->write(head + "\r\n");
+        if (response.streamedBytes == 0) {
+            socket->write(response.body);
+            socket->disconnectFromHost();
+            return;
+        }
+        // Pieces go out one at a time once the last has left, so a client that hangs up stops it.
+        streamedBytesWritten = 0;
+        auto left = std::make_shared<qint64>(response.streamedBytes);
+        auto writeNext = [this, socket, left] {
+            constexpr qint64 chunk = 256 * 1024;
+            if (socket->bytesToWrite() > chunk) {
+                return;
+            }
+            if (*left == 0) {
+                socket->disconnectFromHost();
+                return;
+            }
+            const qint64 size = std::min(*left, chunk);
+            socket->write(QByteArray(size, 'x'));
+            *left -= size;
+            streamedBytesWritten += size;
+        };
+        connect(socket, &QTcpSocket::bytesWritten, socket, writeNext);
+        writeNext();
+    }
 
     QTcpServer server_;
     std::deque<CannedResponse> responses_;
+    QMap<QTcpSocket*, QByteArray> buffers_;
 };
 
 } // namespace brevalo::test

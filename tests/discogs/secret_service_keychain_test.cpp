@@ -10,18 +10,11 @@
 #include <libsecret/secret.h>
 #pragma pop_macro("signals")
 
-#include "qt_printers.h"
-
-#include <gtest/gtest.h>
+#include "test_support.h"
 
 using namespace brevalo;
 
 namespace {
-
-bool insidePrivateTestEnvironment()
-{
-    return qEnvironmentVariable("BREVALO_TEST_ENV") == QLatin1String("1");
-}
 
 // A schema of no program: items are matched by the two identifying attributes only.
 const SecretSchema* attributesOnlySchema()
@@ -50,10 +43,7 @@ std::optional<QString> freshLookup()
         g_error_free(error);
         return std::nullopt;
     }
-    if (found == nullptr) {
-        return std::nullopt;
-    }
-    QString text = QString::fromUtf8(found);
+    std::optional<QString> text = found ? std::optional(QString::fromUtf8(found)) : std::nullopt;
     secret_password_free(found);
     return text;
 }
@@ -80,7 +70,7 @@ int itemCount()
 
 TEST(SecretServiceKeychain, StoresUpdatesAndDeletesOneItemInTheRealKeyring)
 {
-    if (!insidePrivateTestEnvironment()) {
+    if (qEnvironmentVariable("BREVALO_TEST_ENV") != QLatin1String("1")) {
         GTEST_SKIP() << "needs the private keyring of scripts/test-env.sh";
     }
     TokenStore store(makeSecretServiceKeychain());

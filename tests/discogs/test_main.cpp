@@ -2,8 +2,7 @@
 
 #include <gtest/gtest.h>
 
-// The network client delivers its results through the Qt event loop, which needs an
-// application object for the whole run.
+// The network client delivers its results through the Qt event loop.
 int main(int argc, char** argv)
 {
     QCoreApplication application(argc, argv);

@@ -1,10 +1,7 @@
 #include "discogs/token_store.h"
 
 #include "platform/errors.h"
-
-#include "qt_printers.h"
-
-#include <gtest/gtest.h>
+#include "test_support.h"
 
 #include <vector>
 
@@ -12,15 +9,10 @@ using namespace brevalo;
 
 namespace {
 
-// A keychain that records the operations it was asked for, over a memory keychain.
+// A memory keychain that records the operations it was asked for.
 class RecordingKeychain : public MemoryKeychain
 {
 public:
-    KeychainRead copyMatching(const KeychainItemKey& key) override
-    {
-        calls.push_back("copy");
-        return MemoryKeychain::copyMatching(key);
-    }
     std::int32_t update(const KeychainItemKey& key, const QByteArray& data) override
     {
         calls.push_back("update");
@@ -31,15 +23,20 @@ public:
         calls.push_back("add");
         return MemoryKeychain::add(key, data);
     }
-    std::int32_t remove(const KeychainItemKey& key) override
-    {
-        calls.push_back("remove");
-        return MemoryKeychain::remove(key);
-    }
 
     std::vector<std::string> calls;
     std::optional<std::int32_t> updateStatus;
 };
+
+QString saveFailure(TokenStore& store, const QString& token)
+{
+    try {
+        store.saveToken(token);
+    } catch (const CaptureError& error) {
+        return error.message();
+    }
+    return "<saved>";
+}
 
 class TokenStoreTest : public ::testing::Test
 {
@@ -48,48 +45,32 @@ protected:
     TokenStore store{keychain};
 };
 
-TEST_F(TokenStoreTest, IdentifiesTheItemByServiceAndAccount)
+TEST_F(TokenStoreTest, UpdatesOrAddsOneItemAndEmptyDeletesIt)
 {
-    EXPECT_EQ(TokenStore::itemKey().service, QStringLiteral("com.brevalo.capture.discogs"));
-    EXPECT_EQ(TokenStore::itemKey().account, QStringLiteral("personal-token"));
-}
-
-TEST_F(TokenStoreTest, AddsWhenMissingThenUpdatesTheSameItem)
-{
-    store.saveToken(QStringLiteral("first"));
+    EXPECT_EQ(store.loadToken(), QString());
+    const QString token = "\uFEFF  tok\u00E9n\t ";
+    store.saveToken(token);
     EXPECT_EQ(keychain->calls, (std::vector<std::string>{"update", "add"}));
+    EXPECT_EQ(keychain->items.at(TokenStore::itemKey()), token.toUtf8()) << "byte for byte";
+    EXPECT_EQ(store.loadToken(), token);
     keychain->calls.clear();
-
-    store.saveToken(QStringLiteral("second"));
+    store.saveToken("second");
     EXPECT_EQ(keychain->calls, (std::vector<std::string>{"update"}));
     ASSERT_EQ(keychain->items.size(), 1U);
-    EXPECT_EQ(keychain->items.at(TokenStore::itemKey()), "second");
-    EXPECT_EQ(store.loadToken(), QStringLiteral("second"));
-}
+    EXPECT_EQ(TokenStore::itemKey().service, "com.brevalo.capture.discogs");
+    EXPECT_EQ(TokenStore::itemKey().account, "personal-token");
+    EXPECT_EQ(store.loadToken(), "second");
 
-TEST_F(TokenStoreTest, EmptyTokenDeletesTheItemAndIsAlwaysAccepted)
-{
-    store.saveToken(QStringLiteral("secret"));
     store.saveToken(QString());
     EXPECT_TRUE(keychain->items.empty());
     EXPECT_EQ(store.loadToken(), QString());
-    EXPECT_NO_THROW(store.saveToken(QString()));
-    // Even a refusing keychain does not make a deletion fail.
+    // Deleting nothing, even on a refusing keychain, is accepted.
     keychain->writeStatus = keychainStatus::interactionNotAllowed;
     EXPECT_NO_THROW(store.saveToken(QString()));
 }
 
-TEST_F(TokenStoreTest, StoresTheTextByteForByte)
-{
-    const QString token = QStringLiteral("\uFEFF  tok\u00E9n\t ");
-    store.saveToken(token);
-    EXPECT_EQ(keychain->items.at(TokenStore::itemKey()), token.toUtf8());
-    EXPECT_EQ(store.loadToken(), token);
-}
-
 TEST_F(TokenStoreTest, LoadingNeverFails)
 {
-    EXPECT_EQ(store.loadToken(), QString());
     keychain->items[TokenStore::itemKey()] = QByteArray("\xC3\x28 bad", 6);
     EXPECT_EQ(store.loadToken(), QString());
     keychain->items[TokenStore::itemKey()] = "fine";
@@ -99,36 +80,21 @@ TEST_F(TokenStoreTest, LoadingNeverFails)
 
 TEST_F(TokenStoreTest, RefusedWriteReportsItsStatusAndKeepsThePreviousItem)
 {
-    store.saveToken(QStringLiteral("kept"));
+    store.saveToken("kept");
     keychain->writeStatus = -25308;
-    try {
-        store.saveToken(QStringLiteral("new"));
-        FAIL() << "a refused write succeeded";
-    } catch (const CaptureError& error) {
-        EXPECT_EQ(error.message(),
-                  QStringLiteral("Couldn't save the Discogs token in Keychain (-25308)."));
-    }
+    EXPECT_EQ(saveFailure(store, "new"), "Couldn't save the Discogs token in Keychain (-25308).");
     keychain->writeStatus = keychainStatus::success;
-    EXPECT_EQ(store.loadToken(), QStringLiteral("kept"));
-}
+    EXPECT_EQ(store.loadToken(), "kept");
 
-TEST_F(TokenStoreTest, OnlyAMissingItemLeadsToAnAdd)
-{
+    // Only a missing item leads to an add, and then the add's status is reported.
+    keychain->calls.clear();
     keychain->updateStatus = keychainStatus::notAvailable;
-    EXPECT_THROW(store.saveToken(QStringLiteral("t")), CaptureError);
+    EXPECT_THROW(store.saveToken("t"), CaptureError);
     EXPECT_EQ(keychain->calls, (std::vector<std::string>{"update"}));
-
     keychain->calls.clear();
     keychain->updateStatus = keychainStatus::itemNotFound;
     keychain->writeStatus = -25291;
-    try {
-        store.saveToken(QStringLiteral("t"));
-        FAIL() << "a refused add succeeded";
-    } catch (const CaptureError& error) {
-        // The add's status is reported, not the update's.
-        EXPECT_EQ(error.message(),
-                  QStringLiteral("Couldn't save the Discogs token in Keychain (-25291)."));
-    }
+    EXPECT_EQ(saveFailure(store, "t"), "Couldn't save the Discogs token in Keychain (-25291).");
     EXPECT_EQ(keychain->calls, (std::vector<std::string>{"update", "add"}));
 }
 

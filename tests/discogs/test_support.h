@@ -1,17 +1,27 @@
 #pragma once
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFuture>
 #include <QFutureWatcher>
+#include <QString>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <exception>
 #include <optional>
+#include <ostream>
+
+// Readable GoogleTest failure output for Qt texts.
+inline void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+
+inline void PrintTo(const QByteArray& bytes, std::ostream* out)
+{
+    *out << (bytes.size() > 200 ? std::to_string(bytes.size()) + " bytes" : bytes.toStdString());
+}
 
 namespace brevalo::test {
 
@@ -19,9 +29,6 @@ namespace brevalo::test {
 // from hanging the suite; no test relies on it.
 template <typename T> void await(const QFuture<T>& future)
 {
-    if (future.isFinished()) {
-        return;
-    }
     QEventLoop loop;
     QFutureWatcher<T> watcher;
     QObject::connect(&watcher, &QFutureWatcherBase::finished, &loop, &QEventLoop::quit);
@@ -33,28 +40,15 @@ template <typename T> void await(const QFuture<T>& future)
     ASSERT_TRUE(future.isFinished()) << "the operation never finished";
 }
 
-// Runs the event loop until the condition holds; false if it never does (see await's deadline).
-template <typename Condition> bool waitUntil(Condition condition)
-{
-    QElapsedTimer elapsed;
-    elapsed.start();
-    while (!condition() && elapsed.elapsed() < 60'000) {
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    }
-    return condition();
-}
-
 // The error a finished future failed with, when it is of type Error.
 template <typename Error, typename T> std::optional<Error> failureOf(const QFuture<T>& future)
 {
     await(future);
     try {
-        QFuture<T>(future).waitForFinished();
         static_cast<void>(QFuture<T>(future).result());
     } catch (const Error& error) {
         return error;
     } catch (...) {
-        return std::nullopt;
     }
     return std::nullopt;
 }
