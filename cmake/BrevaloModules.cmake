@@ -7,6 +7,11 @@ function(brevalo_target_options target)
   endif()
   target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wconversion
                                            -Wno-sign-conversion -Wnon-virtual-dtor)
+  if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    # PipeWire's and SPA's inline helpers expand to GNU statement expressions in our code.
+    target_compile_options(${target} PRIVATE -Wno-gnu-statement-expression
+                                             -Wno-gnu-zero-variadic-macro-arguments)
+  endif()
   if(BREVALO_WERROR)
     target_compile_options(${target} PRIVATE -Werror)
   endif()

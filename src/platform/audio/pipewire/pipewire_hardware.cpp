@@ -634,7 +634,10 @@ void PipeWireHardware::deliver(ObjectId object, const PropertyAddress& address)
             }
         }
     }
-    for (const auto& [token, listener] : matching) {
+    for (const auto& match : matching) {
+        // A plain variable: lambdas may not capture structured bindings before C++20 in clang 14.
+        const auto token = match.first;
+        const auto& listener = match.second;
         {
             std::lock_guard lock(listenerMutex_);
             // Removed while an earlier listener of this change ran: not called any more.
