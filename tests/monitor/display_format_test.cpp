@@ -10,20 +10,17 @@ namespace {
 TEST(FormatDecimal, UsesFixedDigitsLikePrintfInThePOSIXLocale)
 {
     EXPECT_EQ(formatDecimal(1, 48.0), QStringLiteral("48.0"));
-    EXPECT_EQ(formatDecimal(1, 44.1), QStringLiteral("44.1"));
     EXPECT_EQ(formatDecimal(0, 2.5), QStringLiteral("2")); // exact tie: to even, as printf
     EXPECT_EQ(formatDecimal(2, 0.125), QStringLiteral("0.12"));
     EXPECT_EQ(formatDecimal(3, -0.0004), QStringLiteral("-0.000"));
-    EXPECT_EQ(formatDecimal(1, 1e20), QStringLiteral("100000000000000000000.0"));
     EXPECT_EQ(formatDecimal(-3, 7.6), QStringLiteral("8"));
     EXPECT_EQ(formatDecimal(1200, 1.0).size(), 2 + 1200);
-}
-
-TEST(FormatDecimal, RendersNonFiniteValuesAsADash)
-{
-    EXPECT_EQ(formatDecimal(1, std::numeric_limits<double>::quiet_NaN()), QStringLiteral("—"));
-    EXPECT_EQ(formatDecimal(1, std::numeric_limits<double>::infinity()), QStringLiteral("—"));
-    EXPECT_EQ(formatDecimal(1, -std::numeric_limits<double>::infinity()), QStringLiteral("—"));
+    // Non-finite values show as a dash.
+    for (const double v :
+         {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
+          -std::numeric_limits<double>::infinity()}) {
+        EXPECT_EQ(formatDecimal(1, v), QStringLiteral("—"));
+    }
 }
 
 TEST(FormatRateLabel, ShowsKilohertzAndTheFormatWhenKnown)
@@ -33,7 +30,6 @@ TEST(FormatRateLabel, ShowsKilohertzAndTheFormatWhenKnown)
     EXPECT_EQ(formatRateLabel(AudioDeviceFormat{32, true}, 96000.0),
               QStringLiteral("96.0 kHz / 32-bit float"));
     EXPECT_EQ(formatRateLabel(std::nullopt, 44100.0), QStringLiteral("44.1 kHz"));
-    EXPECT_EQ(formatRateLabel(std::nullopt, 88200.0), QStringLiteral("88.2 kHz"));
     for (const double rate : {0.0, -48000.0, std::numeric_limits<double>::quiet_NaN(),
                               std::numeric_limits<double>::infinity()}) {
         EXPECT_FALSE(formatRateLabel(AudioDeviceFormat{24, false}, rate)) << rate;
@@ -45,31 +41,8 @@ TEST(PairLabel, CountsChannelsFromOne)
     const AudioChannelPair pair{2, 3, QStringLiteral("Line 3"), QStringLiteral("Line 4")};
     EXPECT_EQ(pairLabel(pair), QStringLiteral("Inputs 3 / 4"));
     EXPECT_EQ(pair.identity(), QStringLiteral("2-3"));
-    EXPECT_EQ(pairLabel({0, 1, {}, {}}), QStringLiteral("Inputs 1 / 2"));
     EXPECT_EQ(pairLabel({std::numeric_limits<std::int32_t>::max(), 0, {}, {}}),
               QStringLiteral("Inputs 2147483648 / 1"));
-}
-
-TEST(AudioDeviceRecords, CompareAndHashByEveryField)
-{
-    AudioInputDevice a;
-    a.id = 7;
-    a.uid = QStringLiteral("uid");
-    a.name = QStringLiteral("Interface");
-    a.channelNames = {QStringLiteral("Input 1"), QStringLiteral("Input 2")};
-    a.channelPairs = {{0, 1, QStringLiteral("Input 1"), QStringLiteral("Input 2")}};
-    a.physicalFormat = AudioDeviceFormat{24, false};
-    AudioInputDevice b = a;
-    EXPECT_EQ(a, b);
-    EXPECT_EQ(qHash(a), qHash(b));
-    b.channelPairs[0].rightName = QStringLiteral("Right");
-    EXPECT_NE(a, b);
-    EXPECT_NE(qHash(a.channelPairs[0]), qHash(b.channelPairs[0]));
-    b = a;
-    b.physicalFormat.reset();
-    EXPECT_NE(a, b);
-    EXPECT_EQ(AudioDeviceFormat({24, false}).displayText(), QStringLiteral("24-bit"));
-    EXPECT_EQ(AudioDeviceFormat({32, true}).displayText(), QStringLiteral("32-bit float"));
 }
 
 } // namespace

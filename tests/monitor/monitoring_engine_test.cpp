@@ -1,5 +1,5 @@
 // Start validation, ring sizing, the clean-up after a failure at every start step, snapshots,
-// stop, and the three realtime callbacks driven directly with hand-made contexts.
+// stop, and runtime failures.
 
 #include "monitor_test_support.h"
 
@@ -37,72 +37,64 @@ void expectIdle(MonitoringEngine& engine)
 
 // ----- validation ----------------------------------------------------------------------------
 
-TEST(MonitoringEngineStart, RejectsNonStandardRatesNamingTheRouteInputFirst)
+TEST(MonitoringEngineStart, RejectsInvalidRatesAndBufferSizesNamingTheInputRouteFirst)
 {
+    constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+    constexpr double inf = std::numeric_limits<double>::infinity();
+    struct Row
+    {
+        double rate;
+        std::uint32_t frames;
+        const char* check; // followed by " for the input/output route"
+        std::int32_t status;
+        const char* statusText;
+    };
+    const char* rateCheck = "Use a standard PCM rate up to 192 kHz";
+    const char* sizeCheck = "Use a valid audio buffer size";
+    const Row rows[] = {
+        {7999.0, 512, rateCheck, 0x21646174, "'!dat', 560226676"},
+        {192001.0, 512, rateCheck, 0x21646174, "'!dat', 560226676"},
+        {0.0, 512, rateCheck, 0x21646174, "'!dat', 560226676"},
+        {-48000.0, 512, rateCheck, 0x21646174, "'!dat', 560226676"},
+        {inf, 512, rateCheck, 0x21646174, "'!dat', 560226676"},
+        {nan, 512, rateCheck, 0x21646174, "'!dat', 560226676"},
+        {48000.0, 65537, sizeCheck, -50, "OSStatus, -50"},
+    };
     SimulatedRoute route;
     MonitoringEngine engine(route.sim, [](std::chrono::nanoseconds) {});
-    const double bad[] = {7999.0,
-                          192001.0,
-                          0.0,
-                          -48000.0,
-                          std::numeric_limits<double>::infinity(),
-                          std::numeric_limits<double>::quiet_NaN()};
-    for (const double rate : bad) {
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.rate);
+        // Both sides wrong: the input is named; then only the output.
         auto config = route.configuration;
-        config.inputSampleRate = rate;
-        config.outputSampleRate = rate; // both wrong: the input is named
-        const auto failure = startFailure(engine, config);
-        EXPECT_EQ(failure.operation(),
-                  QStringLiteral("Use a standard PCM rate up to 192 kHz for the input route"))
-            << rate;
-        EXPECT_EQ(failure.status(), 0x21646174);
-        EXPECT_EQ(failure.description(),
-                  QStringLiteral("Use a standard PCM rate up to 192 kHz for the input route "
-                                 "failed ('!dat', 560226676)."));
-        config.inputSampleRate = 48000.0;
-        EXPECT_EQ(startFailure(engine, config).operation(),
-                  QStringLiteral("Use a standard PCM rate up to 192 kHz for the output route"))
-            << rate;
-        expectIdle(engine);
+        config.inputSampleRate = config.outputSampleRate = row.rate;
+        config.inputBufferFrameSize = config.outputBufferFrameSize = row.frames;
+        for (const char* side : {"input", "output"}) {
+            const auto failure = startFailure(engine, config);
+            const QString operation =
+                QStringLiteral("%1 for the %2 route").arg(QLatin1String(row.check), side);
+            EXPECT_EQ(failure.operation(), operation);
+            EXPECT_EQ(failure.status(), row.status);
+            EXPECT_EQ(failure.description(),
+                      QStringLiteral("%1 failed (%2).").arg(operation, row.statusText));
+            expectIdle(engine);
+            config.inputSampleRate = 48000.0;
+            config.inputBufferFrameSize = 65536;
+        }
     }
     // Nothing reached the platform.
     EXPECT_EQ(route.sim.callCount(AudioOperation::createUnit), 0u);
 }
 
-TEST(MonitoringEngineStart, AcceptsTheLowestAndHighestStandardRates)
+TEST(MonitoringEngineStart, AcceptsTheExtremeRatesAndTheLargestBuffers)
 {
     for (const double rate : {8000.0, 192000.0}) {
         SimulatedRoute route({.inputRate = rate, .outputRate = rate});
+        route.configuration.inputBufferFrameSize = 65536;
+        route.configuration.outputBufferFrameSize = 65536;
         MonitoringEngine engine(route.sim, route.simulatedSleep());
         engine.start(route.configuration, false);
         EXPECT_TRUE(engine.isRunning()) << rate;
     }
-}
-
-TEST(MonitoringEngineStart, RejectsBufferSizesAbove65536Frames)
-{
-    SimulatedRoute route;
-    MonitoringEngine engine(route.sim, route.simulatedSleep());
-    auto config = route.configuration;
-    config.inputBufferFrameSize = 65537;
-    config.outputBufferFrameSize = 65537;
-    auto failure = startFailure(engine, config);
-    EXPECT_EQ(failure.operation(),
-              QStringLiteral("Use a valid audio buffer size for the input route"));
-    EXPECT_EQ(failure.status(), -50);
-    EXPECT_EQ(failure.description(),
-              QStringLiteral(
-                  "Use a valid audio buffer size for the input route failed (OSStatus, -50)."));
-    config.inputBufferFrameSize = 65536;
-    failure = startFailure(engine, config);
-    EXPECT_EQ(failure.operation(),
-              QStringLiteral("Use a valid audio buffer size for the output route"));
-    EXPECT_EQ(failure.status(), -50);
-    expectIdle(engine);
-
-    config.outputBufferFrameSize = 65536;
-    engine.start(config, false);
-    EXPECT_TRUE(engine.isRunning());
 }
 
 // ----- ring sizing ---------------------------------------------------------------------------
@@ -132,24 +124,14 @@ TEST(MonitoringEngineSizing, MatchesTheWorkedExamples)
     EXPECT_EQ(extreme.requestedCapacity, 2u * extreme.targetFrames);
 }
 
-TEST(MonitoringEngineSizing, TheRunningRingHoldsOneSecondAndTwiceTheTarget)
+TEST(MonitoringEngineSizing, TheRunningRingHoldsOneSecondAtTheSizedTarget)
 {
-    {
-        SimulatedRoute route;
-        MonitoringEngine engine(route.sim, route.simulatedSleep());
-        engine.start(route.configuration, false);
-        ASSERT_NE(engine.ring(), nullptr);
-        EXPECT_EQ(engine.ring()->capacity, 65536u);
-        EXPECT_EQ(monitor_ring_target_frames(engine.ring()), 8705u);
-    }
-    {
-        SimulatedRoute route({.inputRate = 192000.0});
-        MonitoringEngine engine(route.sim, route.simulatedSleep());
-        engine.start(route.configuration, false);
-        ASSERT_NE(engine.ring(), nullptr);
-        EXPECT_EQ(engine.ring()->capacity, 262144u);
-        EXPECT_EQ(monitor_ring_target_frames(engine.ring()), 13441u);
-    }
+    SimulatedRoute route({.inputRate = 192000.0});
+    MonitoringEngine engine(route.sim, route.simulatedSleep());
+    engine.start(route.configuration, false);
+    ASSERT_NE(engine.ring(), nullptr);
+    EXPECT_EQ(engine.ring()->capacity, 262144u);
+    EXPECT_EQ(monitor_ring_target_frames(engine.ring()), 13441u);
 }
 
 // ----- a failure at every start step ---------------------------------------------------------
@@ -278,41 +260,6 @@ TEST(MonitoringEngineStart, AFailureAtEveryStepIsNamedAndLeavesTheEngineIdle)
         engine.stop();
         EXPECT_EQ(sleeps, 1);
     }
-}
-
-// A backend whose varispeed factory reports success without an instance.
-class NoVarispeedSystem final : public AudioSystem
-{
-public:
-    explicit NoVarispeedSystem(SimulatedAudioSystem& sim) : sim_(sim) {}
-    AudioHardware& hardware() override { return sim_.hardware(); }
-    AudioCapturePermission& capturePermission() override { return sim_.capturePermission(); }
-    bool findComponent(UnitKind kind) override { return sim_.findComponent(kind); }
-    std::int32_t createIOUnit(std::unique_ptr<IOUnit>& unit) override
-    {
-        return sim_.createIOUnit(unit);
-    }
-    std::int32_t createVarispeedUnit(std::unique_ptr<VarispeedUnit>& unit) override
-    {
-        unit.reset();
-        return 0;
-    }
-    std::string backendName() const override { return "test"; }
-
-private:
-    SimulatedAudioSystem& sim_;
-};
-
-TEST(MonitoringEngineStart, AComponentCreatedWithoutAnInstanceIsAnAllocationFailure)
-{
-    SimulatedRoute route;
-    NoVarispeedSystem system(route.sim);
-    MonitoringEngine engine(system, route.simulatedSleep());
-    const auto failure = startFailure(engine, route.configuration);
-    EXPECT_EQ(failure.operation(), QStringLiteral("Create an audio component"));
-    EXPECT_EQ(failure.status(), -108);
-    expectIdle(engine);
-    EXPECT_EQ(route.sim.callCount(AudioOperation::dispose), 1u);
 }
 
 // ----- running, snapshot, stop -----------------------------------------------------------------
@@ -451,251 +398,20 @@ TEST(MonitoringEngineRun, ARuntimeFailureArrivesOnceInTheNextSnapshot)
         smallest = std::min(smallest, peak);
     }
     EXPECT_GT(smallest, 0.49f);
-}
 
-TEST(MonitoringEngineRun, AFailingInputBlockIsReportedWithTheUnitsStatus)
-{
-    SimulatedRoute route;
-    MonitoringEngine engine(route.sim, route.simulatedSleep());
-    engine.start(route.configuration, false);
+    // A failing input block reports the unit's own status.
+    FaultRule input;
+    input.operation = AudioOperation::render;
+    input.unitKind = UnitKind::io;
+    input.unitOrdinal = 1;
+    input.times = 0; // every block from now on
+    input.status = status::deviceUnavailable;
+    route.sim.injectFault(input);
     route.sim.advanceSeconds(0.2);
-    FaultRule rule;
-    rule.operation = AudioOperation::render;
-    rule.unitKind = UnitKind::io;
-    rule.unitOrdinal = 1;
-    rule.times = 0; // every block from now on
-    rule.status = status::deviceUnavailable;
-    route.sim.injectFault(rule);
-    route.sim.advanceSeconds(0.2);
-    const auto snapshot = engine.snapshot();
+    snapshot = engine.snapshot();
     ASSERT_TRUE(snapshot->runtimeFailure);
-    EXPECT_EQ(snapshot->runtimeFailure->status(), status::deviceUnavailable);
     EXPECT_EQ(snapshot->runtimeFailure->description(),
               QStringLiteral("The real-time audio stream failed ('!dev', 560227702)."));
-}
-
-// ----- the callbacks on their own ------------------------------------------------------------
-
-// Renders silence without pulling, so the ring's fill stays where a test puts it.
-class StillVarispeed final : public VarispeedUnit
-{
-public:
-    std::int32_t setMaximumFramesPerSlice(std::uint32_t) override { return 0; }
-    std::int32_t maximumFramesPerSlice(std::uint32_t& frames) override
-    {
-        frames = 8192;
-        return 0;
-    }
-    std::int32_t setStreamFormat(Scope, std::uint32_t, const StreamFormat&) override { return 0; }
-    std::int32_t streamFormat(Scope, std::uint32_t, StreamFormat&) override { return 0; }
-    std::int32_t setRenderCallback(Scope, std::uint32_t, RenderCallback) override { return 0; }
-    std::int32_t initialize() override { return 0; }
-    std::int32_t uninitialize() override { return 0; }
-    std::int32_t dispose() override { return 0; }
-    std::int32_t render(RenderActionFlags&, const AudioTimeStamp&, std::uint32_t,
-                        std::uint32_t frames, AudioBufferList& buffers) override
-    {
-        if (renderStatus != 0) {
-            return renderStatus;
-        }
-        for (std::uint32_t c = 0; c < buffers.numberBuffers; ++c) {
-            std::fill_n(static_cast<float*>(buffers.buffers[c].data), frames, 0.25f);
-        }
-        return 0;
-    }
-    std::int32_t setRenderQuality(std::uint32_t) override { return 0; }
-    std::int32_t renderQuality(std::uint32_t& quality) override
-    {
-        quality = 127;
-        return 0;
-    }
-    std::int32_t setPlaybackRate(float value) override
-    {
-        rate = value;
-        return rateStatus;
-    }
-    std::int32_t playbackRate(float& value) override
-    {
-        value = rate;
-        return 0;
-    }
-
-    float rate = 1.0f;
-    std::int32_t rateStatus = 0;
-    std::int32_t renderStatus = 0;
-};
-
-struct RingHolder
-{
-    RingHolder(std::uint32_t capacity, std::uint32_t target)
-        : ring(monitor_ring_create(capacity, target))
-    {}
-    ~RingHolder() { monitor_ring_destroy(ring); }
-    void fill(std::uint32_t frames)
-    {
-        std::vector<float> block(frames, 0.1f);
-        monitor_ring_write(ring, block.data(), block.data(), frames);
-    }
-    MonitorRing* ring;
-};
-
-struct OutputBlock
-{
-    explicit OutputBlock(std::uint32_t frames) : left(frames), right(frames)
-    {
-        list.numberBuffers = 2;
-        list.buffers[0] = {1, frames * 4, left.data()};
-        list.buffers[1] = {1, frames * 4, right.data()};
-    }
-    std::vector<float> left;
-    std::vector<float> right;
-    AudioBufferList list;
-};
-
-// Runs the playback callback for steps of 94 blocks of 512 frames at 48 kHz (about a second),
-// returning the correction in ppm after each step.
-constexpr int blocksPerStep = 94;
-
-std::vector<double> steer(PlaybackCallbackContext& context, StillVarispeed& varispeed, int seconds)
-{
-    OutputBlock block(512);
-    std::vector<double> ppm;
-    const AudioTimeStamp time;
-    for (int second = 0; second < seconds; ++second) {
-        for (int i = 0; i < blocksPerStep; ++i) {
-            RenderActionFlags flags = 0;
-            EXPECT_EQ(monitorPlaybackCallback(&context, flags, time, 0, 512, &block.list), 0);
-        }
-        ppm.push_back((static_cast<double>(varispeed.rate) - 1.0) * 1e6);
-    }
-    return ppm;
-}
-
-TEST(MonitoringEngineCallbacks, RateHoldsAtOneWhenTheFillIsAtTarget)
-{
-    RingHolder ring(65536, 8705);
-    ring.fill(8705);
-    StillVarispeed varispeed;
-    PlaybackCallbackContext context{ring.ring, 48000.0, &varispeed, 1.0};
-    const auto ppm = steer(context, varispeed, 30);
-    EXPECT_EQ(ppm.back(), 0.0);
-    EXPECT_EQ(context.filteredPlaybackRate, 1.0);
-}
-
-TEST(MonitoringEngineCallbacks, RateClampsAt1000PPMAndFollowsAFiveSecondLowPass)
-{
-    RingHolder ring(65536, 8000);
-    ring.fill(9600); // 120 % of target asks for +2000 ppm, clamped to +1000
-    StillVarispeed varispeed;
-    PlaybackCallbackContext context{ring.ring, 48000.0, &varispeed, 1.0};
-    const auto ppm = steer(context, varispeed, 30);
-    // 1 − e^(−t / 5 s) of the way to the clamp, whatever the block size.
-    const auto expected = [](int steps) {
-        const double seconds = blocksPerStep * steps * 512 / 48000.0;
-        return 1000.0 * (1.0 - std::exp(-seconds / 5.0));
-    };
-    EXPECT_NEAR(ppm[4], expected(5), 1.0);
-    EXPECT_NEAR(ppm.back(), expected(30), 1.0);
-    EXPECT_LE(ppm.back(), 1000.0);
-    for (std::size_t i = 1; i < ppm.size(); ++i) {
-        EXPECT_GE(ppm[i], ppm[i - 1]);
-    }
-    // The gain ramp was applied to what the varispeed rendered (0.25, fading in from 0).
-    RenderActionFlags flags = 0;
-    OutputBlock block(512);
-    monitorPlaybackCallback(&context, flags, AudioTimeStamp{}, 0, 512, &block.list);
-    EXPECT_NEAR(block.left[511], 0.25f, 1e-4f);
-}
-
-TEST(MonitoringEngineCallbacks, AnEmptierRingSlowsPlaybackDownToTheLowerClamp)
-{
-    RingHolder ring(65536, 8000);
-    ring.fill(4000);
-    StillVarispeed varispeed;
-    PlaybackCallbackContext context{ring.ring, 48000.0, &varispeed, 1.0};
-    const auto ppm = steer(context, varispeed, 60);
-    EXPECT_NEAR(ppm.back(), -1000.0, 1.0);
-    EXPECT_GE(ppm.back(), -1000.0 - 0.2);
-}
-
-TEST(MonitoringEngineCallbacks, PlaybackReportsMissingBuffersAndRenderFailures)
-{
-    RingHolder ring(65536, 8000);
-    StillVarispeed varispeed;
-    PlaybackCallbackContext context{ring.ring, 48000.0, &varispeed, 1.0};
-    RenderActionFlags flags = 0;
-    EXPECT_EQ(monitorPlaybackCallback(&context, flags, {}, 0, 512, nullptr), -50);
-    EXPECT_EQ(monitor_ring_take_error(ring.ring), -50);
-
-    varispeed.renderStatus = -10874;
-    OutputBlock block(512);
-    EXPECT_EQ(monitorPlaybackCallback(&context, flags, {}, 0, 512, &block.list), -10874);
-    EXPECT_EQ(monitor_ring_take_error(ring.ring), -10874);
-
-    varispeed.renderStatus = 0;
-    block.list.numberBuffers = 1;
-    EXPECT_EQ(monitorPlaybackCallback(&context, flags, {}, 0, 512, &block.list), -50);
-    EXPECT_EQ(monitor_ring_take_error(ring.ring), -50);
-
-    // A rate that cannot be set still renders the block, and the first status wins.
-    block.list.numberBuffers = 2;
-    ring.fill(9000);
-    varispeed.rateStatus = -7;
-    EXPECT_EQ(monitorPlaybackCallback(&context, flags, {}, 0, 512, &block.list), 0);
-    varispeed.rateStatus = -8;
-    EXPECT_EQ(monitorPlaybackCallback(&context, flags, {}, 0, 512, &block.list), 0);
-    EXPECT_EQ(monitor_ring_take_error(ring.ring), -7);
-    EXPECT_EQ(monitor_ring_take_error(ring.ring), 0);
-}
-
-TEST(MonitoringEngineCallbacks, RingReadFlagsSilenceUntilPrimedAndRefusesMissingBuffers)
-{
-    RingHolder ring(4096, 1024);
-    RingReadCallbackContext context{ring.ring};
-    OutputBlock block(128);
-    RenderActionFlags flags = 0;
-    EXPECT_EQ(monitorRingReadCallback(&context, flags, {}, 0, 128, &block.list), 0);
-    EXPECT_EQ(flags & renderActionOutputIsSilence, renderActionOutputIsSilence);
-
-    ring.fill(1024);
-    flags = 0;
-    block.list.buffers[0].dataByteSize = 0;
-    EXPECT_EQ(monitorRingReadCallback(&context, flags, {}, 0, 128, &block.list), 0);
-    EXPECT_EQ(flags & renderActionOutputIsSilence, 0u);
-    EXPECT_EQ(block.list.buffers[0].dataByteSize, 512u);
-    EXPECT_EQ(block.left[0], 0.1f);
-    EXPECT_EQ(monitor_ring_take_error(ring.ring), 0);
-
-    EXPECT_EQ(monitorRingReadCallback(&context, flags, {}, 0, 128, nullptr), -50);
-    EXPECT_EQ(monitor_ring_take_error(ring.ring), -50);
-    block.list.buffers[1].data = nullptr;
-    EXPECT_EQ(monitorRingReadCallback(&context, flags, {}, 0, 128, &block.list), -50);
-    block.list.numberBuffers = 1;
-    EXPECT_EQ(monitorRingReadCallback(&context, flags, {}, 0, 128, &block.list), -50);
-}
-
-TEST(MonitoringEngineCallbacks, CaptureRefusesBlocksAboveItsSliceAndWithoutAUnit)
-{
-    RingHolder ring(4096, 1024);
-    CaptureCallbackContext context(ring.ring, 256);
-    EXPECT_EQ(context.bufferList.numberBuffers, 2u);
-    EXPECT_EQ(context.bufferList.buffers[0].dataByteSize, 1024u);
-    EXPECT_EQ(context.bufferList.buffers[1].data, context.right.data());
-    RenderActionFlags flags = 0;
-    EXPECT_EQ(monitorCaptureCallback(&context, flags, {}, 1, 128, nullptr), -50);
-    EXPECT_EQ(monitor_ring_take_error(ring.ring), -50);
-
-    SimulatedRoute route;
-    std::unique_ptr<IOUnit> unit;
-    ASSERT_EQ(route.sim.createIOUnit(unit), 0);
-    context.audioUnit = unit.get();
-    EXPECT_EQ(monitorCaptureCallback(&context, flags, {}, 1, 257, nullptr), -50);
-    EXPECT_EQ(monitor_ring_take_error(ring.ring), -50);
-    // Outside a device block the unit refuses to render; its status is passed on.
-    const std::int32_t result = monitorCaptureCallback(&context, flags, {}, 1, 256, nullptr);
-    EXPECT_NE(result, 0);
-    EXPECT_EQ(monitor_ring_take_error(ring.ring), result);
-    EXPECT_EQ(monitor_ring_buffered_frames(ring.ring), 0u);
 }
 
 } // namespace

@@ -15,20 +15,6 @@ const StatusPresentation accessOff{
     QStringLiteral("Allow BREVALO CAPTURE to use audio input in System Settings, then try again."),
     StatusSeverity::error};
 
-TEST(MicrophonePermissionMapping, FollowsTheAuthorizationAndTreatsUnknownAsRestricted)
-{
-    EXPECT_EQ(microphonePermission(AudioCaptureAuthorization::notDetermined),
-              MicrophonePermission::notDetermined);
-    EXPECT_EQ(microphonePermission(AudioCaptureAuthorization::authorized),
-              MicrophonePermission::authorized);
-    EXPECT_EQ(microphonePermission(AudioCaptureAuthorization::denied),
-              MicrophonePermission::denied);
-    EXPECT_EQ(microphonePermission(AudioCaptureAuthorization::restricted),
-              MicrophonePermission::restricted);
-    EXPECT_EQ(microphonePermission(static_cast<AudioCaptureAuthorization>(42)),
-              MicrophonePermission::restricted);
-}
-
 class Permission : public ControllerFixture
 {
 protected:
@@ -83,6 +69,20 @@ TEST_F(Permission, RefusalStopsAndClearsTheIntent)
     EXPECT_FALSE(controller.engine().isRunning());
 }
 
+TEST_F(Permission, ALateAnswerStartsOnlyTheLatestRequestAndNothingOnceCancelled)
+{
+    MonitorViewModel& controller = createUndecided();
+    controller.startMonitoring();
+    controller.stopMonitoring(true);
+    controller.startMonitoring(); // asks again; both requests wait for one answer
+    ASSERT_EQ(sim_.permissionRequestCount(), 2U);
+    PhaseRecorder recorder(controller);
+    ASSERT_TRUE(sim_.answerPermissionRequest(true));
+    deliver();
+    EXPECT_EQ(recorder.phases.size(), 2U); // starting, running: once
+    EXPECT_EQ(controller.phase(), Kind::running);
+}
+
 TEST_F(Permission, CancellingWhileAskingIgnoresALateGrant)
 {
     MonitorViewModel& controller = createUndecided();
@@ -96,21 +96,6 @@ TEST_F(Permission, CancellingWhileAskingIgnoresALateGrant)
     deliver();
     EXPECT_EQ(controller.phase(), Kind::stopped);
     EXPECT_FALSE(controller.engine().isRunning());
-    EXPECT_EQ(controller.transportTitle(), QStringLiteral("Start Monitoring"));
-}
-
-TEST_F(Permission, OnlyTheLatestRequestsAnswerStarts)
-{
-    MonitorViewModel& controller = createUndecided();
-    controller.startMonitoring();
-    controller.stopMonitoring(true);
-    controller.startMonitoring(); // asks again; both requests wait for one answer
-    ASSERT_EQ(sim_.permissionRequestCount(), 2U);
-    PhaseRecorder recorder(controller);
-    ASSERT_TRUE(sim_.answerPermissionRequest(true));
-    deliver();
-    EXPECT_EQ(recorder.phases.size(), 2U); // starting, running: once
-    EXPECT_EQ(controller.phase(), Kind::running);
 }
 
 struct RevokeCase

@@ -79,16 +79,6 @@ TEST_F(ControllerFixture, RestoresTheSavedDevicePairAndMuteInsteadOfChoosing)
     EXPECT_TRUE(controller.isMuted());
 }
 
-TEST_F(ControllerFixture, OneSavedChannelAloneIsNoPairAndTheFirstPairIsChosen)
-{
-    addStandardDevices();
-    settings_.setValue("inputDeviceUID", "scarlett-1");
-    settings_.setValue("rightChannel", 7);
-    MonitorViewModel& controller = create();
-    EXPECT_EQ(controller.selectedPairID(), QStringLiteral("0-1"));
-    EXPECT_EQ(settings_.value("rightChannel").toInt(), 1);
-}
-
 TEST_F(ControllerFixture, SavedPairMissingOnTheDeviceAsksForAValidPair)
 {
     addStandardDevices();
@@ -136,17 +126,6 @@ TEST_F(ControllerFixture, SelectingADeviceTakesItsFirstPairAndSavesIt)
     EXPECT_FALSE(settings_.contains("inputDeviceUID"));
 }
 
-TEST_F(ControllerFixture, SelectingAPairOffTheDeviceRemovesTheSavedChannels)
-{
-    addStandardDevices();
-    MonitorViewModel& controller = create();
-    controller.selectChannelPair(QStringLiteral("6-7"));
-    EXPECT_EQ(controller.selectedPairID(), QStringLiteral("6-7"));
-    EXPECT_FALSE(settings_.contains("leftChannel"));
-    EXPECT_FALSE(settings_.contains("rightChannel"));
-    EXPECT_EQ(controller.routeReadiness().kind, RouteReadiness::Kind::invalidChannelPair);
-}
-
 TEST_F(ControllerFixture, LockedSelectionIgnoresDeviceAndPairChoices)
 {
     addInput("scarlett-1", "Scarlett 2i2", 48000.0, 4);
@@ -186,25 +165,19 @@ TEST_F(ControllerFixture, ChangingTheSelectionWhileMonitoringRestartsOnTheNewRou
                                                         MonitoringPhase(Kind::running)));
     EXPECT_EQ(controller.engine().configuration()->inputDeviceID, deck);
     EXPECT_TRUE(controller.monitorIntent());
+
+    // A pair the device lacks waits for the input.
+    controller.selectChannelPair(QStringLiteral("2-3"));
+    EXPECT_EQ(controller.phase(), Kind::waitingForInput);
+    EXPECT_EQ(controller.status().title, QStringLiteral("Choose a valid stereo pair"));
+    EXPECT_FALSE(settings_.contains("leftChannel"));
+    controller.selectChannelPair(QStringLiteral("0-1"));
+    EXPECT_EQ(controller.phase(), Kind::running);
     EXPECT_EQ(
         recorder.statuses.front(),
         (StatusPresentation{"Following the new system output…",
                             QStringLiteral("AirPlay routes may take a moment to become ready."),
                             StatusSeverity::neutral}));
-}
-
-TEST_F(ControllerFixture, ChangingTheSelectionWithoutIntentClearsAFailure)
-{
-    addInput("scarlett-1", "Scarlett 2i2", 48000.0, 4);
-    addOutput();
-    MonitorViewModel& controller = create();
-    sim_.failNext(AudioOperation::initialize, status::paramError);
-    controller.startMonitoring();
-    ASSERT_EQ(controller.phase().kind(), Kind::failed);
-
-    controller.selectChannelPair(QStringLiteral("2-3"));
-    EXPECT_EQ(controller.phase(), Kind::stopped);
-    EXPECT_FALSE(controller.engine().isRunning());
 }
 
 } // namespace

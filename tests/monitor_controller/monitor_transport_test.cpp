@@ -55,9 +55,6 @@ INSTANTIATE_TEST_SUITE_P(
         RateCase{"InputBelowRange", 7999.0, 48000.0, "Unsupported input sample rate",
                  "Core Audio reported 8.0 kHz for the input. BREVALO CAPTURE accepts standard PCM "
                  "rates through 192 kHz."},
-        RateCase{"InputAboveRange", 384000.0, 48000.0, "Unsupported input sample rate",
-                 "Core Audio reported 384.0 kHz for the input. BREVALO CAPTURE accepts standard "
-                 "PCM rates through 192 kHz."},
         RateCase{"OutputBelowRange", 48000.0, 4000.0, "Unsupported output sample rate",
                  "Core Audio reported 4.0 kHz for the output. BREVALO CAPTURE accepts standard "
                  "PCM rates through 192 kHz."},
@@ -92,7 +89,7 @@ TEST_F(ControllerFixture, MissingOutputOutranksEveryInputProblem)
                                   StatusSeverity::error}));
 }
 
-TEST_F(ControllerFixture, UserStartRunsTheEngineOnTheSelectedRoute)
+TEST_F(ControllerFixture, UserStartRunsTheSelectedRouteAndStopFadesItOut)
 {
     addStandardDevices();
     MonitorViewModel& controller = create();
@@ -121,15 +118,10 @@ TEST_F(ControllerFixture, UserStartRunsTheEngineOnTheSelectedRoute)
     wait(100ms);
     EXPECT_EQ(controller.diagnostics().inputSampleRate, 48000.0);
     EXPECT_GT(controller.diagnostics().targetBufferedFrames, 0U);
-}
 
-TEST_F(ControllerFixture, StopShowsStoppingThenStoppedAndClearsDiagnostics)
-{
-    MonitorViewModel& controller = running();
-    wait(100ms);
-    PhaseRecorder recorder(controller);
+    recorder.phases.clear();
+    recorder.statuses.clear();
     controller.stopMonitoring(true);
-
     EXPECT_THAT(recorder.phases,
                 ElementsAre(MonitoringPhase(Kind::stopping), MonitoringPhase(Kind::stopped)));
     EXPECT_EQ(recorder.statuses.front(),
@@ -253,22 +245,6 @@ TEST_F(ControllerFixture, RuntimeFailureStopsWithTheStreamMessageAndKeepsTheInte
     EXPECT_FALSE(controller.technicalError().has_value());
 }
 
-TEST_F(ControllerFixture, RefreshWithoutChangesKeepsTheRunningEngineAndEmitsNothing)
-{
-    MonitorViewModel& controller = running();
-    wait(100ms);
-    const MonitorRing* ring = controller.engine().ring();
-    int changes = 0;
-    for (auto signal :
-         {&MonitorViewModel::inputDevicesChanged, &MonitorViewModel::phaseChanged,
-          &MonitorViewModel::outputDeviceChanged, &MonitorViewModel::presentationChanged}) {
-        QObject::connect(&controller, signal, &controller, [&changes] { ++changes; });
-    }
-    controller.refreshFromSystem();
-    EXPECT_EQ(changes, 0);
-    EXPECT_EQ(controller.engine().ring(), ring);
-}
-
 TEST_F(ControllerFixture, ShutdownStopsEverythingAndIgnoresLaterNotifications)
 {
     MonitorViewModel& controller = running();
@@ -285,25 +261,6 @@ TEST_F(ControllerFixture, ShutdownStopsEverythingAndIgnoresLaterNotifications)
     EXPECT_FALSE(controller.engine().isRunning());
     controller.startMonitoring();
     EXPECT_FALSE(controller.engine().isRunning());
-}
-
-TEST_F(ControllerFixture, DestroyingTheControllerDropsNotificationsOnTheirWay)
-{
-    MonitorViewModel& controller = running();
-    (void)controller;
-    sim_.notifyDeviceHasChanged(input_);
-    sim_.drainNotifications(); // queued for the controller, not yet run
-    controller_.reset();
-    QCoreApplication::sendPostedEvents();
-    EXPECT_EQ(scheduler_.pendingCount(), 0U);
-}
-
-TEST_F(ControllerFixture, OpensTheSoundSettingsThroughTheInjectedOpener)
-{
-    addStandardDevices();
-    create().openMicrophoneSettings();
-    ASSERT_EQ(openedUrls_.size(), 1U);
-    EXPECT_EQ(openedUrls_.front(), MonitorViewModel::microphoneSettingsUrl());
 }
 
 } // namespace
