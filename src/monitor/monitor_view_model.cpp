@@ -3,9 +3,9 @@
 #include "monitor/display_format.h"
 
 #include <QMetaObject>
-#include <QPointer>
 
 #include <cmath>
+#include <deque>
 #include <mutex>
 
 namespace brevalo {
@@ -22,7 +22,10 @@ struct MonitorViewModel::Mailbox
 {
     std::mutex mutex;
     MonitorViewModel* target = nullptr; // null once the controller is going away
-    QPointer<MonitorViewModel> guard;   // made on the main thread, checked there
+    // Work travels under the mutex rather than inside the queued call, so the hand-over between
+    // threads is ordered by a lock every race detector can see; Qt's queue only carries a wake-up.
+    std::deque<std::function<void(MonitorViewModel&)>> pending;
+    bool drainQueued = false;
 };
 
 namespace {
@@ -71,7 +74,6 @@ MonitorViewModel::MonitorViewModel(AudioSystem& audioSystem, QSettings& settings
     permission_ = currentAuthorization();
 
     mailbox_->target = this;
-    mailbox_->guard = this;
     // Runs on the notification thread.
     deviceService_->setChangeHandler([mailbox = mailbox_](AudioDeviceService::Change change) {
         post(mailbox,
@@ -88,6 +90,7 @@ MonitorViewModel::~MonitorViewModel()
     {
         std::lock_guard lock(mailbox_->mutex);
         mailbox_->target = nullptr;
+        mailbox_->pending.clear();
     }
     // No handler runs once the service is gone; then the engine may stop.
     deviceService_.reset();
@@ -101,14 +104,26 @@ void MonitorViewModel::post(const std::shared_ptr<Mailbox>& mailbox,
     if (mailbox->target == nullptr) {
         return;
     }
-    QMetaObject::invokeMethod(
-        mailbox->target,
-        [guard = mailbox->guard, work = std::move(work)] {
-            if (!guard.isNull()) {
-                work(*guard);
-            }
-        },
-        Qt::QueuedConnection);
+    mailbox->pending.push_back(std::move(work));
+    if (!mailbox->drainQueued) {
+        mailbox->drainQueued = true;
+        // Queued events die with their receiver, so a wake-up never reaches a destroyed object.
+        QMetaObject::invokeMethod(mailbox->target, &MonitorViewModel::drainMailbox,
+                                  Qt::QueuedConnection);
+    }
+}
+
+void MonitorViewModel::drainMailbox()
+{
+    std::deque<std::function<void(MonitorViewModel&)>> work;
+    {
+        std::lock_guard lock(mailbox_->mutex);
+        work.swap(mailbox_->pending);
+        mailbox_->drainQueued = false;
+    }
+    for (auto& item : work) {
+        item(*this);
+    }
 }
 
 // Derived values.

@@ -226,6 +226,8 @@ private:
     struct Mailbox;
     static void post(const std::shared_ptr<Mailbox>& mailbox,
                      std::function<void(MonitorViewModel&)> work);
+    // Main thread: runs what the other threads posted, in order.
+    void drainMailbox();
 
     AudioSystem& audioSystem_;
     Options options_;
