@@ -126,6 +126,23 @@ void MonitorViewModel::drainMailbox()
     }
 }
 
+// Assigns a published value and announces it, only on a real change. Values that the status,
+// the readiness or the transport title derive from also announce the presentation.
+template <typename T>
+bool MonitorViewModel::publish(T& member, const T& value, void (MonitorViewModel::*changed)(),
+                               bool affectsPresentation)
+{
+    if (member == value) {
+        return false;
+    }
+    member = value;
+    emit(this->*changed)();
+    if (affectsPresentation) {
+        emit presentationChanged();
+    }
+    return true;
+}
+
 // Derived values.
 
 std::optional<AudioInputDevice> MonitorViewModel::selectedInputDevice() const
@@ -472,12 +489,7 @@ void MonitorViewModel::setMuted(bool muted)
 
 void MonitorViewModel::setInputSelectionLocked(bool locked)
 {
-    if (locked == isInputSelectionLocked_) {
-        return;
-    }
-    isInputSelectionLocked_ = locked;
-    emit isInputSelectionLockedChanged();
-    emit presentationChanged();
+    publish(isInputSelectionLocked_, locked, &MonitorViewModel::isInputSelectionLockedChanged);
 }
 
 void MonitorViewModel::releaseSessionPeak(MeterChannel channel)
@@ -728,108 +740,56 @@ MicrophonePermission MonitorViewModel::currentAuthorization() const
 
 void MonitorViewModel::setInputDevices(const QList<AudioInputDevice>& devices)
 {
-    if (devices == inputDevices_) {
-        return;
-    }
-    inputDevices_ = devices;
-    emit inputDevicesChanged();
-    emit presentationChanged();
+    publish(inputDevices_, devices, &MonitorViewModel::inputDevicesChanged);
 }
 
 void MonitorViewModel::setSelectedDeviceUID(const std::optional<QString>& uid)
 {
-    if (uid == selectedDeviceUID_) {
-        return;
-    }
-    selectedDeviceUID_ = uid;
-    emit selectedDeviceUIDChanged();
-    emit presentationChanged();
+    publish(selectedDeviceUID_, uid, &MonitorViewModel::selectedDeviceUIDChanged);
 }
 
 void MonitorViewModel::setSelectedPairID(const std::optional<QString>& pairID)
 {
-    if (pairID == selectedPairID_) {
-        return;
-    }
-    selectedPairID_ = pairID;
-    emit selectedPairIDChanged();
-    emit presentationChanged();
+    publish(selectedPairID_, pairID, &MonitorViewModel::selectedPairIDChanged);
 }
 
 void MonitorViewModel::setOutputDevice(const std::optional<AudioOutputDevice>& device)
 {
-    if (device == outputDevice_) {
-        return;
-    }
-    outputDevice_ = device;
-    emit outputDeviceChanged();
-    emit presentationChanged();
+    publish(outputDevice_, device, &MonitorViewModel::outputDeviceChanged);
 }
 
 void MonitorViewModel::setPermission(MicrophonePermission permission)
 {
-    if (permission == permission_) {
-        return;
-    }
-    permission_ = permission;
-    emit permissionChanged();
-    emit presentationChanged();
+    publish(permission_, permission, &MonitorViewModel::permissionChanged);
 }
 
 void MonitorViewModel::setPhase(const MonitoringPhase& phase)
 {
-    if (phase == phase_) {
-        return;
-    }
-    phase_ = phase;
-    emit phaseChanged();
-    emit presentationChanged();
+    publish(phase_, phase, &MonitorViewModel::phaseChanged);
 }
 
 void MonitorViewModel::setMeter(MeterChannel channel, const MeterReading& reading)
 {
     if (channel == MeterChannel::left) {
-        if (reading == leftMeter_) {
-            return;
-        }
-        leftMeter_ = reading;
-        emit leftMeterChanged();
+        publish(leftMeter_, reading, &MonitorViewModel::leftMeterChanged, false);
     } else {
-        if (reading == rightMeter_) {
-            return;
-        }
-        rightMeter_ = reading;
-        emit rightMeterChanged();
+        publish(rightMeter_, reading, &MonitorViewModel::rightMeterChanged, false);
     }
 }
 
 void MonitorViewModel::setDiagnostics(const EngineDiagnostics& diagnostics)
 {
-    if (diagnostics == diagnostics_) {
-        return;
-    }
-    diagnostics_ = diagnostics;
-    emit diagnosticsChanged();
+    publish(diagnostics_, diagnostics, &MonitorViewModel::diagnosticsChanged, false);
 }
 
 void MonitorViewModel::setTechnicalError(const std::optional<QString>& error)
 {
-    if (error == technicalError_) {
-        return;
-    }
-    technicalError_ = error;
-    emit technicalErrorChanged();
-    emit presentationChanged();
+    publish(technicalError_, error, &MonitorViewModel::technicalErrorChanged);
 }
 
 void MonitorViewModel::setMonitorIntent(bool intent)
 {
-    if (intent == monitorIntent_) {
-        return;
-    }
-    monitorIntent_ = intent;
-    emit monitorIntentChanged();
-    emit presentationChanged();
+    publish(monitorIntent_, intent, &MonitorViewModel::monitorIntentChanged);
 }
 
 } // namespace brevalo

@@ -228,6 +228,9 @@ private:
                      std::function<void(MonitorViewModel&)> work);
     // Main thread: runs what the other threads posted, in order.
     void drainMailbox();
+    template <typename T>
+    bool publish(T& member, const T& value, void (MonitorViewModel::*changed)(),
+                 bool affectsPresentation = true);
 
     AudioSystem& audioSystem_;
     Options options_;

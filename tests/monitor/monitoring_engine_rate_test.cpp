@@ -78,7 +78,8 @@ std::vector<double> steer(std::uint32_t fill, std::uint32_t target, int seconds)
         }
         ppm.push_back((static_cast<double>(varispeed.rate) - 1.0) * 1e6);
     }
-    EXPECT_NEAR(left.back(), 0.25f, 1e-4f) << "the gain ramp applies to what the varispeed rendered";
+    EXPECT_NEAR(left.back(), 0.25f, 1e-4f)
+        << "the gain ramp applies to what the varispeed rendered";
     monitor_ring_destroy(ring);
     return ppm;
 }
