@@ -4,6 +4,7 @@
 // the per-device runtime (clock, block buffers, running units) and the simulation's state,
 // which is also its hardware model and permission provider. Not for use outside the backend.
 
+#include "platform/audio/property_listener_registry.h"
 #include "platform/audio/sim_signal_source.h"
 #include "platform/audio/simulated_audio_system.h"
 
@@ -170,13 +171,6 @@ struct SimulatedAudioSystem::State : AudioHardware, AudioCapturePermission
         std::vector<ObjectId> outputStreamIDs;
         std::shared_ptr<SimDeviceRuntime> runtime;
     };
-    struct ListenerEntry
-    {
-        ObjectId object = unknownObject;
-        PropertyAddress address;
-        std::uint64_t token = 0;
-        std::shared_ptr<PropertyListener> listener;
-    };
 
     explicit State(SimTimeMode mode) : timeMode(mode), epoch(std::chrono::steady_clock::now()) {}
 
@@ -216,9 +210,7 @@ struct SimulatedAudioSystem::State : AudioHardware, AudioCapturePermission
     std::uint64_t tasksPosted = 0;
     std::uint64_t tasksDone = 0;
     bool notifierQuit = false;
-    std::vector<ListenerEntry> listeners;
-    std::uint64_t nextToken = 1;
-    std::uint64_t runningToken = 0;
+    PropertyListenerRegistry listeners;
     std::thread notifier;
 
     // Permission.
@@ -328,50 +320,18 @@ struct SimulatedAudioSystem::State : AudioHardware, AudioCapturePermission
         notifyWake.notify_one();
     }
 
-    static bool addressMatches(const PropertyAddress& listening, const PropertyAddress& changed)
-    {
-        return listening.selector == changed.selector &&
-               (listening.scope == Scope::global || listening.scope == changed.scope) &&
-               (listening.element == 0 || listening.element == changed.element);
-    }
-
     // Delivers to the listeners registered when the change happened that are still registered
     // when the notification is handled: a listener added later does not hear of an earlier
     // change, and one removed in between is not called.
     void notify(ObjectId object, HardwareProperty selector, Scope scope = Scope::global)
     {
         const PropertyAddress changed{selector, scope, 0};
-        std::vector<ListenerEntry> targets;
-        {
-            std::lock_guard lock(notifyMutex);
-            for (const auto& entry : listeners) {
-                if (entry.object == object && addressMatches(entry.address, changed)) {
-                    targets.push_back(entry);
-                }
-            }
-        }
+        auto targets = listeners.matching(object, changed);
         if (targets.empty()) {
             return;
         }
         postTask([this, object, changed, targets = std::move(targets)] {
-            for (const auto& entry : targets) {
-                {
-                    std::lock_guard lock(notifyMutex);
-                    const bool stillRegistered =
-                        std::any_of(listeners.begin(), listeners.end(),
-                                    [&](const ListenerEntry& e) { return e.token == entry.token; });
-                    if (!stillRegistered) {
-                        continue;
-                    }
-                    runningToken = entry.token;
-                }
-                (*entry.listener)(object, changed);
-                {
-                    std::lock_guard lock(notifyMutex);
-                    runningToken = 0;
-                }
-                notifyIdle.notify_all();
-            }
+            listeners.deliver(targets, object, changed);
         });
     }
 

@@ -281,14 +281,7 @@ std::int32_t SimulatedAudioSystem::State::addPropertyListener(ObjectId object,
             return status::badObject;
         }
     }
-    std::lock_guard lock(notifyMutex);
-    ListenerEntry entry;
-    entry.object = object;
-    entry.address = address;
-    entry.token = nextToken++;
-    entry.listener = std::make_shared<PropertyListener>(std::move(listener));
-    listeners.push_back(entry);
-    registration = ListenerRegistration{object, address, entry.token};
+    registration = listeners.add(object, address, std::move(listener));
     return 0;
 }
 
@@ -304,19 +297,8 @@ SimulatedAudioSystem::State::removePropertyListener(const ListenerRegistration& 
     if (auto s = check(call)) {
         return s;
     }
-    std::unique_lock lock(notifyMutex);
-    const auto it = std::find_if(listeners.begin(), listeners.end(), [&](const ListenerEntry& e) {
-        return e.token == registration.token && e.object == registration.objectID &&
-               e.address == registration.address;
-    });
-    if (it == listeners.end()) {
-        return status::paramError;
-    }
-    listeners.erase(it);
-    if (std::this_thread::get_id() != notifier.get_id()) {
-        notifyIdle.wait(lock, [&] { return runningToken != registration.token; });
-    }
-    return 0;
+    const bool wait = std::this_thread::get_id() != notifier.get_id();
+    return listeners.remove(registration, wait) ? 0 : status::paramError;
 }
 
 void SimulatedAudioSystem::State::requestAccess(std::function<void(bool)> completion)

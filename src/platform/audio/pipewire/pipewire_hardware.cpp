@@ -622,40 +622,7 @@ void PipeWireHardware::notify(ObjectId object, const PropertyAddress& address)
 
 void PipeWireHardware::deliver(ObjectId object, const PropertyAddress& address)
 {
-    std::vector<std::pair<std::uint64_t, std::shared_ptr<PropertyListener>>> matching;
-    {
-        std::lock_guard lock(listenerMutex_);
-        for (const auto& entry : listeners_) {
-            const auto& a = entry.address;
-            if (entry.object == object && a.selector == address.selector &&
-                (a.scope == Scope::global || a.scope == address.scope) &&
-                (a.element == address.element || a.element == 0)) {
-                matching.emplace_back(entry.token, entry.listener);
-            }
-        }
-    }
-    for (const auto& match : matching) {
-        // A plain variable: lambdas may not capture structured bindings before C++20 in clang 14.
-        const auto token = match.first;
-        const auto& listener = match.second;
-        {
-            std::lock_guard lock(listenerMutex_);
-            // Removed while an earlier listener of this change ran: not called any more.
-            const bool present =
-                std::any_of(listeners_.begin(), listeners_.end(),
-                            [&](const ListenerEntry& e) { return e.token == token; });
-            if (!present) {
-                continue;
-            }
-            runningToken_ = token;
-        }
-        (*listener)(object, address);
-        {
-            std::lock_guard lock(listenerMutex_);
-            runningToken_ = 0;
-        }
-        listenerIdle_.notify_all();
-    }
+    listeners_.deliver(listeners_.matching(object, address), object, address);
 }
 
 std::int32_t PipeWireHardware::addPropertyListener(ObjectId object, const PropertyAddress& address,
@@ -672,33 +639,15 @@ std::int32_t PipeWireHardware::addPropertyListener(ObjectId object, const Proper
             return status::badObject;
         }
     }
-    std::lock_guard lock(listenerMutex_);
-    ListenerEntry entry;
-    entry.object = object;
-    entry.address = address;
-    entry.token = nextToken_++;
-    entry.listener = std::make_shared<PropertyListener>(std::move(listener));
-    listeners_.push_back(entry);
-    registration = ListenerRegistration{object, address, entry.token};
+    registration = listeners_.add(object, address, std::move(listener));
     return 0;
 }
 
 std::int32_t PipeWireHardware::removePropertyListener(const ListenerRegistration& registration)
 {
-    std::unique_lock lock(listenerMutex_);
-    const auto it = std::find_if(listeners_.begin(), listeners_.end(), [&](const ListenerEntry& e) {
-        return e.token == registration.token && e.object == registration.objectID &&
-               e.address == registration.address;
-    });
-    if (it == listeners_.end()) {
-        return status::paramError;
-    }
-    listeners_.erase(it);
     // While the hardware shuts down (no notifier) only its own last listener calls run.
-    if (notifier_ && std::this_thread::get_id() != notifier_->threadID()) {
-        listenerIdle_.wait(lock, [&] { return runningToken_ != registration.token; });
-    }
-    return 0;
+    const bool wait = notifier_ && std::this_thread::get_id() != notifier_->threadID();
+    return listeners_.remove(registration, wait) ? 0 : status::paramError;
 }
 
 // ----- reads ------------------------------------------------------------------------------------

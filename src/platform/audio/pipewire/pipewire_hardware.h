@@ -16,6 +16,7 @@
 
 #include "platform/audio/audio_hardware.h"
 #include "platform/audio/pipewire/serial_notifier.h"
+#include "platform/audio/property_listener_registry.h"
 
 #include <chrono>
 #include <cstdint>
@@ -98,14 +99,6 @@ public:
 private:
     PipeWireHardware();
 
-    struct ListenerEntry
-    {
-        ObjectId object = unknownObject;
-        PropertyAddress address;
-        std::uint64_t token = 0;
-        std::shared_ptr<PropertyListener> listener;
-    };
-
     void deliver(ObjectId object, const PropertyAddress& address);
 
     pw_thread_loop* threadLoop_ = nullptr;
@@ -113,11 +106,7 @@ private:
     pw_core* core_ = nullptr;
     std::unique_ptr<Model> model_; // guarded by the thread loop's lock
 
-    std::mutex listenerMutex_;
-    std::condition_variable listenerIdle_;
-    std::vector<ListenerEntry> listeners_;
-    std::uint64_t nextToken_ = 1;
-    std::uint64_t runningToken_ = 0;
+    PropertyListenerRegistry listeners_;
     std::unique_ptr<SerialNotifier> notifier_;
 };
 
