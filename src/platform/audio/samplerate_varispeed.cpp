@@ -1,5 +1,6 @@
 #include "platform/audio/samplerate_varispeed.h"
 
+#include "platform/audio/channel_maps.h"
 #include "platform/errors.h"
 
 #include <samplerate.h>
@@ -52,7 +53,7 @@ std::int32_t SamplerateVarispeed::setMaximumFramesPerSlice(std::uint32_t frames)
     if (disposed_ || initialized_) {
         return status::illegalOperation;
     }
-    if (frames == 0 || frames > 65536) {
+    if (!isValidSliceSize(frames)) {
         return status::paramError;
     }
     maximumFrames_ = frames;

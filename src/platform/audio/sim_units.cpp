@@ -1,6 +1,7 @@
 // The simulation's device I/O unit, its varispeed (the libsamplerate unit behind failure
 // injection) and the device blocks that drive them.
 
+#include "platform/audio/channel_maps.h"
 #include "platform/audio/sim_state.h"
 
 #include "platform/audio/samplerate_varispeed.h"
@@ -87,7 +88,7 @@ public:
         if (disposed_ || initialized_) {
             return status::illegalOperation;
         }
-        if (frames == 0 || frames > 65536) {
+        if (!isValidSliceSize(frames)) {
             return status::paramError;
         }
         maximumFrames_ = frames;
@@ -116,22 +117,7 @@ public:
         if (const auto s = requireStopped()) {
             return s;
         }
-        if (map.empty() || map.size() > AudioBufferList::capacity) {
-            return status::paramError;
-        }
-        for (const auto channel : map) {
-            if (channel < -1) {
-                return status::paramError;
-            }
-        }
-        if (scope == Scope::output && element == inputElement) {
-            inputMap_.assign(map.begin(), map.end());
-        } else if (scope == Scope::input && element == outputElement) {
-            outputMap_.assign(map.begin(), map.end());
-        } else {
-            return status::invalidScope;
-        }
-        return 0;
+        return maps_.set(scope, element, map);
     }
 
     std::int32_t setStreamFormat(Scope scope, std::uint32_t element,
@@ -370,8 +356,7 @@ public:
             if (buffer.data == nullptr) {
                 return status::paramError;
             }
-            const std::int32_t source =
-                c < inputMap_.size() ? inputMap_[c] : static_cast<std::int32_t>(c);
+            const std::int32_t source = maps_.inputChannel(c);
             buffer.numberChannels = 1;
             buffer.dataByteSize = frames * 4;
             if (source < 0 || source >= deviceChannels) {
@@ -439,8 +424,7 @@ public:
         }
         const auto deviceChannels = static_cast<std::int32_t>(runtime.outputChannels.size());
         for (std::uint32_t c = 0; c < format.channelsPerFrame; ++c) {
-            const std::int32_t target =
-                c < outputMap_.size() ? outputMap_[c] : static_cast<std::int32_t>(c);
+            const std::int32_t target = maps_.outputChannel(c);
             if (target < 0 || target >= deviceChannels || list.buffers[c].data == nullptr) {
                 continue;
             }
@@ -563,8 +547,7 @@ private:
     ObjectId device_ = unknownObject;
     std::shared_ptr<SimDeviceRuntime> runtime_;
     std::uint32_t maximumFrames_ = 4096;
-    std::vector<std::int32_t> inputMap_;
-    std::vector<std::int32_t> outputMap_;
+    ChannelMaps maps_;
     std::optional<StreamFormat> inputClient_;
     std::optional<StreamFormat> outputClient_;
     RenderCallback inputCallback_;

@@ -239,8 +239,7 @@ void PipeWireIOUnit::processOutput(Side& side)
                                         &list) == 0;
         if (produced) {
             for (std::uint32_t c = 0; c < client.channelsPerFrame; ++c) {
-                const std::int32_t target =
-                    c < outputMap_.size() ? outputMap_[c] : static_cast<std::int32_t>(c);
+                const std::int32_t target = maps_.outputChannel(c);
                 if (target < 0 || static_cast<std::uint32_t>(target) >= channels ||
                     list.buffers[c].data == nullptr) {
                     continue;
@@ -384,7 +383,7 @@ std::int32_t PipeWireIOUnit::setMaximumFramesPerSlice(std::uint32_t frames)
     if (disposed_ || initialized_) {
         return status::illegalOperation;
     }
-    if (frames == 0 || frames > 65536) {
+    if (!isValidSliceSize(frames)) {
         return status::paramError;
     }
     maximumFrames_ = frames;
@@ -406,20 +405,7 @@ std::int32_t PipeWireIOUnit::setChannelMap(Scope scope, std::uint32_t element,
     if (const auto s = requireStopped()) {
         return s;
     }
-    if (map.empty() || map.size() > AudioBufferList::capacity) {
-        return status::paramError;
-    }
-    if (std::any_of(map.begin(), map.end(), [](std::int32_t c) { return c < -1; })) {
-        return status::paramError;
-    }
-    if (scope == Scope::output && element == inputElement) {
-        inputMap_.assign(map.begin(), map.end());
-    } else if (scope == Scope::input && element == outputElement) {
-        outputMap_.assign(map.begin(), map.end());
-    } else {
-        return status::invalidScope;
-    }
-    return 0;
+    return maps_.set(scope, element, map);
 }
 
 double PipeWireIOUnit::deviceRate(Scope side) const
@@ -810,8 +796,7 @@ std::int32_t PipeWireIOUnit::render(RenderActionFlags& /*flags*/, const AudioTim
         if (buffer.data == nullptr) {
             return status::paramError;
         }
-        const std::int32_t source =
-            c < inputMap_.size() ? inputMap_[c] : static_cast<std::int32_t>(c);
+        const std::int32_t source = maps_.inputChannel(c);
         buffer.numberChannels = 1;
         buffer.dataByteSize = frames * 4;
         if (source < 0 || source >= deviceChannels) {

@@ -22,6 +22,7 @@
 // Threads: configuration, initialize, start, stop and dispose on the main thread; the process
 // callbacks on PipeWire's data thread (RT_PROCESS), where they allocate nothing and take no lock.
 
+#include "platform/audio/channel_maps.h"
 #include "platform/audio/io_unit.h"
 #include "platform/audio/pipewire/pipewire_hardware.h"
 
@@ -89,8 +90,7 @@ private:
     bool outputEnabled_ = true;
     ObjectId device_ = unknownObject;
     std::uint32_t maximumFrames_ = 4096;
-    std::vector<std::int32_t> inputMap_;
-    std::vector<std::int32_t> outputMap_;
+    ChannelMaps maps_;
     std::optional<StreamFormat> inputClient_;
     std::optional<StreamFormat> outputClient_;
     StreamFormat defaultOutputClient_;
