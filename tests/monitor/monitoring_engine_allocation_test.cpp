@@ -3,90 +3,9 @@
 // advance(), so counting operator new on that thread while it advances covers all three.
 
 #include "monitor_test_support.h"
+#include "support/allocation_counter.h"
 
 #include <gtest/gtest.h>
-
-#include <atomic>
-#include <cstdlib>
-#include <new>
-
-namespace {
-
-thread_local bool countingThisThread = false;
-std::atomic<std::uint64_t> allocationsCounted{0};
-
-} // namespace
-
-namespace {
-
-void* countedAllocation(std::size_t size) noexcept
-{
-    if (countingThisThread) {
-        allocationsCounted.fetch_add(1, std::memory_order_relaxed);
-    }
-    return std::malloc(size == 0 ? 1 : size);
-}
-
-} // namespace
-
-// Replaces every unaligned allocation and deallocation function of this test executable, so
-// that each pair meets in malloc and free (a sanitizer's own versions must not be mixed in).
-// The aligned forms stay the library's, allocation and deallocation alike.
-void* operator new(std::size_t size)
-{
-    if (void* p = countedAllocation(size)) {
-        return p;
-    }
-    throw std::bad_alloc();
-}
-
-void* operator new[](std::size_t size)
-{
-    if (void* p = countedAllocation(size)) {
-        return p;
-    }
-    throw std::bad_alloc();
-}
-
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept
-{
-    return countedAllocation(size);
-}
-
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept
-{
-    return countedAllocation(size);
-}
-
-void operator delete(void* p) noexcept
-{
-    std::free(p);
-}
-
-void operator delete[](void* p) noexcept
-{
-    std::free(p);
-}
-
-void operator delete(void* p, std::size_t) noexcept
-{
-    std::free(p);
-}
-
-void operator delete[](void* p, std::size_t) noexcept
-{
-    std::free(p);
-}
-
-void operator delete(void* p, const std::nothrow_t&) noexcept
-{
-    std::free(p);
-}
-
-void operator delete[](void* p, const std::nothrow_t&) noexcept
-{
-    std::free(p);
-}
 
 namespace brevalo {
 namespace {
@@ -96,11 +15,9 @@ using test::SimulatedRoute;
 // Counts allocations made by this thread while advancing simulated time.
 std::uint64_t allocationsWhileAdvancing(SimulatedAudioSystem& sim, double seconds)
 {
-    const std::uint64_t before = allocationsCounted.load();
-    countingThisThread = true;
+    test::AllocationCounter counter;
     sim.advanceSeconds(seconds);
-    countingThisThread = false;
-    return allocationsCounted.load() - before;
+    return counter.count();
 }
 
 TEST(MonitoringEngineAllocation, CallbacksAllocateNothing)

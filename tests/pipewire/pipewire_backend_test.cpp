@@ -8,6 +8,7 @@
 #include "pipewire/pipewire_test_graph.h"
 #include "platform/audio/audio_system.h"
 #include "platform/audio/pipewire/pipewire_audio_system.h"
+#include "support/allocation_counter.h"
 
 #include <gtest/gtest.h>
 
@@ -23,45 +24,6 @@
 
 // Node setups name only the fields a test cares about; the others keep their defaults.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-
-// ----- allocation counting on the realtime thread -------------------------------------------
-// Every form is replaced so that the sanitizers' own operators never free what malloc gave.
-
-namespace {
-thread_local bool countAllocations = false;
-std::atomic<std::uint64_t> realtimeAllocations{0};
-} // namespace
-
-void* operator new(std::size_t size)
-{
-    if (countAllocations) {
-        realtimeAllocations.fetch_add(1, std::memory_order_relaxed);
-    }
-    if (void* p = std::malloc(size == 0 ? 1 : size)) {
-        return p;
-    }
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size)
-{
-    return operator new(size);
-}
-void operator delete(void* p) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void* p) noexcept
-{
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept
-{
-    std::free(p);
-}
 
 namespace brevalo {
 namespace {
@@ -277,7 +239,7 @@ struct CaptureContext
         auto& self = *static_cast<CaptureContext*>(refCon);
         const auto block = self.blocks.fetch_add(1) + 1;
         if (self.countFromBlock != 0 && block >= self.countFromBlock) {
-            countAllocations = true; // every later allocation on this thread counts
+            test::countAllocationsOnThisThread(true); // every later allocation here counts
         }
         const auto at = self.frames.load();
         if (at + frames > captureCapacity) {
@@ -404,13 +366,13 @@ void playAndCapture(AudioSystem& system, ObjectId device, IOUnit& input, const S
     capture.countFromBlock = 20;
     ASSERT_EQ(output->start(), 0);
     ASSERT_EQ(input.start(), 0);
-    const auto allocationsBefore = realtimeAllocations.load();
+    const auto allocationsBefore = test::countedAllocations();
     EXPECT_TRUE(waitUntil([&] { return capture.frames.load() >= frames; }))
         << "captured " << capture.frames.load() << " frames in " << capture.blocks.load()
         << " blocks, render status " << capture.renderStatus.load();
     ASSERT_EQ(input.stop(), 0);
     ASSERT_EQ(output->stop(), 0);
-    EXPECT_EQ(realtimeAllocations.load(), allocationsBefore)
+    EXPECT_EQ(test::countedAllocations(), allocationsBefore)
         << "the process callbacks allocated on the data thread";
     EXPECT_EQ(capture.renderStatus.load(), 0);
     EXPECT_EQ(input.dispose(), 0);

@@ -1,6 +1,6 @@
 #include "platform/audio/samplerate_varispeed.h"
 
-#include "allocation_counter.h"
+#include "support/allocation_counter.h"
 
 #include <gtest/gtest.h>
 

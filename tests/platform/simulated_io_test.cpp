@@ -1,6 +1,6 @@
 #include "platform/audio/simulated_audio_system.h"
 
-#include "allocation_counter.h"
+#include "support/allocation_counter.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
