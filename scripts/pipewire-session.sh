@@ -41,10 +41,13 @@ EOF
 cat >"$scratch/config/wireplumber/bluetooth.lua.d/80-brevalo-private.lua" <<'EOF'
 bluez_monitor.enabled = false
 EOF
-cat >"$scratch/config/pipewire/pipewire.conf.d/80-brevalo-rates.conf" <<'EOF'
+# BREVALO_PIPEWIRE_ALLOWED_RATES="48000" gives a daemon like a stock desktop's, whose graph
+# resamples every device that runs at another rate.
+rates="${BREVALO_PIPEWIRE_ALLOWED_RATES:-44100 48000 88200 96000 176400 192000}"
+cat >"$scratch/config/pipewire/pipewire.conf.d/80-brevalo-rates.conf" <<EOF
 context.properties = {
     default.clock.rate          = 48000
-    default.clock.allowed-rates = [ 44100 48000 88200 96000 176400 192000 ]
+    default.clock.allowed-rates = [ $rates ]
 }
 EOF
 
