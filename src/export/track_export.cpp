@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QTextBoundaryFinder>
 
 #include <sndfile.h>
 
@@ -32,6 +33,8 @@ namespace {
 
 constexpr qint64 chunkFrames = 8192;
 constexpr qint64 progressSteps = 1000;
+// Longest file name in bytes (NAME_MAX).
+constexpr qsizetype fileNameByteLimit = 255;
 
 QString notReadyMessage()
 {
@@ -257,11 +260,52 @@ QStringList trackComments(const CaptureProject& project, const CaptureTrack& tra
     return comments;
 }
 
+qsizetype utf8Size(QStringView text)
+{
+    return text.toUtf8().size();
+}
+
+// The longest start of text, cut between user-perceived characters, whose UTF-8 form fits
+// maxBytes. Names are limited in bytes (255 on Linux file systems), while a safe file-name
+// component is limited in characters, so a long title in a non-Latin script can overflow.
+QString fittedToBytes(const QString& text, qsizetype maxBytes)
+{
+    if (utf8Size(text) <= maxBytes) {
+        return text;
+    }
+    QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, text);
+    qsizetype kept = 0;
+    for (qsizetype next = graphemes.toNextBoundary();
+         next > 0 && utf8Size(QStringView(text).left(next)) <= maxBytes;
+         next = graphemes.toNextBoundary()) {
+        kept = next;
+    }
+    return text.left(kept);
+}
+
 QString trackFileName(qint64 disc, qint64 trackNumber, qsizetype recordCount, const QString& title)
 {
     const QString number = recordCount < 2 ? QString::asprintf("%02lld", trackNumber)
                                            : QString::asprintf("%02lld-%02lld", disc, trackNumber);
-    return number + QStringLiteral(" - ") + safeFileNameComponent(title) + QStringLiteral(".flac");
+    const QString prefix = number + QStringLiteral(" - ");
+    const QString suffix = QStringLiteral(".flac");
+    return prefix +
+           fittedToBytes(safeFileNameComponent(title),
+                         fileNameByteLimit - utf8Size(prefix) - utf8Size(suffix)) +
+           suffix;
+}
+
+// "<artist> - <title> - <8 hex>", with artist and title shortened to fit the byte limit: each
+// keeps at least half of the room when both are long.
+QString albumFolderName(const CaptureProject& project, const QUuid& id)
+{
+    const QString separator = QStringLiteral(" - ");
+    const QString tail = separator + shortUuid(id);
+    const QString artist = safeFileNameComponent(project.artist);
+    const QString title = safeFileNameComponent(project.title);
+    const qsizetype room = fileNameByteLimit - utf8Size(separator) - utf8Size(tail);
+    const QString fittedArtist = fittedToBytes(artist, std::max(room / 2, room - utf8Size(title)));
+    return fittedArtist + separator + fittedToBytes(title, room - utf8Size(fittedArtist)) + tail;
 }
 
 void makeDirectory(const QString& path)
@@ -457,10 +501,8 @@ CaptureExportResult exportSides(const CaptureDocument& document, const QString& 
     const auto makeUuid = [&] {
         return options.makeUuid ? options.makeUuid() : QUuid::createUuid();
     };
-    const QString albumName = safeFileNameComponent(project.artist) + QStringLiteral(" - ") +
-                              safeFileNameComponent(project.title) + QStringLiteral(" - ") +
-                              shortUuid(makeUuid());
-    const QString albumPath = joined(QFileInfo(destination).absoluteFilePath(), albumName);
+    const QString albumPath =
+        joined(QFileInfo(destination).absoluteFilePath(), albumFolderName(project, makeUuid()));
     const QString temporaryPath = joined(QFileInfo(destination).absoluteFilePath(),
                                          QStringLiteral(".capture-export-") +
                                              makeUuid().toString(QUuid::WithoutBraces).toUpper());

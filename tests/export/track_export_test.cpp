@@ -254,6 +254,12 @@ TEST(TrackExportTest, NumbersTracksOverAllSidesOfTheirRecord)
     const auto onlyB = setup.run(sideB);
     EXPECT_EQ(numbering(onlyB.directory), expected.mid(3, 4));
     EXPECT_TRUE(QFileInfo(onlyB.directory).fileName().startsWith("The Artist - The Album - "));
+
+    // Artist and title of 360 bytes each share the 255 bytes of a name.
+    setup.document.project.artist = setup.document.project.title = QString(120, QChar(u'音'));
+    const QString longName = QFileInfo(setup.run(sideB).directory).fileName();
+    EXPECT_EQ(longName.left(86),
+              QString(40, QChar(u'音')) + " - " + QString(40, QChar(u'音')) + " - ");
 }
 
 TEST(TrackExportTest, TagsAndFileNamesFollowTheProject)
@@ -291,6 +297,18 @@ TEST(TrackExportTest, TagsAndFileNamesFollowTheProject)
              numbers +
              QStringList{"TAGS=r2r-rip", "DATE=1977", "GENRE=Rock", "GENRE=Pop",
                          "DISCOGS_RELEASE_ID=249504"}},
+        // 120 characters of 3 bytes each: the name is cut to 255 bytes.
+        {{},
+         {},
+         QString(120, QChar(u'音')),
+         {},
+         {},
+         {},
+         CaptureSource::cd,
+         "01 - " + QString(81, QChar(u'音')) + ".flac",
+         QStringList{"TITLE=" + QString(120, QChar(u'音')), "ARTIST=The Artist", "ALBUM=The Album",
+                     "ALBUMARTIST=The Artist"} +
+             numbers + QStringList{"TAGS=cd-rip"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file.toStdString());
