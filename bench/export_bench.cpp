@@ -188,17 +188,19 @@ void measure(const Setup& setup, double minutes, const QString& folder)
     document.project.sides = {side};
     writeInputs(document.directory + QStringLiteral("/Masters/side.caf"), wav, setup, frames);
 
-    double ours = 1e30;
-    double tool = 1e30;
+    Cost ours;
+    Cost tool;
     for (int i = 0; i < repetitions; ++i) {
-        tool = std::min(tool, runFlacTool(wav, folder + QStringLiteral("/tool.flac")));
-        ours = std::min(ours, runExport(document, folder + QStringLiteral("/Out")));
+        tool.keepBest(runFlacTool(wav, folder + QStringLiteral("/tool.flac")));
+        ours.keepBest(runExport(document, folder + QStringLiteral("/Out")));
     }
     const double audio = minutes * 60.0;
-    std::printf("%6d Hz / %d-bit, %.1f min, %d tracks: export %.2f s (%.0fx real time), flac -5 -V "
-                "%.2f s (%.0fx) -> speed ratio %.2f\n",
-                setup.rate, setup.bits, minutes, trackCount, ours, audio / ours, tool, audio / tool,
-                tool / ours);
+    std::printf("%6d Hz / %d-bit, %.1f min, %d tracks: export %.2f s wall (%.0fx real time), "
+                "flac -5 -V %.2f s (%.0fx) -> wall ratio %.2f; CPU %.2f s vs %.2f s -> CPU ratio "
+                "%.2f\n",
+                setup.rate, setup.bits, minutes, trackCount, ours.wall, audio / ours.wall,
+                tool.wall, audio / tool.wall, tool.wall / ours.wall, ours.cpu, tool.cpu,
+                tool.cpu / ours.cpu);
     std::fflush(stdout);
     QDir(folder).removeRecursively();
 }
