@@ -1,0 +1,1 @@
+brevalo_bench(export_bench DEPS brevalo::export SOURCES export_bench.cpp)

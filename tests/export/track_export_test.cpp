@@ -1,0 +1,478 @@
+#include "export/track_export.h"
+
+#include "capture/capture_storage.h"
+#include "capture/qt_printers.h"
+#include "platform/errors.h"
+
+#include <FLAC/stream_decoder.h>
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QTemporaryDir>
+#include <QtEndian>
+#include <sndfile.h>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <utility>
+#include <vector>
+
+namespace brevalo {
+namespace {
+
+// Writes a stereo CAF master of pseudo-random samples that reach both extremes of the width, and
+// returns them interleaved at native width.
+std::vector<std::int32_t> writeMaster(const QString& path, int bits, int rate, qint64 frames)
+{
+    const int subtype = bits == 16   ? SF_FORMAT_PCM_16
+                        : bits == 24 ? SF_FORMAT_PCM_24
+                                     : SF_FORMAT_PCM_32;
+    SF_INFO info{0, rate, 2, SF_FORMAT_CAF | subtype | SF_ENDIAN_LITTLE, 0, 0};
+    std::vector<std::int32_t> justified(static_cast<size_t>(frames) * 2), native(justified.size());
+    std::uint32_t state = 1;
+    for (size_t i = 0; i < justified.size(); ++i) {
+        state = state * 1664525u + 1013904223u;
+        const std::uint32_t word = i == 0 ? 0x80000000u : i == 1 ? 0x7FFFFFFFu : state;
+        justified[i] = static_cast<std::int32_t>(word >> (32 - bits) << (32 - bits));
+        native[i] = static_cast<std::int32_t>(justified[i] / (std::int64_t{1} << (32 - bits)));
+    }
+    SNDFILE* file = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
+    EXPECT_EQ(sf_writef_int(file, justified.data(), frames), frames);
+    sf_close(file);
+    return native;
+}
+
+// Everything read back from one FLAC file; the picture without its pointers.
+struct DecodedTrack
+{
+    FLAC__StreamMetadata_StreamInfo info{};
+    std::vector<FLAC__MetadataType> blocks;
+    QStringList comments;
+    FLAC__StreamMetadata_Picture picture{};
+    QByteArray pictureMime, pictureData;
+    std::vector<std::int32_t> samples; // interleaved
+};
+
+DecodedTrack decodeFlac(const QString& path)
+{
+    DecodedTrack out;
+    FLAC__StreamDecoder* decoder = FLAC__stream_decoder_new();
+    FLAC__stream_decoder_set_metadata_respond_all(decoder);
+    const auto write = [](const FLAC__StreamDecoder*, const FLAC__Frame* frame,
+                          const FLAC__int32* const buffer[], void* data) {
+        for (unsigned i = 0; i < frame->header.blocksize; ++i) {
+            static_cast<DecodedTrack*>(data)->samples.insert(
+                static_cast<DecodedTrack*>(data)->samples.end(), {buffer[0][i], buffer[1][i]});
+        }
+        return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
+    };
+    const auto metadata = [](const FLAC__StreamDecoder*, const FLAC__StreamMetadata* block,
+                             void* data) {
+        auto& track = *static_cast<DecodedTrack*>(data);
+        track.blocks.push_back(block->type);
+        const auto& tags = block->data.vorbis_comment;
+        for (unsigned i = 0;
+             block->type == FLAC__METADATA_TYPE_VORBIS_COMMENT && i < tags.num_comments; ++i) {
+            track.comments.append(QString::fromUtf8(
+                reinterpret_cast<const char*>(tags.comments[i].entry), tags.comments[i].length));
+        }
+        if (block->type == FLAC__METADATA_TYPE_STREAMINFO) {
+            track.info = block->data.stream_info;
+        } else if (block->type == FLAC__METADATA_TYPE_PICTURE) {
+            track.picture = block->data.picture;
+            track.pictureMime = std::exchange(track.picture.mime_type, nullptr);
+            track.pictureData = QByteArray(
+                reinterpret_cast<const char*>(std::exchange(track.picture.data, nullptr)),
+                track.picture.data_length);
+        }
+    };
+    const auto error = [](const FLAC__StreamDecoder*, FLAC__StreamDecoderErrorStatus, void*) {
+        ADD_FAILURE() << "FLAC decoding error";
+    };
+    EXPECT_EQ(FLAC__stream_decoder_init_file(decoder, QFile::encodeName(path).constData(), write,
+                                             metadata, error, &out),
+              FLAC__STREAM_DECODER_INIT_STATUS_OK);
+    EXPECT_TRUE(FLAC__stream_decoder_process_until_end_of_stream(decoder));
+    FLAC__stream_decoder_delete(decoder);
+    return out;
+}
+
+QByteArray pngBytes(int width, int height)
+{
+    QImage image(width, height, QImage::Format_ARGB32);
+    image.fill(Qt::darkCyan);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "png");
+    return png;
+}
+
+// Every entry of a folder, hidden ones included, by name.
+QStringList entries(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                                  QDir::Name);
+}
+
+// A project folder with real masters and an export destination, in a folder of its own.
+struct ExportSetup
+{
+    ExportSetup()
+    {
+        QDir(root.path()).mkpath("Project/Masters");
+        QDir(root.path()).mkpath("Project/Artwork");
+        QDir(root.path()).mkpath("Out");
+        document.directory = root.filePath("Project");
+        destination = root.filePath("Out");
+        document.project.id = QUuid::createUuid();
+        document.project.artist = "The Artist";
+        document.project.title = "The Album";
+    }
+
+    // Tracks "Song 1", "Song 2", ... `spacing` frames apart on a master that many frames per
+    // track plus 500 long.
+    CaptureSide& addSide(qint64 record, int tracks, int bits = 16, int rate = 44100,
+                         int spacing = 1000)
+    {
+        CaptureSide side;
+        side.id = QUuid::createUuid();
+        side.record = record;
+        side.label = QString::number(document.project.sides.size());
+        for (int i = 1; i <= tracks; ++i) {
+            side.tracks.append({QUuid::createUuid(), {}, QStringLiteral("Song %1").arg(i), {}});
+            if (i > 1) {
+                side.markers.append((i - 1) * spacing);
+            }
+        }
+        side.master.emplace();
+        side.master->path = "Masters/" + side.label + ".caf";
+        side.master->sampleRate = rate;
+        side.master->bitDepth = bits;
+        side.master->frameCount = tracks * spacing + 500;
+        side.master->isComplete = true;
+        samples[side.id] = writeMaster(masterPath(side), bits, rate, side.master->frameCount);
+        document.project.sides.append(side);
+        return document.project.sides.last();
+    }
+
+    QString masterPath(const CaptureSide& side) const
+    {
+        return document.directory + '/' + side.master->path;
+    }
+
+    CaptureExportResult run(std::optional<QUuid> side = {})
+    {
+        return exportSides(document, destination, side, options);
+    }
+
+    // The error text, or "exported".
+    QString failure()
+    {
+        try {
+            run();
+        } catch (const std::exception& error) {
+            return QString::fromUtf8(error.what());
+        }
+        return "exported";
+    }
+
+    QTemporaryDir root;
+    CaptureDocument document;
+    QString destination;
+    ExportOptions options;
+    std::map<QUuid, std::vector<std::int32_t>> samples;
+};
+
+TEST(TrackExportTest, DecodedTracksEqualTheMasterRegionsAtNativeWidth)
+{
+    for (const auto& [bits, rate] : {std::pair{16, 44100}, {24, 96000}, {32, 192000}}) {
+        SCOPED_TRACE(bits);
+        ExportSetup setup;
+        // Regions of more than one read chunk, trimmed at both ends.
+        CaptureSide& side = setup.addSide(1, 3, bits, rate, 9001);
+        side.trimStartFrame = 37;
+        side.trimEndFrame = side.master->frameCount - 10;
+        const auto& master = setup.samples[side.id];
+        QFile masterFile(setup.masterPath(side));
+        masterFile.open(QIODevice::ReadOnly);
+        const QByteArray masterBytes = masterFile.readAll();
+
+        const auto result = setup.run();
+        const QStringList files = entries(result.directory);
+        ASSERT_EQ(files.size(), 3);
+        EXPECT_EQ(result.trackCount, 3);
+        for (int i = 0; i < 3; ++i) {
+            const auto region = side.regions().at(i);
+            const auto track = decodeFlac(result.directory + '/' + files.at(i));
+            EXPECT_EQ(
+                std::tuple(track.info.sample_rate, track.info.bits_per_sample, track.info.channels,
+                           track.info.total_samples),
+                std::tuple(unsigned(rate), unsigned(bits), 2u, FLAC__uint64(region.length())));
+            EXPECT_TRUE(track.samples == std::vector(master.begin() + region.start * 2,
+                                                     master.begin() + region.end * 2));
+        }
+        masterFile.seek(0);
+        EXPECT_TRUE(masterFile.readAll() == masterBytes);
+    }
+}
+
+TEST(TrackExportTest, NumbersTracksOverAllSidesOfTheirRecord)
+{
+    ExportSetup setup;
+    setup.addSide(1, 3);
+    const QUuid sideB = setup.addSide(1, 4).id;
+    setup.addSide(2, 5);
+    // File name prefix, TRACKNUMBER, TRACKTOTAL, DISCNUMBER and DISCTOTAL of every file.
+    const QStringList expected{"01-01 1 7 1 2", "01-02 2 7 1 2", "01-03 3 7 1 2", "01-04 4 7 1 2",
+                               "01-05 5 7 1 2", "01-06 6 7 1 2", "01-07 7 7 1 2", "02-01 1 5 2 2",
+                               "02-02 2 5 2 2", "02-03 3 5 2 2", "02-04 4 5 2 2", "02-05 5 5 2 2"};
+    const auto numbering = [](const QString& folder) {
+        QStringList found;
+        for (const auto& name : entries(folder)) {
+            QStringList fields{name.left(5)};
+            for (const auto& comment : decodeFlac(folder + '/' + name).comments.mid(4, 4)) {
+                fields << comment.section('=', 1);
+            }
+            found << fields.join(' ');
+        }
+        return found;
+    };
+    std::vector<ExportProgress> reports;
+    setup.options.progress = [&](const ExportProgress& p) { reports.push_back(p); };
+    const auto all = setup.run();
+    EXPECT_EQ(all.trackCount, 12);
+    EXPECT_EQ(numbering(all.directory), expected);
+    EXPECT_EQ(reports.front(), (ExportProgress{0, 12, 0, 13500}));
+    EXPECT_EQ(reports.back(), (ExportProgress{12, 12, 13500, 13500}));
+    EXPECT_TRUE(std::is_sorted(reports.begin(), reports.end(), [](auto& a, auto& b) {
+        return a.framesDone < b.framesDone || a.tracksDone < b.tracksDone;
+    }));
+
+    const auto onlyB = setup.run(sideB);
+    EXPECT_EQ(numbering(onlyB.directory), expected.mid(3, 4));
+    EXPECT_TRUE(QFileInfo(onlyB.directory).fileName().startsWith("The Artist - The Album - "));
+
+    // Artist and title of 360 bytes each share the 255 bytes of a name.
+    setup.document.project.artist = setup.document.project.title = QString(120, QChar(u'音'));
+    const QString longName = QFileInfo(setup.run(sideB).directory).fileName();
+    EXPECT_EQ(longName.left(86),
+              QString(40, QChar(u'音')) + " - " + QString(40, QChar(u'音')) + " - ");
+}
+
+TEST(TrackExportTest, TagsAndFileNamesFollowTheProject)
+{
+    const QStringList numbers{"TRACKNUMBER=1", "TRACKTOTAL=1", "DISCNUMBER=1", "DISCTOTAL=1"};
+    const struct
+    {
+        QString albumArtist, trackArtist, title, date;
+        QStringList genres;
+        std::optional<qint64> release;
+        CaptureSource source;
+        QString file;
+        QStringList comments;
+    } cases[] = {
+        {{},
+         {},
+         "AC/DC: Live",
+         {},
+         {},
+         {},
+         CaptureSource::vinyl,
+         "01 - AC-DC- Live.flac",
+         QStringList{"TITLE=AC/DC: Live", "ARTIST=The Artist", "ALBUM=The Album",
+                     "ALBUMARTIST=The Artist"} +
+             numbers + QStringList{"TAGS=vinyl-rip"}},
+        {"Various",
+         "Guest",
+         "..",
+         "1977",
+         {"Rock", "", "Pop"},
+         249504,
+         CaptureSource::reelToReel,
+         "01 - Untitled.flac",
+         QStringList{"TITLE=..", "ARTIST=Guest", "ALBUM=The Album", "ALBUMARTIST=Various"} +
+             numbers +
+             QStringList{"TAGS=r2r-rip", "DATE=1977", "GENRE=Rock", "GENRE=Pop",
+                         "DISCOGS_RELEASE_ID=249504"}},
+        // 120 characters of 3 bytes each: the name is cut to 255 bytes.
+        {{},
+         {},
+         QString(120, QChar(u'音')),
+         {},
+         {},
+         {},
+         CaptureSource::cd,
+         "01 - " + QString(81, QChar(u'音')) + ".flac",
+         QStringList{"TITLE=" + QString(120, QChar(u'音')), "ARTIST=The Artist", "ALBUM=The Album",
+                     "ALBUMARTIST=The Artist"} +
+             numbers + QStringList{"TAGS=cd-rip"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file.toStdString());
+        ExportSetup setup;
+        CaptureSide& side = setup.addSide(1, 1);
+        side.tracks[0].artist = c.trackArtist;
+        side.tracks[0].title = c.title;
+        auto& project = setup.document.project;
+        project.albumArtist = c.albumArtist;
+        project.date = c.date;
+        project.genres = c.genres;
+        project.discogsReleaseID = c.release;
+        project.source = c.source;
+        const auto result = setup.run();
+        ASSERT_EQ(entries(result.directory), QStringList{c.file});
+        EXPECT_EQ(decodeFlac(result.directory + '/' + c.file).comments, c.comments);
+    }
+}
+
+// A palette PNG of 30 KB whose rows each add 1 to the row above: the "up" filter makes the
+// file tiny, while the unfiltered palette rows written back on normalizing do not compress.
+QByteArray pngBeyondAPictureBlock()
+{
+    const auto be32 = [](quint32 value) {
+        QByteArray bytes(4, '\0');
+        qToBigEndian(value, bytes.data());
+        return bytes;
+    };
+    const auto chunk = [&](const char* type, const QByteArray& data) {
+        QByteArray body = type + data;
+        quint32 crc = 0xFFFFFFFFu;
+        for (const char byte : body) {
+            crc ^= quint8(byte);
+            for (int bit = 0; bit < 8; ++bit) {
+                crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+            }
+        }
+        return be32(quint32(data.size())) + body + be32(~crc);
+    };
+    QByteArray rows(1, '\0'), palette;
+    for (quint32 x = 0, noise = 7; x < 8192; ++x) {
+        rows += char((noise = noise * 1664525u + 1013904223u) >> 24);
+    }
+    for (int y = 1; y < 2000; ++y) {
+        rows += '\2' + QByteArray(8192, '\1');
+    }
+    for (int i = 0; i < 256; ++i) {
+        palette += QByteArray(1, char(i)) + char(255 - i) + char(i * 7);
+    }
+    return QByteArray("\x89PNG\r\n\x1a\n") +
+           chunk("IHDR", be32(8192) + be32(2000) + QByteArray("\x08\x03\0\0\0", 5)) +
+           chunk("PLTE", palette) + chunk("IDAT", qCompress(rows).mid(4)) + chunk("IEND", {});
+}
+
+TEST(TrackExportTest, CoversMustFitAPictureBlock)
+{
+    try {
+        CaptureStorage::normalizeArtwork(pngBeyondAPictureBlock());
+        ADD_FAILURE() << "accepted";
+    } catch (const CaptureError& error) {
+        EXPECT_EQ(error.message(), "The cover image is too large for FLAC picture metadata.");
+    }
+
+    const QByteArray png = pngBytes(3, 2);
+    // Bytes after the image's end do not keep a reader from taking its size.
+    const auto padded = [&](qint64 size) { return png + QByteArray(size - png.size(), '\0'); };
+    for (const QByteArray& cover :
+         {png, padded(15'999'999), padded(16'000'000), QByteArray("not an image")}) {
+        SCOPED_TRACE(cover.size());
+        ExportSetup setup;
+        setup.addSide(1, 1);
+        setup.document.project.artworkPath = "Artwork/cover.png";
+        QFile file(setup.document.directory + "/Artwork/cover.png");
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(cover) == cover.size());
+        file.close();
+        if (!cover.startsWith(png) || cover.size() > 15'999'999) {
+            EXPECT_EQ(setup.failure(), "The stored cover image couldn't be read.");
+            EXPECT_TRUE(entries(setup.destination).isEmpty());
+            continue;
+        }
+        const auto track = decodeFlac(setup.run().directory + "/01 - Song 1.flac");
+        EXPECT_EQ(track.blocks,
+                  (std::vector{FLAC__METADATA_TYPE_STREAMINFO, FLAC__METADATA_TYPE_VORBIS_COMMENT,
+                               FLAC__METADATA_TYPE_PICTURE}));
+        EXPECT_EQ(std::tuple(track.picture.type, track.picture.width, track.picture.height,
+                             track.picture.depth, track.picture.colors, track.pictureMime),
+                  std::tuple(FLAC__STREAM_METADATA_PICTURE_TYPE_FRONT_COVER, 3u, 2u, 32u, 0u,
+                             QByteArray("image/png")));
+        EXPECT_TRUE(track.pictureData == cover);
+    }
+}
+
+TEST(TrackExportTest, FailuresAndCancellationLeaveNothingBehind)
+{
+    const QString notReady =
+        "Every selected side needs a completed master and exactly one region per expected track.";
+    const QString differs =
+        "The stored master differs from its saved native format or duration. Export stopped.";
+    const QString album = "The Artist - The Album - 12345678";
+    const QString hidden = "“.capture-export-12345678-9ABC-DEF0-1234-56789ABCDEF0”";
+    const auto cancelAfter = [](qint64 tracks) {
+        return [tracks](ExportSetup& s) {
+            std::stop_source stop;
+            s.options.stop = stop.get_token();
+            s.options.progress = [=](const ExportProgress& p) mutable {
+                if (p.tracksDone >= tracks) {
+                    stop.request_stop();
+                }
+            };
+        };
+    };
+    const struct
+    {
+        const char* name;
+        std::function<void(ExportSetup&)> arrange;
+        QString error;
+        QStringList left = {};
+    } cases[] = {
+        {"master shorter than the last region",
+         [](auto& s) { writeMaster(s.masterPath(s.document.project.sides[1]), 16, 44100, 3499); },
+         differs},
+        {"master missing",
+         [](auto& s) { QFile::remove(s.masterPath(s.document.project.sides[1])); },
+         "The master recording is missing."},
+        {"bit depth differs", [](auto& s) { s.document.project.sides[1].master->bitDepth = 24; },
+         differs},
+        // The encoder is refused after its comments and picture were made.
+        {"rate beyond FLAC",
+         [](auto& s) {
+             s.document.project.sides.removeLast();
+             s.addSide(1, 3, 16, 2'000'000);
+             s.document.project.artworkPath = "Artwork/cover.png";
+             QFile cover(s.document.directory + "/Artwork/cover.png");
+             cover.open(QIODevice::WriteOnly);
+             cover.write(pngBytes(2, 2));
+         },
+         "Couldn't create the FLAC encoder. Check storage space and permissions."},
+        {"master incomplete",
+         [](auto& s) { s.document.project.sides[0].master->isComplete = false; }, notReady},
+        {"project invalid", [](auto& s) { s.document.project.artist.clear(); },
+         "Enter an artist, album title, and at least one side."},
+        {"destination missing", [](auto& s) { s.destination += "/missing"; },
+         "The folder " + hidden + " could not be created: No such file or directory."},
+        {"empty album folder exists",
+         [&](auto& s) { QDir(s.destination).mkdir(album); },
+         hidden + " couldn't be moved to “Out” because an item with the same name already exists.",
+         {album}},
+        {"cancelled before the first track", cancelAfter(0), "The export was cancelled."},
+        {"cancelled within the second side", cancelAfter(3), "The export was cancelled."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ExportSetup setup;
+        setup.addSide(1, 2);
+        setup.addSide(1, 3);
+        setup.options.makeUuid = [] { return QUuid("12345678-9abc-def0-1234-56789abcdef0"); };
+        c.arrange(setup);
+        EXPECT_EQ(setup.failure(), c.error);
+        EXPECT_EQ(entries(setup.root.filePath("Out")), c.left);
+        for (const auto& name : c.left) {
+            EXPECT_TRUE(entries(setup.root.filePath("Out/" + name)).isEmpty());
+        }
+    }
+}
+
+} // namespace
+} // namespace brevalo
