@@ -181,34 +181,39 @@ TEST_F(ReviewPlayer, ClampsTheRangeItIsGiven)
     }
 }
 
-TEST_F(ReviewPlayer, PausesResumesAndFollowsTheSelectedOutput)
+// Every stop keeps the playhead where the audio stopped, and the next play goes on from there:
+// no frame is lost or repeated across a pause, a change of output or an unplugged output.
+TEST_F(ReviewPlayer, PausesAndChangesOutputWithoutLosingItsPlace)
 {
     const ObjectId other = sim.addDevice(SimDevice::output("out-2", "Headphones", 2, 48000.0));
     sim.captureOutput(other, 1 << 20);
     player->load(master(48000.0, 20000));
     player->selectOutput(output);
-
-    player->play(0, 8000);
+    player->play(0);
     run(0.05);
     const std::int64_t paused = player->currentFrame();
-    EXPECT_GT(paused, 0);
     player->pause();
-    EXPECT_FALSE(player->isPlaying());
     run(0.05);
     EXPECT_EQ(player->currentFrame(), paused);
-    player->play(); // resumes from the paused frame
+    player->play();
     run(0.05);
-
     const std::int64_t moved = player->currentFrame();
-    player->selectOutput(other); // stops there
+    player->selectOutput(other);
     EXPECT_FALSE(player->isPlaying());
     EXPECT_EQ(player->currentFrame(), moved);
-    player->play(std::nullopt, 8000);
-    run(0.3);
-    expectHeardExactly(output, 0, moved); // no frame lost or repeated across the pause
-    expectHeardExactly(other, moved, 8000);
-    EXPECT_EQ(player->currentFrame(), 8000);
+    player->play();
+    run(0.05);
+    const std::int64_t unplugged = player->currentFrame();
+    expectHeardExactly(output, 0, moved);
+    expectHeardExactly(other, moved, unplugged);
+    sim.removeDevice(other);
+    sim.drainNotifications();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(player->isPlaying());
     EXPECT_EQ(stops, 1);
+    EXPECT_EQ(player->currentFrame(), unplugged);
+    EXPECT_THROW(player->play(), CoreAudioFailure); // the selected output is gone
+    EXPECT_EQ(player->currentFrame(), unplugged);
 }
 
 TEST_F(ReviewPlayer, IgnoresTheEndOfAnEarlierSegment)
@@ -236,24 +241,6 @@ TEST_F(ReviewPlayer, PlaysSilenceWhenTheRingRunsDryAndCarriesOnWhereItStopped)
     run(1.0);
     expectHeardExactly(output, 0, 20000);
     EXPECT_EQ(player->currentFrame(), 20000);
-}
-
-TEST_F(ReviewPlayer, StopsAtThePlayheadWhenTheOutputGoesAway)
-{
-    player->load(master(48000.0, 20000));
-    player->play(0);
-    run(0.05);
-    const std::int64_t frame = player->currentFrame();
-    sim.removeDevice(output);
-    sim.drainNotifications();
-    QCoreApplication::processEvents();
-    EXPECT_FALSE(player->isPlaying());
-    EXPECT_EQ(player->currentFrame(), frame);
-    EXPECT_EQ(stops, 1);
-    // No output left: play refuses and the player rests where it was.
-    EXPECT_THROW(player->play(), CoreAudioFailure);
-    EXPECT_FALSE(player->isPlaying());
-    EXPECT_EQ(player->currentFrame(), frame);
 }
 
 TEST_F(ReviewPlayer, ReportsFailuresInItsOwnWords)
