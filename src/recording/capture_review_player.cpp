@@ -360,7 +360,8 @@ void CaptureReviewPlayer::finishSegment(const QUuid& token)
 void CaptureReviewPlayer::listenToDevice(ObjectId device)
 {
     for (const HardwareProperty selector :
-         {HardwareProperty::deviceIsAlive, HardwareProperty::ioStoppedAbnormally}) {
+         {HardwareProperty::deviceIsAlive, HardwareProperty::nominalSampleRate,
+          HardwareProperty::ioStoppedAbnormally}) {
         ListenerRegistration registration;
         const bool stopped = selector == HardwareProperty::ioStoppedAbnormally;
         const auto hop = [this, stopped](ObjectId, const PropertyAddress&) {
@@ -387,17 +388,25 @@ void CaptureReviewPlayer::checkOutput(bool stoppedAbnormally)
     if (!unit_) {
         return;
     }
+    AudioHardware& hardware = system_.hardware();
     std::uint32_t alive = 0;
-    if (!stoppedAbnormally && system_.hardware().isAlive(unitDevice_, alive) == 0 && alive != 0) {
-        return; // still there
+    const bool present = hardware.isAlive(unitDevice_, alive) == 0 && alive != 0;
+    double rate = 0.0;
+    const bool sameRate = unitRate_ == 0.0 ||
+                          (hardware.nominalSampleRate(unitDevice_, rate) == 0 && rate == unitRate_);
+    if (present && sameRate && !stoppedAbnormally) {
+        return;
     }
+    // A device at another rate plays silence to a unit configured for the old one, and a gone
+    // device calls nobody: either way the segment would never end.
     const bool wasPlaying = isPlaying_;
     const std::int64_t p = currentFrame();
-    stopAndMark();
+    stopEngine(); // the next play configures the unit for the device's rate again
     anchor_ = p;
-    removeListeners();
-    stopEngine();
-    releaseUnit();
+    if (!present) {
+        removeListeners();
+        releaseUnit();
+    }
     if (wasPlaying && stoppedHandler_) {
         stoppedHandler_();
     }

@@ -91,7 +91,8 @@ public:
     void selectOutput(ObjectId device);
 
     // Called on the main thread when playback stopped by itself: the segment played to its end,
-    // or the output device went away. Not called for load, play, pause, selectOutput or stop.
+    // or the output device went away, changed its rate or stopped abnormally (the playhead then
+    // rests where the audio stopped). Not called for load, play, pause, selectOutput or stop.
     void setStoppedHandler(std::function<void()> handler);
 
     bool hasMaster() const { return file_ != nullptr; }
@@ -129,7 +130,7 @@ private:
     void readerLoop();
     void stopReader();
     void finishSegment(const QUuid& token);
-    // The output device went away or stopped: stop where the playhead is, drop the unit.
+    // The output device went away, changed its rate or stopped: stop where the playhead is.
     void checkOutput(bool stoppedAbnormally);
 
     AudioSystem& system_;
