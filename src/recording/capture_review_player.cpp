@@ -20,11 +20,6 @@ namespace {
 // still fits (the units refuse larger slices instead of resizing on the I/O thread).
 constexpr std::uint32_t minimumSlice = 8192;
 
-QString unavailableText()
-{
-    return QStringLiteral("Review audio output is unavailable.");
-}
-
 } // namespace
 
 CaptureReviewPlayer::CaptureReviewPlayer(AudioSystem& system, ReviewPlayerOptions options)
@@ -126,16 +121,7 @@ void CaptureReviewPlayer::selectOutput(ObjectId device)
     removeListeners();
     releaseUnit();
     selectedDevice_ = device;
-    std::unique_ptr<IOUnit> unit;
-    if (!system_.findComponent(UnitKind::io) || system_.createIOUnit(unit) != 0 || !unit) {
-        throw CaptureError(unavailableText());
-    }
-    if (const std::int32_t result = unit->setCurrentDevice(device); result != 0) {
-        throw CoreAudioFailure(QStringLiteral("Select the review output"), result);
-    }
-    unit_ = std::move(unit);
-    unitDevice_ = device;
-    listenToDevice(device);
+    bindUnit(device);
 }
 
 void CaptureReviewPlayer::setStoppedHandler(std::function<void()> handler)
@@ -198,9 +184,14 @@ void CaptureReviewPlayer::ensureUnit()
                                    result != 0 ? result : status::deviceUnavailable);
         }
     }
+    bindUnit(device);
+}
+
+void CaptureReviewPlayer::bindUnit(ObjectId device)
+{
     std::unique_ptr<IOUnit> unit;
     if (!system_.findComponent(UnitKind::io) || system_.createIOUnit(unit) != 0 || !unit) {
-        throw CaptureError(unavailableText());
+        throw CaptureError(QStringLiteral("Review audio output is unavailable."));
     }
     if (const std::int32_t result = unit->setCurrentDevice(device); result != 0) {
         throw CoreAudioFailure(QStringLiteral("Select the review output"), result);

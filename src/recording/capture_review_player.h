@@ -122,7 +122,9 @@ private:
     void stopAndMark();
     void stopEngine();
     void startSegment(std::int64_t start);
+    // Creates the output unit on the device (or the system's default output).
     void ensureUnit();
+    void bindUnit(ObjectId device);
     void releaseUnit();
     void listenToDevice(ObjectId device);
     void removeListeners();
