@@ -55,15 +55,12 @@ TEST(ReviewPlayerPipeWire, PlaysAMasterThroughANullSinkToItsEnd)
         const auto started = std::chrono::steady_clock::now();
         player.play(4000, std::nullopt);
         EXPECT_TRUE(player.isPlaying());
-        std::int64_t highest = 0;
         EXPECT_TRUE(test::waitUntil([&] {
             QCoreApplication::processEvents();
-            highest = std::max(highest, player.currentFrame());
             return stops == 1;
         }));
         // 20 000 frames last 208 ms: an end notice much sooner means audio was skipped.
         EXPECT_GT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(100));
-        EXPECT_LE(highest, 24000);
         EXPECT_FALSE(player.isPlaying());
         EXPECT_EQ(player.currentFrame(), 24000);
         EXPECT_EQ(player.outputSampleRate(), rate);
