@@ -68,7 +68,8 @@ public:
     // master's length; start is clamped to [0, length − 1] and end to the length. An empty
     // range leaves the player stopped at the clamped start. Nothing happens without a master.
     // Throws CoreAudioFailure (or CaptureError "Review audio output is unavailable.") when the
-    // output cannot start; the player then rests stopped at the clamped start.
+    // output cannot start, CaptureError with the file reader's text when the master cannot be
+    // read there; either way the player then rests stopped at the clamped start.
     void play(std::optional<std::int64_t> start = std::nullopt,
               std::optional<std::int64_t> end = std::nullopt);
 
@@ -101,7 +102,7 @@ public:
     std::int64_t endFrame() const { return endFrame_; }
     std::int64_t frameCount() const { return frameCount_; }
     double masterSampleRate() const { return masterRate_; }
-    // The rate the output unit runs at, 0 before the first play.
+    // The rate the output unit is configured for; 0 until a play configures it (again).
     double outputSampleRate() const { return unitRate_; }
     const QUuid& generation() const { return generation_; }
     // Output blocks of the current or last segment that found the ring empty.
