@@ -1,5 +1,5 @@
 // The review player against a running PipeWire session (scripts/test-env.sh starts a private
-// one): a master plays through a null sink to its end.
+// one): a master plays through a null sink to its end, and stops when the sink goes away.
 
 #include "pipewire/pipewire_test_graph.h"
 #include "platform/audio/pipewire/pipewire_audio_system.h"
@@ -20,7 +20,7 @@
 namespace brevalo {
 namespace {
 
-TEST(ReviewPlayerPipeWire, PlaysAMasterThroughANullSinkToItsEnd)
+TEST(ReviewPlayerPipeWire, PlaysThroughANullSinkToTheEndOrUntilItIsRemoved)
 {
     auto system = PipeWireAudioSystem::connect(std::chrono::milliseconds(3000));
     if (!system) {
@@ -39,7 +39,8 @@ TEST(ReviewPlayerPipeWire, PlaysAMasterThroughANullSinkToItsEnd)
         SCOPED_TRACE(rate);
         const std::string name =
             "brevalo-test-review-" + std::to_string(rate) + "-" + std::to_string(::getpid());
-        ASSERT_NE(graph.addNode({name, "Review sink", "Audio/Sink", "[ FL FR ]", rate, ""}), 0);
+        const int node = graph.addNode({name, "Review sink", "Audio/Sink", "[ FL FR ]", rate, ""});
+        ASSERT_NE(node, 0);
         ObjectId sink = unknownObject;
         ASSERT_TRUE(test::waitUntil([&] {
             double r = 0.0;
@@ -64,6 +65,16 @@ TEST(ReviewPlayerPipeWire, PlaysAMasterThroughANullSinkToItsEnd)
         EXPECT_FALSE(player.isPlaying());
         EXPECT_EQ(player.currentFrame(), 24000);
         EXPECT_EQ(player.outputSampleRate(), rate);
+
+        // Unplugged while playing: stops where it was.
+        player.play(0, std::nullopt);
+        graph.removeNode(node);
+        EXPECT_TRUE(test::waitUntil([&] {
+            QCoreApplication::processEvents();
+            return stops == 2;
+        }));
+        EXPECT_FALSE(player.isPlaying());
+        EXPECT_LT(player.currentFrame(), 24000);
     }
 }
 
