@@ -1,0 +1,1 @@
+brevalo_bench(review_player_bench DEPS brevalo::recording SOURCES review_player_bench.cpp)

@@ -1,0 +1,289 @@
+// The review player on simulated hardware in manual time: the reader runs only when a test calls
+// serviceReader(), and end-of-segment notices arrive through the Qt event loop, so every run
+// plays the same frames.
+
+#include "platform/audio/simulated_audio_system.h"
+#include "recording/capture_review_player.h"
+#include "review_player_test_support.h"
+#include "support/allocation_counter.h"
+
+#include <QCoreApplication>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace brevalo {
+namespace {
+
+using test::writeMaster;
+
+// A 24-bit sample that is never zero, so silence in the output always means "nothing played".
+std::int32_t pattern(std::int64_t frame, int channel)
+{
+    const std::int64_t value = ((frame * 7919 + channel * 104729) % 8000000) - 4000000;
+    return static_cast<std::int32_t>(value == 0 ? 1 : value);
+}
+
+float expected(std::int64_t frame, int channel)
+{
+    return static_cast<float>(pattern(frame, channel)) / 8388608.0f;
+}
+
+class ReviewPlayer : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        output = sim.addDevice(SimDevice::output("out-1", "Speakers", 2, 48000.0));
+        sim.captureOutput(output, 1 << 20);
+        makePlayer({});
+    }
+
+    void makePlayer(ReviewPlayerOptions options)
+    {
+        options.manualReader = true;
+        player = std::make_unique<CaptureReviewPlayer>(sim, options);
+        player->setStoppedHandler([this] { ++stops; });
+    }
+
+    std::filesystem::path
+    master(double rate, std::int64_t frames,
+           const std::function<std::int32_t(std::int64_t, int)>& sample = pattern)
+    {
+        const std::string name = std::to_string(static_cast<int>(rate)) + "-" +
+                                 std::to_string(frames) + "-24-stereo.caf";
+        return writeMaster(folder.path().toStdString() + "/" + name, rate, frames, sample);
+    }
+
+    // Advances simulated time in 10 ms steps, topping the ring up and delivering notices.
+    void run(double seconds, bool deliver = true)
+    {
+        for (double t = 0.0; t < seconds; t += 0.01) {
+            sim.advanceSeconds(0.01);
+            player->serviceReader();
+            if (deliver) {
+                QCoreApplication::processEvents();
+            }
+        }
+    }
+
+    // What the device played, silence left out, is exactly the master's frames [from, to).
+    void expectHeardExactly(ObjectId device, std::int64_t from, std::int64_t to)
+    {
+        const SimOutputCapture capture = sim.outputCapture(device);
+        for (int c = 0; c < 2; ++c) {
+            std::vector<float> heard;
+            std::copy_if(capture.channels[static_cast<std::size_t>(c)].begin(),
+                         capture.channels[static_cast<std::size_t>(c)].end(),
+                         std::back_inserter(heard), [](float v) { return v != 0.0f; });
+            ASSERT_EQ(heard.size(), static_cast<std::size_t>(to - from)) << "channel " << c;
+            for (std::int64_t i = from; i < to; ++i) {
+                ASSERT_EQ(heard[static_cast<std::size_t>(i - from)], expected(i, c)) << i;
+            }
+        }
+    }
+
+    SimulatedAudioSystem sim;
+    ObjectId output = unknownObject;
+    QTemporaryDir folder;
+    std::unique_ptr<CaptureReviewPlayer> player;
+    int stops = 0;
+};
+
+TEST_F(ReviewPlayer, ConvertsAHigherRateMasterAndKeepsThePlayheadOnWhatIsHeard)
+{
+    const double rate = 96000.0;
+    const auto tone = [&](std::int64_t frame, int) {
+        return static_cast<std::int32_t>(4000000.0 * std::cos(2.0 * std::numbers::pi * 1000.0 *
+                                                              static_cast<double>(frame) / rate));
+    };
+    player->load(master(rate, 96000, tone));
+    player->play();
+    const std::uint64_t before = sim.outputCapture(output).framesPlayed;
+    run(0.5);
+    const auto outputFrames = static_cast<double>(sim.outputCapture(output).framesPlayed - before);
+    EXPECT_NEAR(static_cast<double>(player->currentFrame()), 2.0 * outputFrames, 2.0 * 512);
+    run(0.7);
+    EXPECT_EQ(player->currentFrame(), 96000);
+    EXPECT_EQ(stops, 1);
+
+    const std::vector<float> left = sim.outputCapture(output).channels[0];
+    const auto audible = [](float v) { return std::abs(v) > 1e-3f; };
+    const auto first =
+        static_cast<std::size_t>(std::find_if(left.begin(), left.end(), audible) - left.begin());
+    const auto last = static_cast<std::size_t>(
+        std::find_if(left.rbegin(), left.rend(), audible).base() - left.begin());
+    EXPECT_NEAR(static_cast<double>(last - first), 48000.0, 64.0);
+    int crossings = 0; // rising zero crossings over the middle half second
+    for (std::size_t i = first + 12000; i < first + 36000; ++i) {
+        crossings += left[i] <= 0.0f && left[i + 1] > 0.0f ? 1 : 0;
+    }
+    EXPECT_NEAR(crossings, 500, 1);
+}
+
+// play's range rules on a 10 000-frame master at the output's rate: where it starts, what is
+// heard (the master's samples unchanged), where the end notice leaves it.
+TEST_F(ReviewPlayer, ClampsTheRangeItIsGiven)
+{
+    struct Case
+    {
+        std::int64_t start;
+        std::optional<std::int64_t> end;
+        std::int64_t clampedStart;
+        bool plays;
+        std::int64_t restsAt;
+    };
+    const Case cases[] = {
+        {1000, 5000, 1000, true, 5000},
+        {10000, std::nullopt, 9999, true, 10000}, // at the length: the last frame
+        {25000, std::nullopt, 9999, true, 10000}, // beyond it
+        {-5, 100, 0, true, 100},                  // before the start
+        {500, 20000, 500, true, 10000},           // end beyond the length
+        {500, 500, 500, false, 500},              // empty
+        {500, 200, 500, false, 500},              // reversed
+    };
+    const auto path = master(48000.0, 10000);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.start);
+        sim.captureOutput(output, 1 << 20); // starts a fresh capture
+        player->load(path);
+        player->play(c.start, c.end);
+        EXPECT_EQ(player->isPlaying(), c.plays);
+        EXPECT_EQ(player->currentFrame(), c.clampedStart);
+        const int stopsBefore = stops;
+        run(0.3);
+        EXPECT_FALSE(player->isPlaying());
+        EXPECT_EQ(player->currentFrame(), c.restsAt);
+        EXPECT_EQ(stops - stopsBefore, c.plays ? 1 : 0);
+        expectHeardExactly(output, c.plays ? c.clampedStart : 0, c.plays ? c.restsAt : 0);
+    }
+}
+
+// Every stop keeps the playhead where the audio stopped, and the next play goes on from there:
+// no frame is lost or repeated across a pause, a change of output, a device that changes its
+// rate or one that is unplugged.
+TEST_F(ReviewPlayer, PausesAndChangesOutputWithoutLosingItsPlace)
+{
+    const ObjectId other = sim.addDevice(SimDevice::output("out-2", "Headphones", 2, 48000.0));
+    sim.captureOutput(other, 1 << 20);
+    player->load(master(48000.0, 20000));
+    player->selectOutput(output);
+    player->play(0);
+    run(0.05);
+    const std::int64_t paused = player->currentFrame();
+    player->pause();
+    run(0.05);
+    EXPECT_EQ(player->currentFrame(), paused);
+    player->play();
+    run(0.05);
+    const std::int64_t moved = player->currentFrame();
+    player->selectOutput(other);
+    EXPECT_FALSE(player->isPlaying());
+    EXPECT_EQ(player->currentFrame(), moved);
+    player->play();
+    run(0.05);
+    const std::int64_t reclocked = player->currentFrame();
+    expectHeardExactly(output, 0, moved);
+    expectHeardExactly(other, moved, reclocked);
+    sim.setNominalSampleRate(other, 44100.0);
+    sim.drainNotifications();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(player->isPlaying());
+    EXPECT_EQ(player->currentFrame(), reclocked);
+    player->play(); // now converting
+    run(0.05);
+    EXPECT_EQ(player->outputSampleRate(), 44100.0);
+    const std::int64_t unplugged = player->currentFrame();
+    EXPECT_GT(unplugged, reclocked);
+    sim.removeDevice(other);
+    sim.drainNotifications();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(player->isPlaying());
+    EXPECT_EQ(stops, 2);
+    EXPECT_EQ(player->currentFrame(), unplugged);
+    EXPECT_THROW(player->play(), CoreAudioFailure); // the selected output is gone
+    EXPECT_EQ(player->currentFrame(), unplugged);
+}
+
+TEST_F(ReviewPlayer, IgnoresTheEndOfAnEarlierSegment)
+{
+    player->load(master(48000.0, 20000));
+    player->play(0, 1000);
+    run(0.1, false); // the first segment ended; its notice waits in the event queue
+    player->play(2000, 12000);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(player->isPlaying());
+    run(0.05);
+    EXPECT_GT(player->currentFrame(), 2000);
+    EXPECT_EQ(stops, 0);
+}
+
+TEST_F(ReviewPlayer, PlaysSilenceWhenTheRingRunsDryAndCarriesOnWhereItStopped)
+{
+    makePlayer({.ringFrames = 1024});
+    player->load(master(48000.0, 20000));
+    player->play(0);
+    sim.advanceSeconds(0.1); // the reader does not run
+    EXPECT_EQ(player->currentFrame(), 1024);
+    EXPECT_GT(player->dryBlocks(), 0u);
+    EXPECT_TRUE(player->isPlaying());
+    run(1.0);
+    expectHeardExactly(output, 0, 20000);
+    EXPECT_EQ(player->currentFrame(), 20000);
+}
+
+TEST_F(ReviewPlayer, ReportsFailuresInItsOwnWords)
+{
+    const auto refusal = [&] {
+        try {
+            player->selectOutput(output);
+        } catch (const CaptureError& e) {
+            return e.message();
+        } catch (const CoreAudioFailure& e) {
+            return e.operation();
+        }
+        return QString();
+    };
+    sim.injectFault({.operation = AudioOperation::createUnit});
+    EXPECT_EQ(refusal(), "Review audio output is unavailable.");
+    sim.injectFault(
+        {.operation = AudioOperation::setProperty, .unitProperty = UnitProperty::currentDevice});
+    EXPECT_EQ(refusal(), "Select the review output");
+    EXPECT_EQ(refusal(), "");
+
+    // A file that cannot be opened leaves the loaded master in place.
+    player->load(master(48000.0, 100));
+    EXPECT_THROW(player->load(folder.path().toStdString() + "/missing.caf"), CaptureError);
+    EXPECT_EQ(player->frameCount(), 100);
+}
+
+TEST_F(ReviewPlayer, RenderCallbackAllocatesNothing)
+{
+    // A device without capture: the simulation's own recording would allocate.
+    const ObjectId quiet = sim.addDevice(SimDevice::output("out-2", "Headphones", 2, 48000.0));
+    player->selectOutput(quiet);
+    for (const double rate : {96000.0, 48000.0}) {
+        SCOPED_TRACE(rate);
+        player->load(master(rate, 200000));
+        player->play(0);
+        sim.advanceSeconds(0.05); // the simulation sizes its own scratch on the first blocks
+        test::AllocationCounter counter;
+        sim.advanceSeconds(3.0); // plays out the prefilled ring, then runs dry
+        EXPECT_EQ(counter.count(), 0u);
+        EXPECT_GT(player->dryBlocks(), 0u);
+    }
+}
+
+} // namespace
+} // namespace brevalo
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
