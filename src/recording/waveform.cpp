@@ -1,0 +1,314 @@
+#include "recording/waveform.h"
+
+#include "capture/atomic_file.h"
+#include "capture/capture_storage.h"
+#include "platform/errors.h"
+#include "recording/waveform_cache.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <sndfile.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <type_traits>
+#include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace brevalo {
+
+namespace {
+
+constexpr qint64 bufferFrames = 8192;
+// Bytes one cached peak may take in a cache file, generously: written files use about 40.
+// Anything larger than that for the master's peak count is not read at all.
+constexpr qint64 cacheBytesPerPeak = 256;
+constexpr qint64 cacheHeaderBytes = 65536;
+
+CaptureError shorterMaster()
+{
+    return CaptureError(QStringLiteral("The master is shorter than the saved recording. Reopen "
+                                       "the project to recover its actual duration."));
+}
+
+CaptureError unreadableWaveform()
+{
+    return CaptureError(QStringLiteral("The master waveform couldn't be read."));
+}
+
+CaptureError unreadableFile(const QString& location, QString reason)
+{
+    while (reason.endsWith(QLatin1Char('.'))) {
+        reason.chop(1);
+    }
+    return CaptureError(QStringLiteral("“") + QFileInfo(location).fileName() +
+                        QStringLiteral("” could not be read: ") + reason + QLatin1Char('.'));
+}
+
+class Descriptor
+{
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor()
+    {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+struct SoundFileCloser
+{
+    void operator()(SNDFILE* file) const { sf_close(file); }
+};
+using SoundFile = std::unique_ptr<SNDFILE, SoundFileCloser>;
+
+// The running group of computePeaks. Extremes are kept in the file's own sample type and scaled
+// only when a group is complete: scaling by a power of two (after rounding a 32-bit integer to
+// float) preserves order, so this gives the same peaks as scaling every sample first.
+template <typename Sample> class PeakGroups
+{
+public:
+    PeakGroups(qint64 framesPerPeak, float scale, QList<WaveformPeak>& peaks)
+        : framesPerPeak_(framesPerPeak), scale_(scale), peaks_(peaks)
+    {}
+
+    void add(const Sample* samples, qint64 frames, int channels)
+    {
+        while (frames > 0) {
+            const qint64 take = std::min(frames, framesPerPeak_ - filled_);
+            const Sample* const end = samples + take * channels;
+            Sample low = low_;
+            Sample high = high_;
+            for (; samples != end; ++samples) {
+                low = std::min(low, *samples);
+                high = std::max(high, *samples);
+            }
+            low_ = low;
+            high_ = high;
+            frames -= take;
+            filled_ += take;
+            if (filled_ == framesPerPeak_) {
+                finish();
+            }
+        }
+    }
+
+    // Appends the shorter last group, if any frames are in it.
+    void finish()
+    {
+        if (filled_ == 0) {
+            return;
+        }
+        peaks_.append(
+            WaveformPeak{static_cast<float>(low_) * scale_, static_cast<float>(high_) * scale_});
+        low_ = Sample{};
+        high_ = Sample{};
+        filled_ = 0;
+    }
+
+private:
+    qint64 framesPerPeak_;
+    float scale_;
+    QList<WaveformPeak>& peaks_;
+    Sample low_{};
+    Sample high_{};
+    qint64 filled_ = 0;
+};
+
+template <typename Sample>
+void readPeaks(SNDFILE* file, int channels, qint64 frames, float scale, qint64 framesPerPeak,
+               const CancellationToken& cancellation, QList<WaveformPeak>& peaks)
+{
+    std::vector<Sample> buffer;
+    try {
+        buffer.resize(static_cast<std::size_t>(bufferFrames * channels));
+    } catch (const std::bad_alloc&) {
+        throw shorterMaster();
+    }
+    PeakGroups<Sample> groups(framesPerPeak, scale, peaks);
+    while (frames > 0) {
+        cancellation.throwIfCancelled();
+        const sf_count_t wanted = std::min(frames, bufferFrames);
+        sf_count_t read = 0;
+        if constexpr (std::is_same_v<Sample, int>) {
+            read = sf_readf_int(file, buffer.data(), wanted);
+        } else {
+            read = sf_readf_float(file, buffer.data(), wanted);
+        }
+        if (read <= 0) {
+            throw unreadableWaveform();
+        }
+        groups.add(buffer.data(), read, channels);
+        frames -= read;
+    }
+    groups.finish();
+}
+
+// The cache file's content when it exists, is readable and is not absurdly large for the
+// master; none otherwise (a failed read only means the cache is rebuilt).
+std::optional<WaveformCache> readCache(const QString& location, qint64 frameCount)
+{
+    QFile file(location);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return std::nullopt;
+    }
+    const qint64 limit =
+        std::min(expectedPeakCount(frameCount), qint64{1} << 40) * cacheBytesPerPeak +
+        cacheHeaderBytes;
+    const QByteArray bytes = file.read(limit + 1);
+    if (file.error() != QFileDevice::NoError || bytes.size() > limit) {
+        return std::nullopt;
+    }
+    return decodeWaveformCache(bytes);
+}
+
+std::shared_ptr<const WaveformCache>
+rebuildCache(const CaptureDocument& document, const CaptureMaster& master, const QString& location,
+             const CancellationToken& cancellation, WaveformOverviews& overviews)
+{
+    WaveformCache cache;
+    cache.masterPath = master.path;
+    cache.frameCount = master.frameCount;
+    cache.peaks = computePeaks(CaptureStorage::resolve(document, master.path), 0, master.frameCount,
+                               WaveformCache::standardFramesPerPeak, cancellation);
+    const QByteArray bytes = encodeWaveformCache(cache);
+    // Projects are made with this folder; one removed by hand comes back rather than leaving
+    // every wide view failing.
+    QDir().mkpath(QFileInfo(location).absolutePath());
+    writeFileAtomically(location, bytes);
+    auto overview = std::make_shared<const WaveformCache>(std::move(cache));
+    if (const auto identity = FileIdentity::of(location)) {
+        overviews.store(location, *identity, overview);
+    }
+    return overview;
+}
+
+} // namespace
+
+QList<WaveformPeak> computePeaks(const QString& masterFile, qint64 start, qint64 end,
+                                 qint64 framesPerPeak, const CancellationToken& cancellation)
+{
+    framesPerPeak = std::max<qint64>(1, framesPerPeak);
+    const Descriptor descriptor(
+        ::open(QFile::encodeName(masterFile).constData(), O_RDONLY | O_CLOEXEC));
+    if (descriptor.get() < 0) {
+        throw unreadableFile(masterFile, QString::fromLocal8Bit(std::strerror(errno)));
+    }
+    SF_INFO info{};
+    const SoundFile file(sf_open_fd(descriptor.get(), SFM_READ, &info, SF_FALSE));
+    if (!file) {
+        throw unreadableFile(masterFile, QString::fromUtf8(sf_strerror(nullptr)));
+    }
+    if (start < 0 || info.frames < end || info.channels < 1) {
+        throw shorterMaster();
+    }
+    QList<WaveformPeak> peaks;
+    if (end <= start) {
+        return peaks;
+    }
+    if (start > 0 && sf_seek(file.get(), start, SEEK_SET) != start) {
+        throw unreadableWaveform();
+    }
+    const qint64 frames = end - start;
+    peaks.reserve(frames / framesPerPeak + (frames % framesPerPeak == 0 ? 0 : 1));
+
+    // Integer masters are read as left-justified 32-bit words, so integer / 2^31 is the sample
+    // scaled by 2^(bits − 1) at every bit depth. Anything else goes through the library's floats.
+    switch (info.format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_16:
+    case SF_FORMAT_PCM_24:
+    case SF_FORMAT_PCM_32:
+        readPeaks<int>(file.get(), info.channels, frames, 1.0F / 2147483648.0F, framesPerPeak,
+                       cancellation, peaks);
+        break;
+    default:
+        readPeaks<float>(file.get(), info.channels, frames, 1.0F, framesPerPeak, cancellation,
+                         peaks);
+        break;
+    }
+    return peaks;
+}
+
+QList<WaveformPeak> reducePeaks(const QList<WaveformPeak>& peaks, qint64 rangeStart,
+                                qint64 rangeEnd, qint64 columns)
+{
+    constexpr qint64 perPeak = WaveformCache::standardFramesPerPeak;
+    QList<WaveformPeak> result;
+    if (columns < 1) {
+        return result;
+    }
+    // A start before the master begins at its first peak rather than indexing before it.
+    const qint64 first = std::max<qint64>(0, rangeStart / perPeak);
+    const qint64 last =
+        std::min<qint64>(peaks.size(), rangeEnd / perPeak + (rangeEnd % perPeak > 0 ? 1 : 0));
+    if (first >= last) {
+        return result;
+    }
+    const qint64 step = std::max<qint64>(
+        1, static_cast<qint64>(static_cast<double>(last - first) / static_cast<double>(columns)));
+    result.reserve((last - first + step - 1) / step);
+    for (qint64 i = first; i < last; i += step) {
+        const qint64 groupEnd = std::min(i + step, last);
+        WaveformPeak column;
+        for (qint64 j = i; j < groupEnd; ++j) {
+            column.minimum = std::min(column.minimum, peaks[j].minimum);
+            column.maximum = std::max(column.maximum, peaks[j].maximum);
+        }
+        result.append(column);
+    }
+    return result;
+}
+
+QList<WaveformPeak> loadWaveform(const CaptureDocument& document, const CaptureSide& side,
+                                 qint64 rangeStart, qint64 rangeEnd, qint64 columns,
+                                 const CancellationToken& cancellation,
+                                 WaveformOverviews& overviews)
+{
+    if (!side.master || side.master->frameCount < 1 || rangeStart == rangeEnd || columns < 1) {
+        return {};
+    }
+    const CaptureMaster& master = *side.master;
+    qint64 span = 0;
+    if (__builtin_sub_overflow(rangeEnd, rangeStart, &span)) {
+        throw shorterMaster();
+    }
+    const qint64 framesPerColumn = span / columns;
+    if (framesPerColumn < WaveformCache::standardFramesPerPeak) {
+        return computePeaks(CaptureStorage::resolve(document, master.path), rangeStart, rangeEnd,
+                            std::max<qint64>(1, framesPerColumn), cancellation);
+    }
+
+    const QString location = CaptureStorage::resolve(document, waveformCachePath(master.path));
+    std::shared_ptr<const WaveformCache> overview;
+    // The identity is taken before reading: should the file be replaced meanwhile, the stored
+    // identity is the old one and the next view reads the new file.
+    if (const auto identity = FileIdentity::of(location)) {
+        overview = overviews.find(location, *identity);
+        if (!overview) {
+            if (auto decoded = readCache(location, master.frameCount)) {
+                overview = std::make_shared<const WaveformCache>(std::move(*decoded));
+                overviews.store(location, *identity, overview);
+            }
+        }
+    }
+    if (!overview || !overview->isValidFor(master)) {
+        overview = rebuildCache(document, master, location, cancellation, overviews);
+    }
+    return reducePeaks(overview->peaks, rangeStart, rangeEnd, columns);
+}
+
+} // namespace brevalo
