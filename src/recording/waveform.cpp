@@ -12,8 +12,12 @@
 #include <sndfile.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <new>
 #include <type_traits>
@@ -76,6 +80,29 @@ struct SoundFileCloser
 };
 using SoundFile = std::unique_ptr<SNDFILE, SoundFileCloser>;
 
+// Folds the samples [begin, end) into low and high. Blocks of a fixed length are what the
+// compiler turns into vector code at the project's optimisation level; the build runs about
+// twice as fast for it.
+template <typename Sample>
+void foldExtremes(const Sample* begin, const Sample* end, Sample& low, Sample& high)
+{
+    constexpr std::ptrdiff_t block = 64;
+    Sample lowest = low;
+    Sample highest = high;
+    for (; end - begin >= block; begin += block) {
+        for (std::ptrdiff_t k = 0; k < block; ++k) {
+            lowest = std::min(lowest, begin[k]);
+            highest = std::max(highest, begin[k]);
+        }
+    }
+    for (; begin != end; ++begin) {
+        lowest = std::min(lowest, *begin);
+        highest = std::max(highest, *begin);
+    }
+    low = lowest;
+    high = highest;
+}
+
 // The running group of computePeaks. Extremes are kept in the file's own sample type and scaled
 // only when a group is complete: scaling by a power of two (after rounding a 32-bit integer to
 // float) preserves order, so this gives the same peaks as scaling every sample first.
@@ -91,14 +118,8 @@ public:
         while (frames > 0) {
             const qint64 take = std::min(frames, framesPerPeak_ - filled_);
             const Sample* const end = samples + take * channels;
-            Sample low = low_;
-            Sample high = high_;
-            for (; samples != end; ++samples) {
-                low = std::min(low, *samples);
-                high = std::max(high, *samples);
-            }
-            low_ = low;
-            high_ = high;
+            foldExtremes(samples, end, low_, high_);
+            samples = end;
             frames -= take;
             filled_ += take;
             if (filled_ == framesPerPeak_) {
@@ -153,6 +174,62 @@ void readPeaks(SNDFILE* file, int channels, qint64 frames, float scale, qint64 f
             throw unreadableWaveform();
         }
         groups.add(buffer.data(), read, channels);
+        frames -= read;
+    }
+    groups.finish();
+}
+
+// Little-endian integer samples of `width` bytes, left-justified into 32-bit words.
+void decodeLittleEndian(const unsigned char* bytes, qint64 count, int width, int* samples)
+{
+    switch (width) {
+    case 2:
+        for (qint64 i = 0; i < count; ++i, bytes += 2) {
+            samples[i] = static_cast<int>(static_cast<std::uint32_t>(bytes[0]) << 16 |
+                                          static_cast<std::uint32_t>(bytes[1]) << 24);
+        }
+        break;
+    case 3:
+        // One unaligned 32-bit load per sample; its fourth byte belongs to the next sample (or
+        // to the buffer's padding) and is shifted out.
+        for (qint64 i = 0; i < count; ++i, bytes += 3) {
+            std::uint32_t word = 0;
+            std::memcpy(&word, bytes, sizeof word);
+            samples[i] = static_cast<int>(word << 8);
+        }
+        break;
+    default:
+        std::memcpy(samples, bytes, static_cast<std::size_t>(count) * 4);
+        break;
+    }
+}
+
+// Integer masters in the byte order of this machine, decoded from the file's raw bytes: the
+// library's own conversion of packed 24-bit samples costs several times the read itself.
+void readRawPeaks(SNDFILE* file, int channels, int width, qint64 frames, qint64 framesPerPeak,
+                  const CancellationToken& cancellation, QList<WaveformPeak>& peaks)
+{
+    const qint64 frameBytes = qint64{channels} * width;
+    std::vector<unsigned char> bytes;
+    std::vector<int> samples;
+    try {
+        bytes.resize(static_cast<std::size_t>(bufferFrames * frameBytes + 1));
+        samples.resize(static_cast<std::size_t>(bufferFrames * channels));
+    } catch (const std::bad_alloc&) {
+        throw shorterMaster();
+    }
+    PeakGroups<int> groups(framesPerPeak, 1.0F / 2147483648.0F, peaks);
+    while (frames > 0) {
+        cancellation.throwIfCancelled();
+        const sf_count_t got =
+            sf_read_raw(file, bytes.data(), std::min(frames, bufferFrames) * frameBytes);
+        // A part of a frame would leave every later sample shifted.
+        if (got <= 0 || got % frameBytes != 0) {
+            throw unreadableWaveform();
+        }
+        const qint64 read = got / frameBytes;
+        decodeLittleEndian(bytes.data(), read * channels, width, samples.data());
+        groups.add(samples.data(), read, channels);
         frames -= read;
     }
     groups.finish();
@@ -226,19 +303,32 @@ QList<WaveformPeak> computePeaks(const QString& masterFile, qint64 start, qint64
     const qint64 frames = end - start;
     peaks.reserve(frames / framesPerPeak + (frames % framesPerPeak == 0 ? 0 : 1));
 
-    // Integer masters are read as left-justified 32-bit words, so integer / 2^31 is the sample
+    // Integer samples are taken as left-justified 32-bit words, so integer / 2^31 is the sample
     // scaled by 2^(bits − 1) at every bit depth. Anything else goes through the library's floats.
+    int width = 0;
     switch (info.format & SF_FORMAT_SUBMASK) {
     case SF_FORMAT_PCM_16:
+        width = 2;
+        break;
     case SF_FORMAT_PCM_24:
+        width = 3;
+        break;
     case SF_FORMAT_PCM_32:
-        readPeaks<int>(file.get(), info.channels, frames, 1.0F / 2147483648.0F, framesPerPeak,
-                       cancellation, peaks);
+        width = 4;
         break;
     default:
+        break;
+    }
+    const bool littleEndianHost = std::endian::native == std::endian::little;
+    if (width > 0 && littleEndianHost &&
+        sf_command(file.get(), SFC_RAW_DATA_NEEDS_ENDSWAP, nullptr, 0) == SF_FALSE) {
+        readRawPeaks(file.get(), info.channels, width, frames, framesPerPeak, cancellation, peaks);
+    } else if (width > 0) {
+        readPeaks<int>(file.get(), info.channels, frames, 1.0F / 2147483648.0F, framesPerPeak,
+                       cancellation, peaks);
+    } else {
         readPeaks<float>(file.get(), info.channels, frames, 1.0F, framesPerPeak, cancellation,
                          peaks);
-        break;
     }
     return peaks;
 }

@@ -23,13 +23,15 @@ const QString shorter = QStringLiteral(
     "The master is shorter than the saved recording. Reopen the project to recover its actual "
     "duration.");
 
-// Interleaved stereo integers at the given depth, written as a master is: CAF, little-endian.
-void writeMaster(const QString& path, int bits, const std::vector<int>& samples)
+// Interleaved stereo integers at the given depth, written as a master is: CAF, little-endian
+// unless asked otherwise.
+void writeMaster(const QString& path, int bits, const std::vector<int>& samples,
+                 int endian = SF_ENDIAN_LITTLE)
 {
     const int format = bits == 16   ? SF_FORMAT_PCM_16
                        : bits == 24 ? SF_FORMAT_PCM_24
                                     : SF_FORMAT_PCM_32;
-    SF_INFO info{0, 96000, 2, SF_FORMAT_CAF | format | SF_ENDIAN_LITTLE, 0, 0};
+    SF_INFO info{0, 96000, 2, SF_FORMAT_CAF | format | endian, 0, 0};
     SNDFILE* file = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
     ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
     std::vector<int> justified(samples.size());
@@ -72,9 +74,10 @@ protected:
         side.master->path = QStringLiteral("Masters/Record 1 - Side A - 3F2A9C01.caf");
     }
 
-    void record(int bits, const std::vector<int>& samples)
+    void record(int bits, const std::vector<int>& samples, int endian = SF_ENDIAN_LITTLE)
     {
-        writeMaster(folder.filePath(side.master->path), bits, samples);
+        QFile::remove(folder.filePath(side.master->path));
+        writeMaster(folder.filePath(side.master->path), bits, samples, endian);
         side.master->frameCount = static_cast<qint64>(samples.size() / 2);
     }
     QString cacheFile() const { return folder.filePath(waveformCachePath(side.master->path)); }
@@ -98,14 +101,17 @@ protected:
 TEST_F(WaveformTest, PeaksMatchIntegerOverFullScaleAtEveryDepthAndGrouping)
 {
     std::mt19937 random(7);
-    for (const int bits : {16, 24, 32}) {
+    for (const auto& [bits, endian] : {std::pair{16, SF_ENDIAN_LITTLE},
+                                       {24, SF_ENDIAN_LITTLE},
+                                       {32, SF_ENDIAN_LITTLE},
+                                       {24, SF_ENDIAN_BIG}}) {
         std::uniform_int_distribution<int> sample(-(1 << (bits - 2)) * 2,
                                                   (1 << (bits - 2)) * 2 - 1);
         std::vector<int> samples(2 * 20000);
         std::generate(samples.begin(), samples.end(), [&] { return sample(random); });
         samples[0] = sample.min(); // full scale both ways
         samples[3] = sample.max();
-        record(bits, samples);
+        record(bits, samples, endian);
         const QString master = folder.filePath(side.master->path);
         // start, end, frames per peak: single frames, groups across 8192-frame reads, a
         // group larger than a read, an offset start, one frame, nothing.
