@@ -105,8 +105,9 @@ TEST_F(WaveformTest, PeaksMatchIntegerOverFullScaleAtEveryDepthAndGrouping)
                                        {24, SF_ENDIAN_LITTLE},
                                        {32, SF_ENDIAN_LITTLE},
                                        {24, SF_ENDIAN_BIG}}) {
-        std::uniform_int_distribution<int> sample(-(1 << (bits - 2)) * 2,
-                                                  (1 << (bits - 2)) * 2 - 1);
+        const auto full = std::int64_t{1} << (bits - 1);
+        std::uniform_int_distribution<int> sample(static_cast<int>(-full),
+                                                  static_cast<int>(full - 1));
         std::vector<int> samples(2 * 20000);
         std::generate(samples.begin(), samples.end(), [&] { return sample(random); });
         samples[0] = sample.min(); // full scale both ways
