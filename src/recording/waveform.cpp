@@ -81,10 +81,9 @@ struct SoundFileCloser
 using SoundFile = std::unique_ptr<SNDFILE, SoundFileCloser>;
 
 // Folds the samples [begin, end) into low and high. Blocks of a fixed length are what the
-// compiler turns into vector code at the project's optimisation level; the build runs about
-// twice as fast for it.
+// compiler turns into vector code at the project's optimisation level.
 template <typename Sample>
-void foldExtremes(const Sample* begin, const Sample* end, Sample& low, Sample& high)
+inline void foldBlocks(const Sample* begin, const Sample* end, Sample& low, Sample& high)
 {
     constexpr std::ptrdiff_t block = 64;
     Sample lowest = low;
@@ -101,6 +100,22 @@ void foldExtremes(const Sample* begin, const Sample* end, Sample& low, Sample& h
     }
     low = lowest;
     high = highest;
+}
+
+// The integer fold is a large share of a build, and the baseline x86-64 instruction set has no
+// vector minimum of 32-bit integers: a second copy for processors with SSE4.1 (nearly every one
+// in use) is chosen when the program is loaded.
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+__attribute__((target_clones("sse4.1", "default")))
+#endif
+void foldExtremes(const int* begin, const int* end, int& low, int& high)
+{
+    foldBlocks(begin, end, low, high);
+}
+
+void foldExtremes(const float* begin, const float* end, float& low, float& high)
+{
+    foldBlocks(begin, end, low, high);
 }
 
 // The running group of computePeaks. Extremes are kept in the file's own sample type and scaled
