@@ -116,9 +116,9 @@ TEST_F(WaveformTest, PeaksMatchIntegerOverFullScaleAtEveryDepthAndGrouping)
         const QString master = folder.filePath(side.master->path);
         // start, end, frames per peak: single frames, groups across 8192-frame reads, a
         // group larger than a read, an offset start, one frame, nothing.
-        const qint64 cases[][3] = {{0, 10, 1},       {0, 20000, 3000}, {0, 20000, 10000},
-                                   {5, 19999, 8192}, {8191, 8193, 1},  {1234, 1235, 2048},
-                                   {20000, 20000, 1}};
+        const qint64 cases[][3] = {{0, 10, 1},         {7, 20000, 5},    {0, 20000, 3000},
+                                   {0, 20000, 10000},  {5, 19999, 8192}, {8191, 8193, 1},
+                                   {1234, 1235, 2048}, {20000, 20000, 1}};
         for (const auto& [start, end, perPeak] : cases) {
             const auto peaks = computePeaks(master, start, end, perPeak);
             EXPECT_EQ(std::vector<WaveformPeak>(peaks.begin(), peaks.end()),
