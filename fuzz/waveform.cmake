@@ -1,0 +1,1 @@
+brevalo_fuzz(waveform_cache_fuzz DEPS brevalo::recording)
