@@ -250,3 +250,27 @@ TEST_F(NativeRecorderPipeWire, RecordsWhileMonitoringTakesTheSameInput)
     EXPECT_GT(result.checked, 24000);
     EXPECT_EQ(result.wrong, 0);
 }
+
+// A graph held at another rate by the server's settings does not follow the take: the recorder
+// refuses instead of recording converted samples. The setting is server-wide, so this runs only
+// against a daemon of its own (the stock-rate ctest entry).
+TEST_F(NativeRecorderPipeWire, AGraphThatDoesNotFollowTheDeviceIsRefused)
+{
+    if (std::getenv("BREVALO_PIPEWIRE_OWN_DAEMON") == nullptr) {
+        GTEST_SKIP() << "changes the server's settings: needs a daemon of its own";
+    }
+    const NativeInputDevice device = plug(96000);
+    ASSERT_NE(device.id, unknownObject);
+    ASSERT_EQ(std::system("pw-metadata -n settings 0 clock.force-rate 44100 >/dev/null"), 0);
+    NativeRecorder recorder(*system);
+    QString error;
+    try {
+        recorder.start(device, 0, 1, dir.filePath("take.caf"), QStringLiteral("Masters/take.caf"));
+    } catch (const std::exception& e) {
+        error = QString::fromUtf8(e.what());
+    }
+    std::system("pw-metadata -n settings 0 clock.force-rate 0 >/dev/null");
+    EXPECT_EQ(error, QStringLiteral("The audio system changed the requested native capture "
+                                    "format. Recording was refused."));
+    EXPECT_FALSE(recorder.isRecording());
+}
