@@ -4,7 +4,9 @@
 
 #include <sndfile.h>
 
+#include <bit>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -134,9 +136,14 @@ void packAs(const std::int32_t* left, const std::int32_t* right, std::uint32_t f
     for (std::uint32_t i = 0; i < frames; ++i) {
         const std::uint32_t l = static_cast<std::uint32_t>(left[i]) >> shift;
         const std::uint32_t r = static_cast<std::uint32_t>(right[i]) >> shift;
-        for (std::uint32_t b = 0; b < Bytes; ++b) {
-            out[b] = static_cast<std::byte>(l >> (8 * b));
-            out[Bytes + b] = static_cast<std::byte>(r >> (8 * b));
+        if constexpr (std::endian::native == std::endian::little) {
+            std::memcpy(out, &l, Bytes);
+            std::memcpy(out + Bytes, &r, Bytes);
+        } else {
+            for (std::uint32_t b = 0; b < Bytes; ++b) {
+                out[b] = static_cast<std::byte>(l >> (8 * b));
+                out[Bytes + b] = static_cast<std::byte>(r >> (8 * b));
+            }
         }
         out += 2 * Bytes;
     }
