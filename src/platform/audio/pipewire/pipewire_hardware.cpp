@@ -860,11 +860,11 @@ std::int32_t PipeWireHardware::physicalFormat(ObjectId stream, StreamFormat& for
         return status::badObject;
     }
     const auto& v = node->published;
-    // The rate is the one samples reach the graph at: when the graph runs at another rate than
-    // the device, a client would get converted samples, and this format says so.
-    format = v.format.isFloat
-                 ? StreamFormat::physicalFloat(v.graphRate, v.channels)
-                 : StreamFormat::physicalInteger(v.graphRate, v.channels, v.format.bits);
+    // The node's own rate, which is what the hardware runs at: an integer capture stream forces
+    // the graph to it while it runs (node.force-rate), and the I/O unit refuses the take when the
+    // graph does not follow, so this rate is the one a bit-exact take gets or none.
+    format = v.format.isFloat ? StreamFormat::physicalFloat(v.rate, v.channels)
+                              : StreamFormat::physicalInteger(v.rate, v.channels, v.format.bits);
     if (v.format.isFloat && v.format.bits != 32) {
         format.bitsPerChannel = v.format.bits;
         format.bytesPerFrame = v.format.bits / 8 * v.channels;

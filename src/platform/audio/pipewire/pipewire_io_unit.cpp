@@ -530,6 +530,12 @@ std::int32_t PipeWireIOUnit::connectSide(Side& side)
         side.isInput ? "brevalo-capture" : "brevalo-playback", PW_KEY_TARGET_OBJECT, serial.c_str(),
         PW_KEY_NODE_DONT_RECONNECT, "true", PW_KEY_STREAM_DONT_REMIX, "true", PW_KEY_NODE_RATE,
         rate.c_str(), "state.restore-props", "false", "state.restore-target", "false", nullptr);
+    // Bit-exact capture switches the graph to the device's rate while the stream runs, also on
+    // a server whose allowed rates leave it out; the rate checks still refuse a graph that
+    // does not follow.
+    if (side.isInput && side.integerSamples) {
+        pw_properties_set(props, PW_KEY_NODE_FORCE_RATE, rate.substr(2).c_str());
+    }
     ThreadLoopLock lock(hardware_.threadLoop());
     side.stream =
         pw_stream_new(hardware_.core(), side.isInput ? "Brevalo input" : "Brevalo output", props);

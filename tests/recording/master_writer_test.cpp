@@ -1,0 +1,198 @@
+#include "recording/master_writer.h"
+#include "recording/native_recorder.h"
+#include "recording/recording_test_support.h"
+
+#include "platform/errors.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <condition_variable>
+#include <mutex>
+
+using namespace brevalo;
+
+namespace {
+
+// Writes frames of a ramp from frame `from`: left-justified 24-bit words, right = −left.
+int writeRamp(CaptureRing* ring, std::uint32_t from, std::uint32_t frames)
+{
+    std::vector<std::int32_t> left(frames), right(frames);
+    for (std::uint32_t i = 0; i < frames; ++i) {
+        left[i] = static_cast<std::int32_t>((from + i) << 8);
+        right[i] = -left[i];
+    }
+    return capture_ring_write(ring, left.data(), right.data(), frames);
+}
+
+// Frames on disk, and whether they are the ramp from frame 0.
+std::pair<std::int64_t, bool> rampOnDisk(const QString& path)
+{
+    SF_INFO info;
+    const auto words = test::readMaster(path, info);
+    for (std::size_t i = 0; i < words.size() / 2; ++i) {
+        if (words[2 * i] != static_cast<std::int32_t>(i << 8) ||
+            words[2 * i + 1] != -words[2 * i]) {
+            return {info.frames, false};
+        }
+    }
+    return {info.frames, true};
+}
+
+// In front of the real CAF master: records chunk sizes, can stall the first write and fail one.
+struct ScriptedSink : MasterFileSink
+{
+    struct Script
+    {
+        std::vector<std::uint32_t> chunks;
+        int failOnWrite = -1;
+        std::int32_t failStatus = 0;
+        bool halfWritten = false;
+        bool stall = false, stalled = false, released = false;
+        std::mutex mutex;
+        std::condition_variable changed;
+    };
+    ScriptedSink(std::unique_ptr<MasterFileSink> file, Script& plan)
+        : inner(std::move(file)), script(plan)
+    {}
+
+    std::int32_t write(const std::byte* bytes, std::uint32_t frames,
+                       std::uint32_t& written) override
+    {
+        std::unique_lock lock(script.mutex);
+        const auto index = static_cast<int>(script.chunks.size());
+        script.chunks.push_back(frames);
+        if (script.stall && index == 0) {
+            script.stalled = true;
+            script.changed.notify_all();
+            script.changed.wait(lock, [&] { return script.released; });
+        }
+        if (index == script.failOnWrite) {
+            inner->write(bytes, script.halfWritten ? frames / 2 : 0, written);
+            return script.failStatus;
+        }
+        return inner->write(bytes, frames, written);
+    }
+    std::int32_t close() override { return inner->close(); }
+
+    std::unique_ptr<MasterFileSink> inner;
+    Script& script;
+};
+
+class MasterWriterTest : public ::testing::Test
+{
+protected:
+    std::shared_ptr<MasterWriter> create(double rate = 48000.0)
+    {
+        QFile::remove(path);
+        script.chunks.clear();
+        return MasterWriter::create(path, 24, rate, [this](const QString& p, auto bits, auto r) {
+            return std::make_unique<ScriptedSink>(openCafMaster(p, bits, r), script);
+        });
+    }
+
+    QTemporaryDir dir;
+    QString path = dir.filePath(QStringLiteral("Record 1 - Side A.caf"));
+    ScriptedSink::Script script;
+};
+
+} // namespace
+
+TEST(MasterFilePacking, StoresTheDeviceSamplesLittleEndian)
+{
+    struct Case
+    {
+        std::uint32_t bits, left, right;
+        std::vector<std::uint8_t> bytes;
+    } const cases[] = {
+        {24, 0x12345600, 0xFFFFFF00, {0x56, 0x34, 0x12, 0xFF, 0xFF, 0xFF}},
+        {16, 0x12345678, 0x80000000, {0x34, 0x12, 0x00, 0x80}},
+        {32, 0x12345678, 0x00000001, {0x78, 0x56, 0x34, 0x12, 0x01, 0x00, 0x00, 0x00}},
+    };
+    for (const auto& c : cases) {
+        const auto l = static_cast<std::int32_t>(c.left), r = static_cast<std::int32_t>(c.right);
+        std::vector<std::uint8_t> out(c.bytes.size());
+        packMasterFrames(&l, &r, 1, c.bits, reinterpret_cast<std::byte*>(out.data()));
+        EXPECT_EQ(out, c.bytes) << c.bits << "-bit";
+    }
+}
+
+TEST_F(MasterWriterTest, DrainsEverythingBufferedBeforeTheStopInChunksOf8192)
+{
+    auto writer = create();
+    writeRamp(writer->pcm(), 0, 10000);
+    capture_ring_request_stop(writer->pcm());
+    writer->waitUntilFinished();
+    EXPECT_EQ(script.chunks, (std::vector<std::uint32_t>{8192, 1808}));
+    EXPECT_EQ(capture_ring_frames_written(writer->pcm()), 10000u);
+    EXPECT_EQ(rampOnDisk(path), std::make_pair(std::int64_t{10000}, true));
+}
+
+TEST_F(MasterWriterTest, RefusesAnExistingFileAndLeavesItUntouched)
+{
+    QFile existing(path);
+    ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
+    existing.write("an earlier take");
+    existing.close();
+    try {
+        MasterWriter::create(path, 24, 48000.0);
+        ADD_FAILURE() << "an existing master was opened";
+    } catch (const CoreAudioFailure& failure) {
+        EXPECT_EQ(failure, CoreAudioFailure(QStringLiteral("Create the side master"), -17));
+    }
+    ASSERT_TRUE(existing.open(QIODevice::ReadOnly));
+    EXPECT_EQ(existing.readAll(), QByteArray("an earlier take"));
+}
+
+TEST_F(MasterWriterTest, AFailedOrShortWriteEndsTheDrainAndKeepsWhatWasStored)
+{
+    struct Case
+    {
+        bool halfWritten;
+        std::int32_t status, expected;
+        std::int64_t onDisk;
+    } const cases[] = {{false, -5, -5, 8192}, {true, 0, status::shortPacketWrite, 8192 + 4096}};
+    for (const auto& c : cases) {
+        auto writer = create();
+        script.failOnWrite = 1;
+        script.halfWritten = c.halfWritten;
+        script.failStatus = c.status;
+        writeRamp(writer->pcm(), 0, 3 * 8192);
+        writer->waitUntilFinished(); // no stop request: the failure alone ends the drain
+        EXPECT_EQ(capture_ring_error(writer->pcm()), c.expected);
+        EXPECT_EQ(capture_ring_frames_written(writer->pcm()), 8192u);
+        EXPECT_EQ(script.chunks.size(), 2u) << "the drain went on after a failure";
+        EXPECT_EQ(writeRamp(writer->pcm(), 0, 1), 0) << "the producer was not shut out";
+        EXPECT_EQ(rampOnDisk(path), std::make_pair(c.onDisk, true));
+    }
+}
+
+TEST_F(MasterWriterTest, AStallLongerThanTheRingStopsTheTakeAndStoresEveryAcceptedFrame)
+{
+    script.stall = true;
+    auto writer = create(1000.0); // a ring of 4000 frames
+    CaptureRing* ring = writer->pcm();
+    writeRamp(ring, 0, 500);
+    {
+        std::unique_lock lock(script.mutex);
+        script.changed.wait(lock, [&] { return script.stalled; });
+    }
+    std::uint32_t accepted = 500;
+    while (writeRamp(ring, accepted, 500) == 1) {
+        accepted += 500;
+    }
+    EXPECT_EQ(accepted, 4500u);
+    {
+        std::lock_guard lock(script.mutex);
+        script.released = true;
+    }
+    script.changed.notify_all();
+    capture_ring_request_stop(ring);
+    writer->waitUntilFinished();
+    EXPECT_EQ(captureInterruptionText(capture_ring_error(ring)),
+              QStringLiteral("Recording stopped: the storage drive couldn't keep up. The "
+                             "interrupted take has been retained."));
+    EXPECT_EQ(rampOnDisk(path), std::make_pair(std::int64_t{accepted}, true));
+}

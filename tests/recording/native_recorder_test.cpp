@@ -1,0 +1,282 @@
+#include "recording/native_recorder.h"
+#include "recording/recording_test_support.h"
+
+#include "platform/audio/simulated_audio_system.h"
+#include "support/allocation_counter.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+
+using namespace brevalo;
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString formatChanged = QStringLiteral("Recording stopped because the input format or "
+                                             "device changed. The interrupted take has been "
+                                             "retained.");
+
+// Frames of the master that are not the counting pattern of device channels l and r from device
+// frame `first`; −1 when the file does not open.
+std::int64_t wrongFrames(const QString& path, std::uint64_t first, std::uint32_t l, std::uint32_t r,
+                         std::uint32_t bits, SF_INFO& info)
+{
+    const auto words = test::readMaster(path, info);
+    const auto word = [bits](std::uint64_t frame, std::uint32_t channel) {
+        return static_cast<std::int32_t>(
+            static_cast<std::uint32_t>(simCountingCode(frame, channel, bits)) << (32 - bits));
+    };
+    std::int64_t wrong = words.empty() && info.frames == 0 ? -1 : 0;
+    for (std::uint64_t i = 0; i < words.size() / 2; ++i) {
+        wrong += words[2 * i] != word(first + i, l) || words[2 * i + 1] != word(first + i, r);
+    }
+    return wrong;
+}
+
+SimDevice device(double rate, std::uint32_t bits, std::vector<SimStream> streams = {})
+{
+    SimDevice d = SimDevice::input("in", "In", 2, rate, bits);
+    if (!streams.empty()) {
+        d.inputStreams = std::move(streams);
+    }
+    return d;
+}
+
+class NativeRecorderTest : public ::testing::Test
+{
+protected:
+    void plug(SimDevice d)
+    {
+        id = sim.addDevice(std::move(d));
+        for (std::uint32_t c = 0; c < 4; ++c) {
+            sim.setInputSignal(id, c, SimSignal::counting());
+        }
+    }
+    NativeInputDevice input() const
+    {
+        const auto d = sim.device(id);
+        return {id, QString::fromStdString(d->uid), d->bufferFrameSize};
+    }
+    QString path(int take) const { return dir.filePath(QString::number(take) + ".caf"); }
+    CaptureMaster start(int take, std::int32_t l = 0, std::int32_t r = 1)
+    {
+        return recorder.start(input(), l, r, path(take), QStringLiteral("Masters/take.caf"));
+    }
+    std::uint64_t ringFrames() const { return recorder.writer()->pcm()->writeIndex.load(); }
+
+    SimulatedAudioSystem sim;
+    QTemporaryDir dir;
+    ObjectId id = unknownObject;
+    NativeRecorder recorder{sim};
+};
+
+} // namespace
+
+TEST_F(NativeRecorderTest, RefusesWhatItCannotCaptureBitExactAndWatchesWhatItTakes)
+{
+    const QString needsIntegerPCM = QStringLiteral(
+        "Capture needs matching 16-, 24-, or 32-bit integer PCM input channels at a native rate "
+        "up to 192 kHz. Check Sound Settings.");
+    SimDevice converted = device(48000.0, 24);
+    converted.inputStreams[0].sampleRate = 44100.0;
+    struct Case
+    {
+        const char* name;
+        SimDevice device;
+        std::int32_t left, right;
+        std::uint32_t bufferFrames;  // 0: the device's
+        QString error;               // empty: accepted
+        std::uint64_t listeners = 0; // when accepted
+    } const cases[] = {
+        {"mixed bit depths", device(48000.0, 24, {{2, 24}, {2, 16}}), 1, 2, 0, needsIntegerPCM},
+        {"float", device(48000.0, 32, {{2, 32, true}}), 0, 1, 0, needsIntegerPCM},
+        {"7999 Hz", device(7999.0, 24), 0, 1, 0, needsIntegerPCM},
+        {"192001 Hz", device(192001.0, 24), 0, 1, 0, needsIntegerPCM},
+        {"8000 Hz, one stream", device(8000.0, 24), 0, 1, 0, {}, 3},
+        {"192000 Hz, two streams", device(192000.0, 24, {{2, 24}, {2, 24}}), 1, 2, 0, {}, 4},
+        {"channel past the last stream", device(48000.0, 24, {{2, 24}, {2, 24}}), 0, 4, 0,
+         QStringLiteral("The selected channel is unavailable in the physical input streams.")},
+        {"buffer 65536", device(48000.0, 24), 0, 1, 65536, {}, 3},
+        {"buffer 65537", device(48000.0, 24), 0, 1, 65537,
+         QStringLiteral("Unsupported input buffer size.")},
+        {"rate conversion", converted, 0, 1, 0,
+         QStringLiteral("The HAL input rate differs from the physical stream. Capture refused "
+                        "sample-rate conversion.")},
+        {"unit fails to initialize", device(48000.0, 24), 0, 1, 0,
+         CoreAudioFailure(QStringLiteral("Initialize native capture"), -10875).description()},
+    };
+    int take = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        plug(c.device);
+        sim.clearFaults();
+        if (std::string_view(c.name) == "unit fails to initialize") {
+            sim.injectFault({.operation = AudioOperation::initialize, .status = -10875});
+        }
+        auto in = input();
+        in.bufferFrameSize = c.bufferFrames != 0 ? c.bufferFrames : in.bufferFrameSize;
+        const auto listenersBefore = sim.callCount(AudioOperation::addListener);
+        QString error;
+        try {
+            recorder.start(in, c.left, c.right, path(++take), QStringLiteral("Masters/x.caf"));
+        } catch (const std::exception& e) {
+            error = QString::fromUtf8(e.what());
+        }
+        EXPECT_EQ(error, c.error);
+        EXPECT_EQ(recorder.isRecording(), error.isEmpty());
+        // Only a start that got as far as the writer leaves a (possibly empty) master behind.
+        EXPECT_EQ(QFileInfo::exists(path(take)), error.isEmpty() || error.startsWith("Initialize"));
+        if (error.isEmpty()) {
+            EXPECT_EQ(sim.callCount(AudioOperation::addListener) - listenersBefore, c.listeners);
+        }
+        recorder.stop();
+        sim.removeDevice(id);
+    }
+}
+
+TEST_F(NativeRecorderTest, AChangeMidTakeKeepsTheFramesBeforeItAndReportsTheInterruption)
+{
+    const std::function<void()> changes[] = {
+        [&] { sim.setNominalSampleRate(id, 48000.0); },
+        [&] { sim.setAlive(id, false); },
+        [&] {
+            sim.setPhysicalFormat(sim.streamIDs(id, Scope::input)[0], {2, 16});
+        },
+        [&] { sim.removeDevice(id); },
+    };
+    int take = 0;
+    for (const auto& change : changes) {
+        plug(device(96000.0, 24));
+        start(++take);
+        sim.advance(500ms);
+        const auto before = ringFrames();
+        change();
+        sim.drainNotifications();
+        sim.advance(500ms);
+        EXPECT_EQ(recorder.interruptionMessage(), formatChanged) << take;
+        const auto master = recorder.stop();
+        ASSERT_TRUE(master);
+        EXPECT_EQ(master->frameCount, static_cast<qint64>(before));
+        EXPECT_FALSE(master->isComplete);
+        EXPECT_EQ(master->interruption, formatChanged);
+        sim.removeDevice(id);
+    }
+}
+
+TEST_F(NativeRecorderTest, OneTakeAtATimeAndAnEmptyTakeIsIncomplete)
+{
+    plug(device(44100.0, 16));
+    start(1);
+    const auto empty = recorder.stop();
+    ASSERT_TRUE(empty);
+    EXPECT_EQ(empty->frameCount, 0);
+    EXPECT_FALSE(empty->isComplete);
+    EXPECT_EQ(empty->interruption, std::nullopt);
+    EXPECT_EQ(recorder.stop(), std::nullopt);
+
+    start(2);
+    sim.advance(250ms);
+    EXPECT_THROW(start(3), CaptureError);
+    EXPECT_FALSE(QFileInfo::exists(path(3)));
+    sim.advance(250ms);
+    const auto frames = ringFrames();
+    const auto master = recorder.stop();
+    ASSERT_TRUE(master);
+    EXPECT_TRUE(master->isComplete);
+    EXPECT_EQ(master->frameCount, static_cast<qint64>(frames));
+}
+
+TEST_F(NativeRecorderTest, RecordsTheCountingPatternBitExactAtEveryDepthAndRate)
+{
+    int take = 0;
+    for (const double rate : {44100.0, 96000.0, 192000.0}) {
+        for (const std::uint32_t bits : {16u, 24u, 32u}) {
+            SCOPED_TRACE(testing::Message() << rate << " Hz " << bits << "-bit");
+            plug(device(rate, bits, {{4, bits}}));
+            const auto armed = start(++take, 2, 3);
+            const QString hz = QString::number(rate) + " Hz / ";
+            EXPECT_EQ(armed.inputChannels, (QList<qint64>{3, 4}));
+            EXPECT_EQ(armed.hardwareFormat, hz + QString::number(bits) + "-bit integer PCM");
+            EXPECT_EQ(armed.clientFormat,
+                      hz + "Int32 planar stereo → " + QString::number(bits) + "-bit PCM CAF");
+            sim.advance(1s);
+            const auto master = recorder.stop();
+            ASSERT_TRUE(master);
+            EXPECT_TRUE(master->isComplete);
+            EXPECT_GT(master->frameCount, rate * 0.99);
+            SF_INFO info;
+            EXPECT_EQ(wrongFrames(path(take), 0, 2, 3, bits, info), 0);
+            EXPECT_EQ(info.frames, master->frameCount);
+            EXPECT_EQ(info.samplerate, static_cast<int>(rate));
+            sim.removeDevice(id);
+        }
+    }
+}
+
+TEST_F(NativeRecorderTest, RecordsWhileMonitoringTakesTheSameInputWithoutAllocating)
+{
+    plug(device(96000.0, 24));
+    test::MonitorProbe monitor;
+    ASSERT_EQ(monitor.open(sim, id, 96000.0), 0);
+    sim.advance(100ms);
+    const std::uint64_t first = monitor.frames;
+    start(1);
+    const auto listener = NativeRecorder::integrityListener(recorder.writer());
+    std::uint64_t allocations = 0;
+    {
+        test::AllocationCounter counter;
+        sim.advance(1s);
+        listener(id, {}); // marks the take interrupted from here on
+        allocations = counter.count();
+    }
+    EXPECT_EQ(allocations, 0u);
+    const auto master = recorder.stop();
+    ASSERT_TRUE(master);
+    EXPECT_EQ(master->interruption, formatChanged);
+    EXPECT_EQ(static_cast<std::uint64_t>(master->frameCount), monitor.frames - first);
+    SF_INFO info;
+    EXPECT_EQ(wrongFrames(path(1), first, 0, 1, 24, info), 0);
+}
+
+TEST(NativeRecorderRealTime, FinishResumesOnTheMainThreadWithTheClosedMaster)
+{
+    int argc = 1;
+    char name[] = "recorder_tests";
+    char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    SimulatedAudioSystem sim(SimTimeMode::realTime);
+    SimDevice d = device(48000.0, 24);
+    d.bufferFrameSize = 256;
+    const ObjectId id = sim.addDevice(d);
+    sim.setInputSignal(id, 0, SimSignal::counting());
+    sim.setInputSignal(id, 1, SimSignal::counting());
+    QTemporaryDir dir;
+    NativeRecorder recorder(sim);
+    recorder.start({id, "in", 256}, 0, 1, dir.filePath("take.caf"), "Masters/take.caf");
+    QThread::msleep(200);
+
+    QEventLoop loop;
+    std::optional<CaptureMaster> result;
+    bool onMainThread = false;
+    recorder.finish([&](std::optional<CaptureMaster> master) {
+        onMainThread = QThread::currentThread() == app.thread();
+        result = std::move(master);
+        loop.quit();
+    });
+    EXPECT_FALSE(result) << "finish completed before the event loop ran";
+    QTimer::singleShot(10s, &loop, &QEventLoop::quit);
+    loop.exec();
+    ASSERT_TRUE(result);
+    EXPECT_TRUE(onMainThread);
+    EXPECT_TRUE(result->isComplete);
+    EXPECT_FALSE(recorder.isRecording());
+    SF_INFO info;
+    EXPECT_EQ(wrongFrames(dir.filePath("take.caf"), 0, 0, 1, 24, info), 0);
+    EXPECT_EQ(info.frames, result->frameCount);
+}
