@@ -107,6 +107,13 @@ bool deleteBoundary(CaptureSide& side, qsizetype index)
     return true;
 }
 
+bool isExportable(const CaptureSide& side)
+{
+    return side.master && side.master->isComplete && side.master->frameCount >= 1 &&
+           !side.tracks.isEmpty() && side.tracks.size() == side.regionCount() &&
+           side.hasValidBoundaries();
+}
+
 bool discardTake(CaptureSide& side)
 {
     if (!side.master) {

@@ -49,6 +49,10 @@ bool moveBoundary(CaptureSide& side, qsizetype index, qint64 frame);
 // Removes marker index; other indices remove nothing.
 bool deleteBoundary(CaptureSide& side, qsizetype index);
 
+// A side whose tracks can be exported: a complete master with frames, at least one expected
+// track, one region per track and valid boundaries.
+bool isExportable(const CaptureSide& side);
+
 // Detaches the take (master, markers, trims) so the side can be recorded again. The master file
 // itself is left where it is. False when the side has no master.
 bool discardTake(CaptureSide& side);
