@@ -26,16 +26,6 @@ struct Layout
     bool operator==(const Layout&) const = default;
 };
 
-void PrintTo(const Layout& layout, std::ostream* out)
-{
-    *out << "markers [";
-    for (const qint64 marker : layout.markers) {
-        *out << marker << ' ';
-    }
-    *out << "] trims " << (layout.trimStart ? std::to_string(*layout.trimStart) : "-") << " .. "
-         << (layout.trimEnd ? std::to_string(*layout.trimEnd) : "-");
-}
-
 CaptureSide recordedSide(const Layout& layout, qint64 frames = F)
 {
     CaptureSide side = testing::side(1, QStringLiteral("A"), 4);
@@ -144,16 +134,6 @@ TEST(BoundaryAndTrimEdits, AddedBoundaryReportsItsSortedIndex)
     EXPECT_EQ(addBoundary(side, 200), 1);
     EXPECT_EQ(addBoundary(side, 400), 3);
     EXPECT_FALSE(addBoundary(side, 400));
-}
-
-TEST(BoundaryAndTrimEdits, FourTrackSideWithThreeBoundariesMatches)
-{
-    CaptureSide side = recordedSide({});
-    for (const qint64 frame : {30'000, 10'000, 20'000}) {
-        addBoundary(side, frame);
-    }
-    EXPECT_EQ(side.boundaryStatus(), QStringLiteral("TRACK COUNT MATCHES"));
-    EXPECT_EQ(side.regions().size(), 4);
 }
 
 TEST(BoundaryAndTrimEdits, DiscardTakeDetachesTheWholeRecording)
