@@ -104,6 +104,10 @@ bool deleteBoundary(CaptureSide& side, qsizetype index)
         return false;
     }
     side.markers.removeAt(index);
+    if (side.markers.isEmpty()) {
+        // An empty list keeps no buffer, so it compares like a freshly loaded one.
+        side.markers = {};
+    }
     return true;
 }
 
@@ -120,7 +124,7 @@ bool discardTake(CaptureSide& side)
         return false;
     }
     side.master.reset();
-    side.markers.clear();
+    side.markers = {};
     side.trimStartFrame.reset();
     side.trimEndFrame.reset();
     return true;
