@@ -531,6 +531,10 @@ std::int32_t PipeWireIOUnit::connectSide(Side& side)
         PW_KEY_NODE_DONT_RECONNECT, "true", PW_KEY_STREAM_DONT_REMIX, "true", PW_KEY_NODE_RATE,
         rate.c_str(), "state.restore-props", "false", "state.restore-target", "false", nullptr);
     ThreadLoopLock lock(hardware_.threadLoop());
+    if (hardware_.core() == nullptr) {
+        pw_properties_free(props);
+        return status::deviceUnavailable; // the server went away
+    }
     side.stream =
         pw_stream_new(hardware_.core(), side.isInput ? "Brevalo input" : "Brevalo output", props);
     if (side.stream == nullptr) {
