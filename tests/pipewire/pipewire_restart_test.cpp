@@ -24,6 +24,9 @@
 #include <string>
 #include <vector>
 
+// Node setups name only the fields the test cares about.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
 namespace brevalo {
 namespace {
 
@@ -43,96 +46,48 @@ bool processUntil(const std::function<bool()>& condition, std::chrono::milliseco
 
 // Stops and starts the shared private server; whatever happens in the test, it runs again
 // afterwards for the tests that follow.
-class ServerControl
+struct ServerControl
 {
-public:
-    explicit ServerControl(const char* command) : command_(command) {}
+    std::string command;
+    bool stopped = false;
+
+    bool run(const std::string& action)
+    {
+        const bool done = std::system(("'" + command + "' " + action).c_str()) == 0;
+        stopped = action == "--stop" || !done;
+        return done;
+    }
     ~ServerControl()
     {
-        if (stopped_) {
-            start();
+        if (stopped) {
+            run("--start");
         }
-    }
-    ServerControl(const ServerControl&) = delete;
-    ServerControl& operator=(const ServerControl&) = delete;
-
-    bool stop()
-    {
-        stopped_ = true;
-        return run("--stop");
-    }
-    bool start()
-    {
-        stopped_ = !run("--start");
-        return !stopped_;
-    }
-
-private:
-    bool run(const char* action) const
-    {
-        return std::system(("'" + command_ + "' " + action).c_str()) == 0;
-    }
-
-    std::string command_;
-    bool stopped_ = false;
-};
-
-struct Sine
-{
-    double amplitude = 0.0;
-    double phase = 0.0;
-
-    static std::int32_t render(void* refCon, RenderActionFlags&, const AudioTimeStamp&,
-                               std::uint32_t, std::uint32_t frames, AudioBufferList* buffers)
-    {
-        auto& self = *static_cast<Sine*>(refCon);
-        for (std::uint32_t i = 0; i < frames; ++i) {
-            self.phase += 2.0 * std::numbers::pi * 1000.0 / 48000.0;
-            for (std::uint32_t c = 0; c < buffers->numberBuffers; ++c) {
-                static_cast<float*>(buffers->buffers[c].data)[i] =
-                    static_cast<float>(self.amplitude * std::sin(self.phase));
-            }
-        }
-        return 0;
     }
 };
 
 // The server's side of the test, made again after every start: a stereo interface (a duplex
-// node that a sine is played into) and the speakers the controller monitors to.
+// node a sine is played into) and the speakers the controller monitors to.
 class Studio
 {
 public:
     Studio(PipeWireAudioSystem& system, const std::string& inputUID, const std::string& outputUID,
            double amplitude)
-        : graph_(system.pipeWireHardware())
+        : graph_(system.pipeWireHardware()), amplitude_(amplitude)
     {
-        sine_.amplitude = amplitude;
-        test::TestNodeSetup input;
-        input.name = inputUID;
-        input.description = "Turntable Interface";
-        input.mediaClass = "Audio/Duplex";
-        test::TestNodeSetup output;
-        output.name = outputUID;
-        output.description = "Speakers";
-        ready_ = graph_.addNode(input) != 0 && graph_.addNode(output) != 0 &&
-                 graph_.setDefaultSink(outputUID);
-        ObjectId device = unknownObject;
         auto& hw = system.hardware();
-        ready_ = ready_ && test::waitUntil([&] {
-                     double rate = 0.0;
-                     return hw.deviceForUID(inputUID, device) == 0 && device != unknownObject &&
-                            hw.nominalSampleRate(device, rate) == 0 && rate == 48000.0;
-                 });
-        if (!ready_ || system.createIOUnit(player_) != 0) {
-            ready_ = false;
-            return;
-        }
-        ready_ =
-            player_->setCurrentDevice(device) == 0 &&
-            player_->setStreamFormat(Scope::input, outputElement,
-                                     StreamFormat::float32Planar(48000.0, 2)) == 0 &&
-            player_->setRenderCallback(Scope::input, outputElement, {Sine::render, &sine_}) == 0 &&
-            player_->initialize() == 0 && player_->start() == 0;
+        ObjectId device = unknownObject;
+        const bool graphReady =
+            graph_.addNode({inputUID, "Turntable Interface", "Audio/Duplex"}) != 0 &&
+            graph_.addNode({outputUID, "Speakers"}) != 0 && graph_.setDefaultSink(outputUID) &&
+            test::waitUntil([&] {
+                double rate = 0.0;
+                return hw.deviceForUID(inputUID, device) == 0 && device != unknownObject &&
+                       hw.nominalSampleRate(device, rate) == 0 && rate == 48000.0;
+            });
+        ready_ = graphReady && system.createIOUnit(player_) == 0 &&
+                 player_->setCurrentDevice(device) == 0 &&
+                 player_->setRenderCallback(Scope::input, outputElement, {render, this}) == 0 &&
+                 player_->initialize() == 0 && player_->start() == 0;
     }
     ~Studio()
     {
@@ -146,8 +101,23 @@ public:
     bool ready() const { return ready_; }
 
 private:
+    static std::int32_t render(void* refCon, RenderActionFlags&, const AudioTimeStamp&,
+                               std::uint32_t, std::uint32_t frames, AudioBufferList* buffers)
+    {
+        auto& self = *static_cast<Studio*>(refCon);
+        for (std::uint32_t i = 0; i < frames; ++i) {
+            self.phase_ += 2.0 * std::numbers::pi * 1000.0 / 48000.0;
+            for (std::uint32_t c = 0; c < buffers->numberBuffers; ++c) {
+                static_cast<float*>(buffers->buffers[c].data)[i] =
+                    static_cast<float>(self.amplitude_ * std::sin(self.phase_));
+            }
+        }
+        return 0;
+    }
+
     test::PipeWireTestGraph graph_;
-    Sine sine_;
+    double amplitude_;
+    double phase_ = 0.0;
     std::unique_ptr<IOUnit> player_;
     bool ready_ = false;
 };
@@ -158,7 +128,7 @@ TEST(PipeWireRestart, MonitoringWaitsWhileTheServerIsGoneAndResumesWhenItIsBack)
     if (control == nullptr) {
         GTEST_SKIP() << "needs the private PipeWire session of scripts/test-env.sh";
     }
-    ServerControl server(control);
+    ServerControl server{control};
     auto system = PipeWireAudioSystem::connect(3000ms);
     ASSERT_TRUE(system);
     auto& hardware = system->pipeWireHardware();
@@ -179,7 +149,7 @@ TEST(PipeWireRestart, MonitoringWaitsWhileTheServerIsGoneAndResumesWhenItIsBack)
     ASSERT_TRUE(processUntil([&] { return running() && hearing(-15.0); }, 4s))
         << controller->status().title.toStdString();
 
-    ASSERT_TRUE(server.stop());
+    ASSERT_TRUE(server.run("--stop"));
     // The output is checked first, so with the whole server gone the controller waits for it;
     // either way it waits with the intent on instead of failing.
     EXPECT_TRUE(processUntil([&] { return controller->phase().isWaiting(); }, 4s))
@@ -192,7 +162,7 @@ TEST(PipeWireRestart, MonitoringWaitsWhileTheServerIsGoneAndResumesWhenItIsBack)
     // What the test made on the lost connection goes before the server is back.
     studio.reset();
 
-    ASSERT_TRUE(server.start());
+    ASSERT_TRUE(server.run("--start"));
     const auto back = std::chrono::steady_clock::now();
     const auto since = [&] {
         return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -213,7 +183,7 @@ TEST(PipeWireRestart, MonitoringWaitsWhileTheServerIsGoneAndResumesWhenItIsBack)
     studio.reset();
 
     // Gone again, with an attempt pending: the backend ends without waiting for the server.
-    ASSERT_TRUE(server.stop());
+    ASSERT_TRUE(server.run("--stop"));
     std::vector<ObjectId> devices{unknownObject};
     EXPECT_TRUE(test::waitUntil([&] { return hardware.devices(devices) == 0 && devices.empty(); }));
     EXPECT_FALSE(hardware.roundTrip(4000ms));
