@@ -53,13 +53,14 @@ function(brevalo_module name)
   add_library(brevalo::${name} ALIAS ${target})
 endfunction()
 
-# brevalo_test(<name> DEPS <targets...> [REALTIME] [NO_MAIN] [LABELS ...] [SOURCES ...])
+# brevalo_test(<name> DEPS <targets...> [REALTIME] [NO_MAIN] [SERIAL] [LABELS ...] [SOURCES ...])
 # One GoogleTest executable from every *_test.cpp in the calling folder (or from SOURCES).
 # NO_MAIN: the sources bring their own main (for a Q*Application), gtest_main is not linked.
+# SERIAL: its tests never run alongside other tests (they disturb a shared service).
 # REALTIME executables are also built and run under ThreadSanitizer;
 # the ThreadSanitizer build builds nothing else.
 function(brevalo_test name)
-  cmake_parse_arguments(ARG "REALTIME;NO_MAIN" "" "DEPS;LABELS;SOURCES" ${ARGN})
+  cmake_parse_arguments(ARG "REALTIME;NO_MAIN;SERIAL" "" "DEPS;LABELS;SOURCES" ${ARGN})
   if(BREVALO_SANITIZE STREQUAL "thread" AND NOT ARG_REALTIME)
     return()
   endif()
@@ -86,6 +87,9 @@ function(brevalo_test name)
     message(FATAL_ERROR "brevalo_test(${name}): give at most one label")
   endif()
   set(properties ENVIRONMENT QT_QPA_PLATFORM=offscreen)
+  if(ARG_SERIAL)
+    list(APPEND properties RUN_SERIAL TRUE)
+  endif()
   if(ARG_LABELS)
     list(APPEND properties LABELS ${ARG_LABELS})
   elseif(ARG_REALTIME)

@@ -102,6 +102,15 @@ TEST(PipeWireFormat, ParsesChoicesAsTheirDefaults)
     EXPECT_FALSE(parseRawFormat(nullptr, info));
 }
 
+TEST(PipeWireReconnect, FirstAttemptAtOnceThenDoublingUpToTwoSeconds)
+{
+    const std::pair<unsigned, long> rows[] = {{0, 0},    {1, 250},  {2, 500},   {3, 1000},
+                                              {4, 2000}, {5, 2000}, {40, 2000}, {~0u, 2000}};
+    for (const auto& [failed, milliseconds] : rows) {
+        EXPECT_EQ(pipeWireReconnectDelay(failed).count(), milliseconds) << failed;
+    }
+}
+
 TEST(SerialNotifier, RunsTasksInOrderOnOneThreadAndDrains)
 {
     std::vector<int> seen;

@@ -116,7 +116,12 @@ struct PipeWireHardware::Model
     std::uint32_t maxQuantum = 2048;
 
     int lastDoneSeq = -1;
-    bool connected = true;
+    bool connected = false;
+    // Counts connections, so that a round trip started on one never waits on the next.
+    std::uint64_t generation = 0;
+    // Attempts in a row that did not end in a connection the server answered.
+    unsigned failedAttempts = 0;
+    int confirmSeq = -1; // the sync whose answer confirms the current connection
 
     ObjectId allocateID() { return nextID++; }
 
@@ -194,6 +199,13 @@ struct PipeWireHardware::Model
     void publishDefault();
     void removeNode(std::uint32_t globalID);
     void removeMetadata(std::uint32_t globalID);
+
+    // Connection life cycle (thread loop, lock held).
+    bool openConnection();
+    void connectionLost();
+    void dropConnection();
+    void attemptReconnect();
+    void scheduleReconnect(std::chrono::milliseconds delay);
 };
 
 namespace {
@@ -484,6 +496,9 @@ void onCoreDone(void* data, std::uint32_t id, int seq)
     auto& model = *static_cast<PipeWireHardware::Model*>(data);
     if (id == PW_ID_CORE) {
         model.lastDoneSeq = seq;
+        if (seq == model.confirmSeq) {
+            model.failedAttempts = 0;
+        }
         pw_thread_loop_signal(model.owner->threadLoop(), false);
     }
 }
@@ -492,11 +507,7 @@ void onCoreError(void* data, std::uint32_t id, int /*seq*/, int res, const char*
 {
     auto& model = *static_cast<PipeWireHardware::Model*>(data);
     if (id == PW_ID_CORE && res == -EPIPE) {
-        // The server went away: every device stops being alive; nothing comes back on this
-        // connection.
-        model.connected = false;
-        model.publishAll();
-        pw_thread_loop_signal(model.owner->threadLoop(), false);
+        model.connectionLost();
     }
 }
 
@@ -508,7 +519,99 @@ const pw_core_events coreEvents = [] {
     return e;
 }();
 
+void onReconnectTimer(void* data, std::uint64_t /*expirations*/)
+{
+    static_cast<PipeWireHardware::Model*>(data)->attemptReconnect();
+}
+
 } // namespace
+
+// ----- connection -------------------------------------------------------------------------------
+
+bool PipeWireHardware::Model::openConnection()
+{
+    auto& o = *owner;
+    o.core_ = pw_context_connect(o.context_,
+                                 pw_properties_new(PW_KEY_APP_NAME, "Brevalo Capture", nullptr), 0);
+    if (o.core_ == nullptr) {
+        return false; // no server listens (yet)
+    }
+    pw_core_add_listener(o.core_, &coreListener, &coreEvents, this);
+    registry = pw_core_get_registry(o.core_, PW_VERSION_REGISTRY, 0);
+    pw_registry_add_listener(registry, &registryListener, &registryEvents, this);
+    lastDoneSeq = -1;
+    connected = true;
+    ++generation;
+    confirmSeq = pw_core_sync(o.core_, PW_ID_CORE, 0);
+    return true;
+}
+
+void PipeWireHardware::Model::connectionLost()
+{
+    if (!connected) {
+        return;
+    }
+    // Every device stops being alive at once; the cleanup and the first attempt follow on the
+    // timer, outside this core's own event.
+    connected = false;
+    ++generation;
+    publishAll();
+    pw_thread_loop_signal(owner->threadLoop_, false);
+    if (confirmSeq > lastDoneSeq) {
+        ++failedAttempts; // the server hung up before it answered once
+    }
+    scheduleReconnect(pipeWireReconnectDelay(failedAttempts));
+}
+
+void PipeWireHardware::Model::dropConnection()
+{
+    auto& o = *owner;
+    // Reported like devices unplugged one by one, so the catalog and the controllers need no
+    // path of their own for a lost server.
+    while (!nodes.empty()) {
+        removeNode(nodes.begin()->first);
+    }
+    while (!metadata.empty()) {
+        removeMetadata(metadata.begin()->first);
+    }
+    if (registry != nullptr) {
+        spa_hook_remove(&registryListener);
+        pw_proxy_destroy(reinterpret_cast<pw_proxy*>(registry));
+        registry = nullptr;
+    }
+    if (o.core_ != nullptr) {
+        spa_hook_remove(&coreListener);
+        o.lostCores_.push_back(o.core_);
+        o.core_ = nullptr;
+    }
+}
+
+void PipeWireHardware::Model::attemptReconnect()
+{
+    if (connected) {
+        return;
+    }
+    dropConnection();
+    if (!openConnection()) {
+        ++failedAttempts;
+        scheduleReconnect(pipeWireReconnectDelay(failedAttempts));
+    }
+}
+
+void PipeWireHardware::Model::scheduleReconnect(std::chrono::milliseconds delay)
+{
+    auto& o = *owner;
+    if (o.reconnectTimer_ == nullptr) {
+        return;
+    }
+    // A zero value would disarm the timer; "at once" is the next loop iteration.
+    timespec value{};
+    value.tv_sec = static_cast<std::time_t>(delay.count() / 1000);
+    value.tv_nsec = std::max<long>(1, static_cast<long>(delay.count() % 1000) * 1000000L);
+    timespec interval{};
+    pw_loop_update_timer(pw_thread_loop_get_loop(o.threadLoop_), o.reconnectTimer_, &value,
+                         &interval, false);
+}
 
 // ----- life cycle -------------------------------------------------------------------------------
 
@@ -520,7 +623,11 @@ PipeWireHardware::PipeWireHardware() : model_(std::make_unique<Model>())
 PipeWireHardware::~PipeWireHardware()
 {
     if (threadLoop_ != nullptr) {
+        // Joins the loop thread; a reconnect attempt in progress only connects a socket.
         pw_thread_loop_stop(threadLoop_);
+        if (reconnectTimer_ != nullptr) {
+            pw_loop_destroy_source(pw_thread_loop_get_loop(threadLoop_), reconnectTimer_);
+        }
     }
     // No event arrives any more; listener calls already posted run now, while their reads can
     // still take the (stopped) loop's lock and answer from the cache.
@@ -544,6 +651,9 @@ PipeWireHardware::~PipeWireHardware()
     if (core_ != nullptr) {
         spa_hook_remove(&model_->coreListener);
         pw_core_disconnect(core_);
+    }
+    for (pw_core* lost : lostCores_) {
+        pw_core_disconnect(lost);
     }
     if (context_ != nullptr) {
         pw_context_destroy(context_);
@@ -569,15 +679,11 @@ std::unique_ptr<PipeWireHardware> PipeWireHardware::connect(std::chrono::millise
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     {
         ThreadLoopLock lock(hw->threadLoop_);
-        hw->core_ = pw_context_connect(
-            hw->context_, pw_properties_new(PW_KEY_APP_NAME, "Brevalo Capture", nullptr), 0);
-        if (hw->core_ == nullptr) {
+        if (!hw->model_->openConnection()) {
             return nullptr;
         }
-        pw_core_add_listener(hw->core_, &hw->model_->coreListener, &coreEvents, hw->model_.get());
-        hw->model_->registry = pw_core_get_registry(hw->core_, PW_VERSION_REGISTRY, 0);
-        pw_registry_add_listener(hw->model_->registry, &hw->model_->registryListener,
-                                 &registryEvents, hw->model_.get());
+        hw->reconnectTimer_ = pw_loop_add_timer(pw_thread_loop_get_loop(hw->threadLoop_),
+                                                onReconnectTimer, hw->model_.get());
     }
     // Three round trips: the globals, then the bound nodes' info and metadata, then the
     // parameters the info announced.
@@ -599,16 +705,20 @@ bool PipeWireHardware::roundTrip(std::chrono::milliseconds timeout)
     if (!model_->connected) {
         return false;
     }
+    const auto generation = model_->generation;
     const int seq = pw_core_sync(core_, PW_ID_CORE, 0);
+    if (seq < 0) {
+        return false;
+    }
     timespec abstime{};
     pw_thread_loop_get_time(threadLoop_, &abstime,
                             static_cast<std::int64_t>(timeout.count()) * SPA_NSEC_PER_MSEC);
-    while (model_->connected && model_->lastDoneSeq < seq) {
+    while (model_->generation == generation && model_->lastDoneSeq < seq) {
         if (pw_thread_loop_timed_wait_full(threadLoop_, &abstime) != 0) {
             return false;
         }
     }
-    return model_->connected;
+    return model_->generation == generation;
 }
 
 // ----- notifications ----------------------------------------------------------------------------

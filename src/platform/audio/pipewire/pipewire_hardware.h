@@ -13,6 +13,16 @@
 //
 // Listener calls are posted to one SerialNotifier thread; the thread loop never calls a
 // listener itself.
+//
+// When the server goes away (a crash, an update, a user restarting it) the model reports every
+// device as gone through the ordinary notifications (deviceIsAlive, then the device list) and
+// reconnects from the thread loop: the first attempt at once, then with a growing pause of at
+// most 2 s (pipeWireReconnectDelay). A server that comes back announces its nodes through the
+// registry again, and they get fresh ids like any newly plugged device. No caller ever waits for
+// this: reads answer from the (then empty) cache, round trips fail at once.
+//
+// A lost connection's core is kept until the hardware is destroyed, so that streams and proxies
+// the I/O units and tests still hold on it stay valid to destroy; it no longer carries anything.
 
 #include "platform/audio/audio_hardware.h"
 #include "platform/audio/pipewire/serial_notifier.h"
@@ -31,6 +41,7 @@ struct pw_thread_loop;
 struct pw_context;
 struct pw_core;
 struct pw_loop;
+struct spa_source;
 
 namespace brevalo {
 
@@ -85,6 +96,8 @@ public:
 
     // For the I/O units and the system.
     pw_thread_loop* threadLoop() const { return threadLoop_; }
+    // Under the thread loop's lock. Null while the server is gone; another core after a
+    // reconnect.
     pw_core* core() const { return core_; }
     std::optional<PipeWireNodeTarget> target(ObjectId device, Scope scope);
     // Posts a listener call for a property of an object, from any non-realtime thread.
@@ -105,6 +118,9 @@ private:
     pw_context* context_ = nullptr;
     pw_core* core_ = nullptr;
     std::unique_ptr<Model> model_; // guarded by the thread loop's lock
+    // Thread loop, under its lock: the reconnect timer and the cores of lost connections.
+    spa_source* reconnectTimer_ = nullptr;
+    std::vector<pw_core*> lostCores_;
 
     PropertyListenerRegistry listeners_;
     std::unique_ptr<SerialNotifier> notifier_;

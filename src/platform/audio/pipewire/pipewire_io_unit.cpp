@@ -537,6 +537,10 @@ std::int32_t PipeWireIOUnit::connectSide(Side& side)
         pw_properties_set(props, PW_KEY_NODE_FORCE_RATE, rate.substr(2).c_str());
     }
     ThreadLoopLock lock(hardware_.threadLoop());
+    if (hardware_.core() == nullptr) {
+        pw_properties_free(props);
+        return status::deviceUnavailable; // the server went away
+    }
     side.stream =
         pw_stream_new(hardware_.core(), side.isInput ? "Brevalo input" : "Brevalo output", props);
     if (side.stream == nullptr) {

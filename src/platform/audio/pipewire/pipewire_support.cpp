@@ -217,4 +217,16 @@ bool parseRawFormat(const spa_pod* param, PipeWireFormatInfo& info)
     return audio && raw;
 }
 
+std::chrono::milliseconds pipeWireReconnectDelay(unsigned failedAttempts)
+{
+    constexpr std::chrono::milliseconds first{250};
+    constexpr std::chrono::milliseconds longest{2000};
+    if (failedAttempts == 0) {
+        return std::chrono::milliseconds(0);
+    }
+    // 250 ms · 2^4 passes the cap already, so the shift never overflows.
+    const unsigned doublings = std::min(failedAttempts - 1, 4u);
+    return std::min(first * (1 << doublings), longest);
+}
+
 } // namespace brevalo

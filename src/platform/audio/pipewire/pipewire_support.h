@@ -20,6 +20,7 @@
 #include <spa/utils/dict.h>
 #pragma GCC diagnostic pop
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -78,5 +79,10 @@ struct PipeWireFormatInfo
     std::vector<std::uint32_t> positions;
 };
 bool parseRawFormat(const spa_pod* param, PipeWireFormatInfo& info);
+
+// How long to wait before the next attempt to reach a server that went away, after
+// failedAttempts attempts in a row that did not end in an answered connection: the first at
+// once, then doubling from 250 ms up to 2 s.
+std::chrono::milliseconds pipeWireReconnectDelay(unsigned failedAttempts);
 
 } // namespace brevalo
