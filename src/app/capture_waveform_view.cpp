@@ -509,21 +509,37 @@ void CaptureWaveformView::setState(const CaptureWaveformState& state)
         const bool lostBoundary =
             gesture_->kind == GripKind::boundary && gesture_->index >= state_.side.markers.size();
         if (!sameSide || lostBoundary || masterFrameCount() < 1) {
-            // The rest of this press does nothing; its release must not commit or click.
-            gesture_->cancelled = true;
-            const bool previewing = dragFrame_ || trimDragFrame_;
-            draggedIndex_.reset();
-            dragFrame_.reset();
-            draggedTrim_.reset();
-            trimDragFrame_.reset();
-            if (previewing) {
-                emit previewChanged(std::nullopt);
-            }
+            cancelGesture();
         }
     }
     updateControls();
     layoutGrips();
     canvas_->update();
+}
+
+void CaptureWaveformView::cancelGesture()
+{
+    if (!gesture_ || gesture_->cancelled) {
+        return;
+    }
+    // The rest of this press does nothing; its release must not commit or click.
+    gesture_->cancelled = true;
+    const bool previewing = dragFrame_ || trimDragFrame_;
+    draggedIndex_.reset();
+    dragFrame_.reset();
+    draggedTrim_.reset();
+    trimDragFrame_.reset();
+    if (previewing) {
+        emit previewChanged(std::nullopt);
+    }
+}
+
+void CaptureWaveformView::hideEvent(QHideEvent* event)
+{
+    // A release that will never come must not leave the track list showing a provisional side.
+    cancelGesture();
+    layoutGrips();
+    QWidget::hideEvent(event);
 }
 
 qint64 CaptureWaveformView::masterFrameCount() const

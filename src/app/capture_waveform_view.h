@@ -137,6 +137,9 @@ signals:
     // A provisional side while a boundary or trim handle is dragged; none when the drag ends.
     void previewChanged(const std::optional<brevalo::CaptureSide>& side);
 
+protected:
+    void hideEvent(QHideEvent* event) override;
+
 private:
     class Canvas;
     class Grip;
@@ -178,6 +181,7 @@ private:
     void dragBoundary(qsizetype index, double translation);
     void dragTrim(TrimEdge edge, double translation);
     void endDrag();
+    void cancelGesture();
     void selectMarker(std::optional<qsizetype> index);
 
     CaptureWaveformState state_;

@@ -213,6 +213,21 @@ TEST_F(WaveformEditor, MovementBelowTwoPointsIsAClick)
                                       QString("move 0 to %1").arg(unmoved), "preview none"));
 }
 
+TEST_F(WaveformEditor, ADragWhoseBoundaryVanishesEndsWithoutCommitting)
+{
+    QWidget* grip = view.boundaryMarker(1);
+    const QPoint from = grip->rect().center();
+    QTest::mousePress(grip, Qt::LeftButton, {}, from);
+    QTest::mouseMove(grip, from + QPoint(-40, 0));
+    show(sideOf({12000})); // the controller dropped the boundary meanwhile
+    QTest::mouseMove(grip, from + QPoint(-80, 0));
+    QTest::mouseRelease(grip, Qt::LeftButton, {}, from + QPoint(-80, 0));
+    ASSERT_EQ(signals_.size(), 2);
+    EXPECT_EQ(signals_[0], "select 1");
+    EXPECT_EQ(signals_[1], "preview none");
+    EXPECT_FALSE(view.boundaryMarker(1));
+}
+
 TEST_F(WaveformEditor, ClicksSeekOrAddAndDoubleClicksAdd)
 {
     QWidget* area = view.waveformArea();
