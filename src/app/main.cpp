@@ -5,6 +5,7 @@
 #include "platform/audio/audio_system.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QMessageBox>
 #include <QTimer>
 
@@ -42,6 +43,9 @@ int main(int argc, char** argv)
     QCoreApplication::setOrganizationName(QStringLiteral("Brevalo"));
     QCoreApplication::setApplicationName(QStringLiteral("Brevalo Capture"));
     QGuiApplication::setApplicationDisplayName(QStringLiteral("Brevalo Capture"));
+    // Ties the windows to the installed launcher entry (its name without ".desktop") and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.brevalo.Capture"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("com.brevalo.Capture")));
     applyDarkAppearance(application);
 
     std::unique_ptr<AudioSystem> audio = createAudioSystem(AudioBackend::automatic);

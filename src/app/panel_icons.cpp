@@ -104,6 +104,79 @@ Glyph glyphFor(const QString& name)
             }
         };
     }
+    if (name == QLatin1String("pause.fill")) {
+        return [](QPainter& p, const QColor& c) {
+            p.fillRect(QRectF(6.5, 5, 4, 14), c);
+            p.fillRect(QRectF(13.5, 5, 4, 14), c);
+        };
+    }
+    if (name == QLatin1String("backward.end.fill")) {
+        return [](QPainter& p, const QColor& c) {
+            QPainterPath path;
+            path.moveTo(19, 5);
+            path.lineTo(8, 12);
+            path.lineTo(19, 19);
+            path.closeSubpath();
+            p.fillPath(path, c);
+            p.fillRect(QRectF(5, 5, 2.5, 14), c);
+        };
+    }
+    if (name == QLatin1String("forward.end.fill")) {
+        return [](QPainter& p, const QColor& c) {
+            QPainterPath path;
+            path.moveTo(5, 5);
+            path.lineTo(16, 12);
+            path.lineTo(5, 19);
+            path.closeSubpath();
+            p.fillPath(path, c);
+            p.fillRect(QRectF(16.5, 5, 2.5, 14), c);
+        };
+    }
+    if (name == QLatin1String("plus.magnifyingglass") ||
+        name == QLatin1String("minus.magnifyingglass")) {
+        const bool plus = name.startsWith(QLatin1String("plus"));
+        return [plus](QPainter& p, const QColor& c) {
+            p.setPen(QPen(c, 2.0, Qt::SolidLine, Qt::RoundCap));
+            p.setBrush(Qt::NoBrush);
+            p.drawEllipse(QPointF(10, 10), 6.5, 6.5);
+            p.drawLine(QPointF(15, 15), QPointF(20.5, 20.5));
+            p.setPen(QPen(c, 1.8, Qt::SolidLine, Qt::RoundCap));
+            p.drawLine(QPointF(7, 10), QPointF(13, 10));
+            if (plus) {
+                p.drawLine(QPointF(10, 7), QPointF(10, 13));
+            }
+        };
+    }
+    if (name == QLatin1String("flag.fill")) {
+        return [](QPainter& p, const QColor& c) {
+            p.fillRect(QRectF(5, 3, 2, 18), c);
+            QPainterPath path;
+            path.moveTo(7, 4);
+            path.cubicTo(11, 2, 14, 7, 19, 5);
+            path.lineTo(19, 13);
+            path.cubicTo(14, 15, 11, 10, 7, 12);
+            path.closeSubpath();
+            p.fillPath(path, c);
+        };
+    }
+    if (name == QLatin1String("trash")) {
+        return [](QPainter& p, const QColor& c) {
+            p.setPen(QPen(c, 1.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+            p.setBrush(Qt::NoBrush);
+            p.drawLine(QPointF(4, 6), QPointF(20, 6));
+            p.drawLine(QPointF(9.5, 6), QPointF(10, 3.5));
+            p.drawLine(QPointF(10, 3.5), QPointF(14, 3.5));
+            p.drawLine(QPointF(14, 3.5), QPointF(14.5, 6));
+            QPainterPath bin;
+            bin.moveTo(6, 6);
+            bin.lineTo(7.2, 20.5);
+            bin.lineTo(16.8, 20.5);
+            bin.lineTo(18, 6);
+            p.drawPath(bin);
+            p.drawLine(QPointF(10, 9.5), QPointF(10.3, 17.5));
+            p.drawLine(QPointF(14, 9.5), QPointF(13.7, 17.5));
+        };
+    }
     return {};
 }
 
