@@ -229,6 +229,9 @@ QNetworkRequest DiscogsClient::apiRequest(const QString& path,
     QNetworkRequest request(url);
     request.setTransferTimeout(static_cast<int>(options_.transferTimeout.count()));
     request.setRawHeader(QByteArrayLiteral("User-Agent"), apiUserAgent);
+    // Qt would follow a redirect to another host with the Authorization header still set.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::SameOriginRedirectPolicy);
     if (!token.isEmpty()) {
         request.setRawHeader(QByteArrayLiteral("Authorization"),
                              QByteArrayLiteral("Discogs token=") + token.toUtf8());

@@ -148,6 +148,20 @@ TEST_F(DiscogsClientTest, UndecodableBodiesAndBrokenTransfersFailWithTheirOwnErr
               "Discogs returned an invalid response.");
 }
 
+TEST_F(DiscogsClientTest, TheTokenNeverLeavesTheAPIOrigin)
+{
+    server.enqueue({.status = 302, .headers = "Location: /releases/1234\r\n"});
+    server.enqueue({.body = minimalRelease});
+    EXPECT_EQ(valueOf(client->fetchRelease(1, "secret")).id, 1234);
+
+    HttpTestServer elsewhere;
+    elsewhere.enqueue({.body = minimalRelease});
+    server.enqueue({.status = 302,
+                    .headers = "Location: " + elsewhere.url("/releases/1").toEncoded() + "\r\n"});
+    await(client->fetchRelease(1, "secret"));
+    EXPECT_TRUE(elsewhere.requests.isEmpty());
+}
+
 TEST_F(DiscogsClientTest, RunsOneExchangeAtATimeInCallOrder)
 {
     server.enqueue({.body = minimalRelease, .delay = 100ms});
