@@ -21,9 +21,12 @@ const QByteArray apiUserAgent =
     QByteArrayLiteral("BrevaloCapture/0.2 (standalone macOS audio capture)");
 const QByteArray artworkUserAgent = QByteArrayLiteral("BrevaloCapture/0.2");
 
-// Reply bytes Qt may hold for an artwork transfer before it stops reading the socket; the
-// download drains it on every readyRead, so an oversized body is never buffered whole.
-constexpr qint64 artworkReadBufferBytes = 1 << 20;
+// Reply bytes Qt may hold before it stops reading the socket; BoundedBody drains them on every
+// readyRead, so an oversized body is never buffered whole.
+constexpr qint64 replyReadBufferBytes = 1 << 20;
+// Release and search bodies above this size are refused. The largest real releases are a few
+// megabytes; the cap only keeps a misbehaving server from exhausting memory.
+constexpr qint64 maximumAPIReplyBytes = 32 << 20;
 
 QString invalidReleaseIDMessage()
 {
@@ -57,10 +60,52 @@ bool isTransportError(QNetworkReply::NetworkError error)
                                                error == QNetworkReply::ProtocolFailure);
 }
 
-// Throws unless the reply is an HTTP 200 whose body should be decoded.
-void checkAPIReply(const QNetworkReply& reply)
+// The body of one reply as it arrives, given up (and the transfer aborted) as soon as it is known
+// to exceed its limit. Main thread, like the reply.
+class BoundedBody
 {
-    if (isTransportError(reply.error())) {
+public:
+    explicit BoundedBody(qint64 limit) : limit_(limit) {}
+
+    // Takes what has arrived; call on metaDataChanged, readyRead and finished.
+    void drain(QNetworkReply& reply)
+    {
+        if (oversized_) {
+            return;
+        }
+        const QVariant declared = reply.header(QNetworkRequest::ContentLengthHeader);
+        if (bytes_.size() + reply.bytesAvailable() > limit_ ||
+            (declared.isValid() && declared.toLongLong() > limit_)) {
+            oversized_ = true;
+            reply.abort();
+            return;
+        }
+        bytes_.append(reply.readAll());
+    }
+    bool oversized() const { return oversized_; }
+    QByteArray take() { return std::move(bytes_); }
+
+private:
+    qint64 limit_;
+    QByteArray bytes_;
+    bool oversized_ = false;
+};
+
+std::shared_ptr<BoundedBody> collectBody(QNetworkReply* reply, qint64 limit, QObject* context)
+{
+    auto body = std::make_shared<BoundedBody>(limit);
+    reply->setReadBufferSize(replyReadBufferBytes);
+    const auto drain = [reply, body] { body->drain(*reply); };
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, context, drain);
+    QObject::connect(reply, &QNetworkReply::readyRead, context, drain);
+    return body;
+}
+
+// Throws unless the reply is an HTTP 200 whose body should be decoded. A body given up for its
+// size ended the transfer on purpose: the status still decides, and a 200 is not decodable.
+void checkAPIReply(const QNetworkReply& reply, bool oversized)
+{
+    if (!oversized && isTransportError(reply.error())) {
         throw NetworkError(reply.error(), reply.errorString());
     }
     const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
@@ -69,6 +114,11 @@ void checkAPIReply(const QNetworkReply& reply)
     }
     switch (const int code = status.toInt()) {
     case 200:
+        if (oversized) {
+            throw DiscogsDecodingError(
+                QStringLiteral("The Discogs reply couldn't be read: it is larger than %1 MiB.")
+                    .arg(maximumAPIReplyBytes >> 20));
+        }
         return;
     case 401:
     case 403:
@@ -164,42 +214,20 @@ QFuture<QByteArray> DiscogsClient::downloadArtwork(const QUrl& url)
         request.setRawHeader(QByteArrayLiteral("User-Agent"), artworkUserAgent);
         QNetworkReply* reply = session_->get(request);
         inFlight_ = reply;
-        reply->setReadBufferSize(artworkReadBufferBytes);
 
-        struct Transfer
-        {
-            QByteArray body;
-            bool oversized = false;
-        };
-        auto transfer = std::make_shared<Transfer>();
-        // Reads what has arrived, giving up as soon as the body is known to exceed the limit.
-        auto drain = [reply, transfer] {
-            if (transfer->oversized) {
-                return;
-            }
-            const QVariant declared = reply->header(QNetworkRequest::ContentLengthHeader);
-            if (transfer->body.size() + reply->bytesAvailable() > maximumArtworkBytes ||
-                (declared.isValid() && declared.toLongLong() > maximumArtworkBytes)) {
-                transfer->oversized = true;
-                reply->abort();
-                return;
-            }
-            transfer->body.append(reply->readAll());
-        };
-        connect(reply, &QNetworkReply::metaDataChanged, this, drain);
-        connect(reply, &QNetworkReply::readyRead, this, drain);
-        connect(reply, &QNetworkReply::finished, this, [this, promise, reply, transfer, drain] {
+        auto body = collectBody(reply, maximumArtworkBytes, this);
+        connect(reply, &QNetworkReply::finished, this, [this, promise, reply, body] {
             reply->deleteLater();
-            drain();
+            body->drain(*reply);
             const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-            if (!transfer->oversized && isTransportError(reply->error())) {
+            if (!body->oversized() && isTransportError(reply->error())) {
                 promise->setException(
                     std::make_exception_ptr(NetworkError(reply->error(), reply->errorString())));
-            } else if (transfer->oversized || !status.isValid() || status.toInt() != 200) {
+            } else if (body->oversized() || !status.isValid() || status.toInt() != 200) {
                 promise->setException(
                     std::make_exception_ptr(CaptureError(artworkFailedMessage())));
             } else {
-                promise->addResult(std::move(transfer->body));
+                promise->addResult(body->take());
             }
             promise->finish();
             startNextJob();
@@ -249,11 +277,13 @@ QFuture<T> DiscogsClient::runAPIRequest(QNetworkRequest request,
     enqueue([this, promise, request = std::move(request), decode = std::move(decode)] {
         QNetworkReply* reply = session_->get(request);
         inFlight_ = reply;
-        connect(reply, &QNetworkReply::finished, this, [this, promise, reply, decode] {
+        auto body = collectBody(reply, maximumAPIReplyBytes, this);
+        connect(reply, &QNetworkReply::finished, this, [this, promise, reply, decode, body] {
             reply->deleteLater();
             try {
-                checkAPIReply(*reply);
-                promise->addResult(decode(reply->readAll()));
+                body->drain(*reply);
+                checkAPIReply(*reply, body->oversized());
+                promise->addResult(decode(body->take()));
             } catch (...) {
                 promise->setException(std::current_exception());
             }

@@ -129,6 +129,11 @@ TEST_F(DiscogsClientTest, UndecodableBodiesAndBrokenTransfersFailWithTheirOwnErr
     }
     server.enqueue({.body = R"({"pagination": {}})"});
     EXPECT_TRUE(failureOf<DiscogsDecodingError>(search(*client)).has_value());
+    // A body far larger than any release is refused while it is still arriving.
+    constexpr qint64 endless = 128 << 20;
+    server.enqueue({.streamedBytes = endless});
+    EXPECT_TRUE(failureOf<DiscogsDecodingError>(search(*client)).has_value());
+    EXPECT_LT(server.streamedBytesWritten, endless);
 
     // The transfer timeout is injected; the server never answers.
     client = makeClient({.transferTimeout = 100ms});
