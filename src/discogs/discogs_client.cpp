@@ -200,7 +200,7 @@ DiscogsClient::searchReleases(const QString& artist, const QString& album, const
         [](const QByteArray& body) { return decodeDiscogsSearchResponse(body).results; });
 }
 
-QFuture<QByteArray> DiscogsClient::downloadArtwork(const QUrl& url)
+QFuture<QByteArray> DiscogsClient::downloadArtwork(const QString& url)
 {
     if (!isAllowedArtworkURL(url)) {
         return failedFuture<QByteArray>(CaptureError(insecureArtworkMessage()));
@@ -209,7 +209,7 @@ QFuture<QByteArray> DiscogsClient::downloadArtwork(const QUrl& url)
     promise->start();
     QFuture<QByteArray> future = promise->future();
     enqueue([this, promise, url] {
-        QNetworkRequest request(url);
+        QNetworkRequest request{QUrl(url)};
         request.setTransferTimeout(static_cast<int>(options_.transferTimeout.count()));
         request.setRawHeader(QByteArrayLiteral("User-Agent"), artworkUserAgent);
         QNetworkReply* reply = session_->get(request);
@@ -294,12 +294,19 @@ QFuture<T> DiscogsClient::runAPIRequest(QNetworkRequest request,
     return future;
 }
 
-bool DiscogsClient::isAllowedArtworkURL(const QUrl& url) const
+bool DiscogsClient::isAllowedArtworkURL(const QString& text) const
 {
-    if (url.scheme() == QLatin1String("https")) {
+    const QUrl url(text);
+    const qsizetype colon = text.indexOf(QLatin1Char(':'));
+    if (!url.isValid() || url.scheme().isEmpty() || colon <= 0) {
+        return false;
+    }
+    // QUrl has lower-cased its scheme; the rule is about the text as written.
+    const QStringView scheme = QStringView(text).left(colon);
+    if (scheme == QLatin1String("https")) {
         return true;
     }
-    if (!options_.allowLoopbackHttpArtwork || url.scheme() != QLatin1String("http")) {
+    if (!options_.allowLoopbackHttpArtwork || scheme != QLatin1String("http")) {
         return false;
     }
     return url.host() == QLatin1String("localhost") || QHostAddress(url.host()).isLoopback();

@@ -60,8 +60,10 @@ public:
     // Texts are sent as typed (no trimming). Only the first page of 50 hits is fetched.
     QFuture<QList<DiscogsSearchResult>> searchReleases(const QString& artist, const QString& album,
                                                        const QString& token);
-    // Returns the body unchanged; it is not checked to be an image here.
-    QFuture<QByteArray> downloadArtwork(const QUrl& url);
+    // `url` is the text as the release gave it: its scheme must read "https" exactly as written
+    // (QUrl would lower-case it first). Returns the body unchanged; it is not checked to be an
+    // image here.
+    QFuture<QByteArray> downloadArtwork(const QString& url);
 
     const DiscogsClientOptions& options() const { return options_; }
 
@@ -72,7 +74,7 @@ private:
                                const QString& token) const;
     template <typename T>
     QFuture<T> runAPIRequest(QNetworkRequest request, std::function<T(const QByteArray&)> decode);
-    bool isAllowedArtworkURL(const QUrl& url) const;
+    bool isAllowedArtworkURL(const QString& text) const;
 
     void enqueue(Job job);
     void startNextJob();

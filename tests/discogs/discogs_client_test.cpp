@@ -34,6 +34,8 @@ protected:
         return std::make_unique<DiscogsClient>(options);
     }
 
+    QString artwork(const QString& path) const { return server.url(path).toString(); }
+
     QFuture<QList<DiscogsSearchResult>> search(DiscogsClient& on, const QString& token = "t")
     {
         return on.searchReleases("a", "b", token);
@@ -215,19 +217,20 @@ TEST_F(DiscogsClientTest, ArtworkNeedsHttpsAndAnOK)
 {
     DiscogsClient production;
     for (const QString& url : {server.url("/cover.jpg").toString(), QString("ftp://i.example/c"),
+                               QString("HTTPS://i.example/c.jpg"), QString("Https://i.example/c"),
                                QString("//i.example/c.jpg"), QString("c.jpg"), QString()}) {
         SCOPED_TRACE(url.toStdString());
-        EXPECT_EQ(messageOf(production.downloadArtwork(QUrl(url))),
+        EXPECT_EQ(messageOf(production.downloadArtwork(url)),
                   "The release artwork URL isn't secure.");
     }
     // The loopback seam of the tests admits plain http on loopback hosts only.
-    EXPECT_EQ(messageOf(client->downloadArtwork(QUrl("http://192.0.2.1/a.png"))),
+    EXPECT_EQ(messageOf(client->downloadArtwork("http://192.0.2.1/a.png")),
               "The release artwork URL isn't secure.");
     EXPECT_TRUE(server.requests.isEmpty());
 
     const QByteArray body("\x89PNG\r\n\x1a\n\0\0binary", 16);
     server.enqueue({.body = body});
-    EXPECT_EQ(valueOf(client->downloadArtwork(server.url("/i/cover.png"))), body);
+    EXPECT_EQ(valueOf(client->downloadArtwork(artwork("/i/cover.png"))), body);
     ASSERT_EQ(server.requests.size(), 1);
     EXPECT_EQ(server.requests[0].target, "/i/cover.png");
     EXPECT_EQ(server.requests[0].headers.value("user-agent"), "BrevaloCapture/0.2");
@@ -235,7 +238,7 @@ TEST_F(DiscogsClientTest, ArtworkNeedsHttpsAndAnOK)
     for (const int status : {404, 500, 204}) {
         SCOPED_TRACE(status);
         server.enqueue({.status = status, .body = status == 204 ? "" : "image"});
-        EXPECT_EQ(messageOf(client->downloadArtwork(server.url("/c"))), artworkFailed);
+        EXPECT_EQ(messageOf(client->downloadArtwork(artwork("/c"))), artworkFailed);
     }
 }
 
@@ -244,17 +247,17 @@ TEST_F(DiscogsClientTest, ArtworkAcceptsExactlyTwelveMillionBytes)
     for (const bool declared : {true, false}) {
         SCOPED_TRACE(declared ? "with Content-Length" : "ended by closing");
         server.enqueue({.body = QByteArray(12'000'000, 'a'), .withoutContentLength = !declared});
-        EXPECT_EQ(valueOf(client->downloadArtwork(server.url("/max"))).size(), 12'000'000);
+        EXPECT_EQ(valueOf(client->downloadArtwork(artwork("/max"))).size(), 12'000'000);
         server.enqueue({.body = QByteArray(12'000'001, 'a'), .withoutContentLength = !declared});
-        EXPECT_EQ(messageOf(client->downloadArtwork(server.url("/over"))), artworkFailed);
+        EXPECT_EQ(messageOf(client->downloadArtwork(artwork("/over"))), artworkFailed);
     }
     // An endless body is refused while the server is still sending: the client hung up.
     constexpr qint64 endless = 400'000'000;
     server.enqueue({.streamedBytes = endless});
-    EXPECT_EQ(messageOf(client->downloadArtwork(server.url("/huge"))), artworkFailed);
+    EXPECT_EQ(messageOf(client->downloadArtwork(artwork("/huge"))), artworkFailed);
     EXPECT_LT(server.streamedBytesWritten, endless);
     server.enqueue({.body = "ok"});
-    EXPECT_EQ(valueOf(client->downloadArtwork(server.url("/next"))), "ok");
+    EXPECT_EQ(valueOf(client->downloadArtwork(artwork("/next"))), "ok");
 }
 
 } // namespace
