@@ -52,9 +52,15 @@ QString artworkFailedMessage()
 // Qt also reports HTTP error statuses through QNetworkReply::error() (404 as ContentNotFoundError,
 // 400 as ProtocolInvalidOperationError, ...); those replies are classified by their status. The
 // exchange itself failed only for errors of the network and proxy layers, an unsupported scheme,
-// or a reply that broke off in mid-protocol.
-bool isTransportError(QNetworkReply::NetworkError error)
+// or a reply that broke off in mid-protocol. A 407 is mapped to a proxy error although it is a
+// status the server answered with, so a reply carrying it is classified by its status too.
+bool isTransportError(const QNetworkReply& reply)
 {
+    const QNetworkReply::NetworkError error = reply.error();
+    if (error == QNetworkReply::ProxyAuthenticationRequiredError &&
+        reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid()) {
+        return false;
+    }
     return error != QNetworkReply::NoError && (error < QNetworkReply::ContentAccessDenied ||
                                                error == QNetworkReply::ProtocolUnknownError ||
                                                error == QNetworkReply::ProtocolFailure);
@@ -105,7 +111,7 @@ std::shared_ptr<BoundedBody> collectBody(QNetworkReply* reply, qint64 limit, QOb
 // size ended the transfer on purpose: the status still decides, and a 200 is not decodable.
 void checkAPIReply(const QNetworkReply& reply, bool oversized)
 {
-    if (!oversized && isTransportError(reply.error())) {
+    if (!oversized && isTransportError(reply)) {
         throw NetworkError(reply.error(), reply.errorString());
     }
     const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
@@ -220,7 +226,7 @@ QFuture<QByteArray> DiscogsClient::downloadArtwork(const QString& url)
             reply->deleteLater();
             body->drain(*reply);
             const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-            if (!body->oversized() && isTransportError(reply->error())) {
+            if (!body->oversized() && isTransportError(*reply)) {
                 promise->setException(
                     std::make_exception_ptr(NetworkError(reply->error(), reply->errorString())));
             } else if (body->oversized() || !status.isValid() || status.toInt() != 200) {

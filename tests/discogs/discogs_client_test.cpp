@@ -103,6 +103,7 @@ TEST_F(DiscogsClientTest, MapsEveryStatusToItsMessageForBothOperations)
               "Master ID."},
         {429, "Discogs is rate limiting requests. Wait a moment and try again."},
         {500, "Discogs couldn't return this release (HTTP 500)."},
+        {407, "Discogs couldn't return this release (HTTP 407)."},
         {503, "Discogs couldn't return this release (HTTP 503)."},
         {204, "Discogs couldn't return this release (HTTP 204)."},
         {201, "Discogs couldn't return this release (HTTP 201)."},
@@ -235,7 +236,7 @@ TEST_F(DiscogsClientTest, ArtworkNeedsHttpsAndAnOK)
     EXPECT_EQ(server.requests[0].target, "/i/cover.png");
     EXPECT_EQ(server.requests[0].headers.value("user-agent"), "BrevaloCapture/0.2");
     EXPECT_FALSE(server.requests[0].headers.contains("authorization"));
-    for (const int status : {404, 500, 204}) {
+    for (const int status : {404, 500, 204, 407}) {
         SCOPED_TRACE(status);
         server.enqueue({.status = status, .body = status == 204 ? "" : "image"});
         EXPECT_EQ(messageOf(client->downloadArtwork(artwork("/c"))), artworkFailed);
