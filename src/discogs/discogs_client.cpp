@@ -44,6 +44,16 @@ QString insecureArtworkMessage()
     return QStringLiteral("The release artwork URL isn't secure.");
 }
 
+QString insecureBaseMessage()
+{
+    return QStringLiteral("The Discogs address isn't secure.");
+}
+
+bool isLoopbackHost(const QUrl& url)
+{
+    return url.host() == QLatin1String("localhost") || QHostAddress(url.host()).isLoopback();
+}
+
 QString artworkFailedMessage()
 {
     return QStringLiteral("Artwork couldn't be downloaded. You can choose a local cover image.");
@@ -277,6 +287,12 @@ template <typename T>
 QFuture<T> DiscogsClient::runAPIRequest(QNetworkRequest request,
                                         std::function<T(const QByteArray&)> decode)
 {
+    // Plain http would carry the token in clear text. Loopback stays open for local test
+    // services; other schemes never leave the machine.
+    const QUrl& base = options_.baseURL;
+    if (base.scheme() == QLatin1String("http") && !isLoopbackHost(base)) {
+        return failedFuture<T>(CaptureError(insecureBaseMessage()));
+    }
     auto promise = std::make_shared<QPromise<T>>();
     promise->start();
     QFuture<T> future = promise->future();
@@ -315,7 +331,7 @@ bool DiscogsClient::isAllowedArtworkURL(const QString& text) const
     if (!options_.allowLoopbackHttpArtwork || scheme != QLatin1String("http")) {
         return false;
     }
-    return url.host() == QLatin1String("localhost") || QHostAddress(url.host()).isLoopback();
+    return isLoopbackHost(url);
 }
 
 void DiscogsClient::enqueue(Job job)

@@ -26,6 +26,7 @@ struct DiscogsClientOptions
 {
     // The API origin; its path is replaced by each operation's path. Taken from the environment
     // variable BREVALO_DISCOGS_BASE_URL when set, so a test service can stand in for Discogs.
+    // A plain-http origin is refused unless it is a loopback address.
     QUrl baseURL = defaultBaseURL();
     // Qt aborts a transfer that makes no progress for this long.
     std::chrono::milliseconds transferTimeout{30000};

@@ -168,6 +168,16 @@ TEST_F(DiscogsClientTest, TheTokenNeverLeavesTheAPIOrigin)
                     .headers = "Location: " + elsewhere.url("/releases/1").toEncoded() + "\r\n"});
     await(client->fetchRelease(1, "secret"));
     EXPECT_TRUE(elsewhere.requests.isEmpty());
+
+    // Plain http would carry the token in clear text; only loopback test services may use it.
+    for (const char* base : {"http://192.0.2.1:9", "http://discogs.invalid"}) {
+        SCOPED_TRACE(base);
+        DiscogsClientOptions options;
+        options.baseURL = QUrl(base);
+        options.transferTimeout = 100ms;
+        EXPECT_EQ(messageOf(DiscogsClient(options).fetchRelease(1, "secret")),
+                  "The Discogs address isn't secure.");
+    }
 }
 
 TEST_F(DiscogsClientTest, RunsOneExchangeAtATimeInCallOrder)
