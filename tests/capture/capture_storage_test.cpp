@@ -227,6 +227,12 @@ TEST_F(CaptureStorageTest, CreatesTheProjectFolderLayout)
     p.artworkPath = document.project.artworkPath;
     EXPECT_EQ(document.project, p);
     EXPECT_EQ(storage.load(folder), document);
+
+    // Names of three and four bytes per character still make a folder the file system takes.
+    p = project();
+    p.artist = QString(120, QChar(0x3042));
+    p.title = QStringLiteral("🎸").repeated(120);
+    EXPECT_TRUE(QFileInfo(storage.createProject(p).directory).isDir());
 }
 
 TEST_F(CaptureStorageTest, CreatingWithoutALibraryAsksForOneAfterValidating)
