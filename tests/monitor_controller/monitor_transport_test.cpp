@@ -58,6 +58,9 @@ INSTANTIATE_TEST_SUITE_P(
         RateCase{"OutputBelowRange", 48000.0, 4000.0, "Unsupported output sample rate",
                  "Core Audio reported 4.0 kHz for the output. BREVALO CAPTURE accepts standard "
                  "PCM rates through 192 kHz."},
+        RateCase{"BothBelowRangeNamesTheInput", 7999.0, 4000.0, "Unsupported input sample rate",
+                 "Core Audio reported 8.0 kHz for the input. BREVALO CAPTURE accepts standard PCM "
+                 "rates through 192 kHz."},
         RateCase{"InputUnreadable", 0.0, 48000.0, "Unsupported input sample rate",
                  "Core Audio reported 0.0 kHz for the input. BREVALO CAPTURE accepts standard PCM "
                  "rates through 192 kHz."},
