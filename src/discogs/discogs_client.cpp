@@ -18,7 +18,7 @@ namespace brevalo {
 namespace {
 
 const QByteArray apiUserAgent =
-    QByteArrayLiteral("BrevaloCapture/0.2 (standalone macOS audio capture)");
+    QByteArrayLiteral("BrevaloCapture/0.2 (standalone Linux audio capture)");
 const QByteArray artworkUserAgent = QByteArrayLiteral("BrevaloCapture/0.2");
 
 // Reply bytes Qt may hold before it stops reading the socket; BoundedBody drains them on every

@@ -15,7 +15,7 @@ using namespace std::chrono_literals;
 namespace {
 
 const QByteArray minimalRelease = R"({"id": 1234, "title": "Harbour Lights", "tracklist": []})";
-const QByteArray longAgent = "BrevaloCapture/0.2 (standalone macOS audio capture)";
+const QByteArray longAgent = "BrevaloCapture/0.2 (standalone Linux audio capture)";
 const QString artworkFailed = "Artwork couldn't be downloaded. You can choose a local cover image.";
 
 template <typename T> QString messageOf(const QFuture<T>& future)
