@@ -65,6 +65,8 @@ public:
     // (QUrl would lower-case it first). Returns the body unchanged; it is not checked to be an
     // image here.
     QFuture<QByteArray> downloadArtwork(const QString& url);
+    // A QUrl has already lost the scheme's case; pass the text coverImageURL gives.
+    QFuture<QByteArray> downloadArtwork(const QUrl& url) = delete;
 
     const DiscogsClientOptions& options() const { return options_; }
 
