@@ -115,7 +115,7 @@ inline const QString status = QStringLiteral("STATUS");
 inline const QString diagnostics = QStringLiteral("SERVICE  ·  TECHNICAL DIAGNOSTICS");
 inline const QString retry = QStringLiteral("Retry");
 inline const QString microphoneSettings = QStringLiteral("Open Microphone Settings");
-inline const QString audioSetup = QStringLiteral("Open Audio MIDI Setup");
+inline const QString audioSetup = QStringLiteral("Open Sound Settings");
 inline const QString openCapture = QStringLiteral("Open album capture");
 inline const QString openCaptureHint =
     QStringLiteral("Opens a separate window for metadata, recording, track boundaries, and export");

@@ -35,7 +35,7 @@ class MonitorView : public QWidget
 {
     Q_OBJECT
 public:
-    // settings opens the desktop's sound settings for "Open Audio MIDI Setup" and reports when
+    // settings opens the desktop's sound settings for "Open Sound Settings" and reports when
     // nothing could be opened (microphone settings go through the controller, which uses the
     // same opener in the application). It may be null: the button then only shows the notice.
     MonitorView(MonitorViewModel& monitor, DesktopSettings* settings, QWidget* parent = nullptr);

@@ -17,6 +17,7 @@
 #include <climits>
 #include <cstring>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -369,7 +370,21 @@ CaptureDocument CaptureStorage::load(const QString& folder) const
         return CaptureError(QStringLiteral("“project.json” could not be read: ") + reason +
                             QLatin1Char('.'));
     };
-    if (!file.open(QIODevice::ReadOnly)) {
+    // Opened without blocking and checked before reading: a FIFO or device in place of the
+    // manifest would otherwise hold the main thread in open() or read() indefinitely.
+    const int descriptor = ::open(QFile::encodeName(file.fileName()).constData(),
+                                  O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (descriptor < 0) {
+        throw readFailure(systemError(errno));
+    }
+    struct stat status
+    {};
+    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(descriptor);
+        throw readFailure(QStringLiteral("it is not a regular file"));
+    }
+    if (!file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(descriptor);
         throw readFailure(file.errorString());
     }
     const QByteArray bytes = file.read(manifestSizeLimit + 1);

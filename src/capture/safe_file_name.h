@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QUuid>
 #include <QtGlobal>
 
@@ -13,6 +14,16 @@ inline constexpr qsizetype safeFileNameLimit = 120;
 // become "-", the ends are trimmed, "", "." and ".." become "Untitled", and the result keeps at
 // most 120 user-perceived characters.
 QString safeFileNameComponent(const QString& text);
+
+// Longest file name, in bytes of UTF-8, that Linux file systems accept.
+inline constexpr qsizetype fileNameByteLimit = 255;
+
+// Shortens components made by safeFileNameComponent so that together with `fixedBytes` bytes of
+// fixed text around them they fit in fileNameByteLimit bytes of UTF-8. Each keeps an equal share
+// of the room, a short one leaving what it does not need to the others, and is cut at its end on
+// a character boundary (a whole grapheme where one fits, never part of a UTF-8 sequence).
+// Every file name built from user text goes through this: project folders, masters, exports.
+QStringList fitFileNameComponents(QStringList components, qsizetype fixedBytes);
 
 // "<artist> - <title> - <first 8 of the id>.brcapture"
 QString projectFolderName(const QString& artist, const QString& title, const QUuid& projectID);

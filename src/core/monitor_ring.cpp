@@ -13,6 +13,8 @@ namespace {
 // The coefficient of the 8 ms one-pole smoother at 48 kHz, used when the caller has no valid rate.
 constexpr float fallbackGainCoefficient = 0.0026007787661767034f;
 constexpr double gainTimeConstantSeconds = 0.008;
+// A gain this close to its target is the target: less than one step of 24-bit audio (1.2e-7).
+constexpr float gainSnapDistance = 1e-7f;
 
 // Largest absolute sample of a block, starting from 0. NaN never compares greater, so NaN samples
 // are skipped. A maximum does not depend on order, so independent lanes give the same result as a
@@ -205,6 +207,11 @@ void monitor_ring_apply_gain(MonitorRing* ring, float* left, float* right, std::
     float gain = ring->gain.load(std::memory_order_relaxed);
     for (std::uint32_t i = 0; i < frames; ++i) {
         gain = std::fma(coefficient, target - gain, gain);
+        // In single precision the decay towards 0 stalls on a denormal (about 2.7e-43): every
+        // muted sample would then be a slow denormal multiply and not quite silent.
+        if (std::fabs(target - gain) < gainSnapDistance) {
+            gain = target;
+        }
         left[i] *= gain;
         right[i] *= gain;
     }

@@ -18,12 +18,15 @@ namespace brevalo {
 namespace {
 
 const QByteArray apiUserAgent =
-    QByteArrayLiteral("BrevaloCapture/0.2 (standalone macOS audio capture)");
+    QByteArrayLiteral("BrevaloCapture/0.2 (standalone Linux audio capture)");
 const QByteArray artworkUserAgent = QByteArrayLiteral("BrevaloCapture/0.2");
 
-// Reply bytes Qt may hold for an artwork transfer before it stops reading the socket; the
-// download drains it on every readyRead, so an oversized body is never buffered whole.
-constexpr qint64 artworkReadBufferBytes = 1 << 20;
+// Reply bytes Qt may hold before it stops reading the socket; BoundedBody drains them on every
+// readyRead, so an oversized body is never buffered whole.
+constexpr qint64 replyReadBufferBytes = 1 << 20;
+// Release and search bodies above this size are refused. The largest real releases are a few
+// megabytes; the cap only keeps a misbehaving server from exhausting memory.
+constexpr qint64 maximumAPIReplyBytes = 32 << 20;
 
 QString invalidReleaseIDMessage()
 {
@@ -41,6 +44,16 @@ QString insecureArtworkMessage()
     return QStringLiteral("The release artwork URL isn't secure.");
 }
 
+QString insecureBaseMessage()
+{
+    return QStringLiteral("The Discogs address isn't secure.");
+}
+
+bool isLoopbackHost(const QUrl& url)
+{
+    return url.host() == QLatin1String("localhost") || QHostAddress(url.host()).isLoopback();
+}
+
 QString artworkFailedMessage()
 {
     return QStringLiteral("Artwork couldn't be downloaded. You can choose a local cover image.");
@@ -49,18 +62,66 @@ QString artworkFailedMessage()
 // Qt also reports HTTP error statuses through QNetworkReply::error() (404 as ContentNotFoundError,
 // 400 as ProtocolInvalidOperationError, ...); those replies are classified by their status. The
 // exchange itself failed only for errors of the network and proxy layers, an unsupported scheme,
-// or a reply that broke off in mid-protocol.
-bool isTransportError(QNetworkReply::NetworkError error)
+// or a reply that broke off in mid-protocol. A 407 is mapped to a proxy error although it is a
+// status the server answered with, so a reply carrying it is classified by its status too.
+bool isTransportError(const QNetworkReply& reply)
 {
+    const QNetworkReply::NetworkError error = reply.error();
+    if (error == QNetworkReply::ProxyAuthenticationRequiredError &&
+        reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid()) {
+        return false;
+    }
     return error != QNetworkReply::NoError && (error < QNetworkReply::ContentAccessDenied ||
                                                error == QNetworkReply::ProtocolUnknownError ||
                                                error == QNetworkReply::ProtocolFailure);
 }
 
-// Throws unless the reply is an HTTP 200 whose body should be decoded.
-void checkAPIReply(const QNetworkReply& reply)
+// The body of one reply as it arrives, given up (and the transfer aborted) as soon as it is known
+// to exceed its limit. Main thread, like the reply.
+class BoundedBody
 {
-    if (isTransportError(reply.error())) {
+public:
+    explicit BoundedBody(qint64 limit) : limit_(limit) {}
+
+    // Takes what has arrived; call on metaDataChanged, readyRead and finished.
+    void drain(QNetworkReply& reply)
+    {
+        if (oversized_) {
+            return;
+        }
+        const QVariant declared = reply.header(QNetworkRequest::ContentLengthHeader);
+        if (bytes_.size() + reply.bytesAvailable() > limit_ ||
+            (declared.isValid() && declared.toLongLong() > limit_)) {
+            oversized_ = true;
+            reply.abort();
+            return;
+        }
+        bytes_.append(reply.readAll());
+    }
+    bool oversized() const { return oversized_; }
+    QByteArray take() { return std::move(bytes_); }
+
+private:
+    qint64 limit_;
+    QByteArray bytes_;
+    bool oversized_ = false;
+};
+
+std::shared_ptr<BoundedBody> collectBody(QNetworkReply* reply, qint64 limit, QObject* context)
+{
+    auto body = std::make_shared<BoundedBody>(limit);
+    reply->setReadBufferSize(replyReadBufferBytes);
+    const auto drain = [reply, body] { body->drain(*reply); };
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, context, drain);
+    QObject::connect(reply, &QNetworkReply::readyRead, context, drain);
+    return body;
+}
+
+// Throws unless the reply is an HTTP 200 whose body should be decoded. A body given up for its
+// size ended the transfer on purpose: the status still decides, and a 200 is not decodable.
+void checkAPIReply(const QNetworkReply& reply, bool oversized)
+{
+    if (!oversized && isTransportError(reply)) {
         throw NetworkError(reply.error(), reply.errorString());
     }
     const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
@@ -69,6 +130,11 @@ void checkAPIReply(const QNetworkReply& reply)
     }
     switch (const int code = status.toInt()) {
     case 200:
+        if (oversized) {
+            throw DiscogsDecodingError(
+                QStringLiteral("The Discogs reply couldn't be read: it is larger than %1 MiB.")
+                    .arg(maximumAPIReplyBytes >> 20));
+        }
         return;
     case 401:
     case 403:
@@ -150,7 +216,7 @@ DiscogsClient::searchReleases(const QString& artist, const QString& album, const
         [](const QByteArray& body) { return decodeDiscogsSearchResponse(body).results; });
 }
 
-QFuture<QByteArray> DiscogsClient::downloadArtwork(const QUrl& url)
+QFuture<QByteArray> DiscogsClient::downloadArtwork(const QString& url)
 {
     if (!isAllowedArtworkURL(url)) {
         return failedFuture<QByteArray>(CaptureError(insecureArtworkMessage()));
@@ -159,47 +225,25 @@ QFuture<QByteArray> DiscogsClient::downloadArtwork(const QUrl& url)
     promise->start();
     QFuture<QByteArray> future = promise->future();
     enqueue([this, promise, url] {
-        QNetworkRequest request(url);
+        QNetworkRequest request{QUrl(url)};
         request.setTransferTimeout(static_cast<int>(options_.transferTimeout.count()));
         request.setRawHeader(QByteArrayLiteral("User-Agent"), artworkUserAgent);
         QNetworkReply* reply = session_->get(request);
         inFlight_ = reply;
-        reply->setReadBufferSize(artworkReadBufferBytes);
 
-        struct Transfer
-        {
-            QByteArray body;
-            bool oversized = false;
-        };
-        auto transfer = std::make_shared<Transfer>();
-        // Reads what has arrived, giving up as soon as the body is known to exceed the limit.
-        auto drain = [reply, transfer] {
-            if (transfer->oversized) {
-                return;
-            }
-            const QVariant declared = reply->header(QNetworkRequest::ContentLengthHeader);
-            if (transfer->body.size() + reply->bytesAvailable() > maximumArtworkBytes ||
-                (declared.isValid() && declared.toLongLong() > maximumArtworkBytes)) {
-                transfer->oversized = true;
-                reply->abort();
-                return;
-            }
-            transfer->body.append(reply->readAll());
-        };
-        connect(reply, &QNetworkReply::metaDataChanged, this, drain);
-        connect(reply, &QNetworkReply::readyRead, this, drain);
-        connect(reply, &QNetworkReply::finished, this, [this, promise, reply, transfer, drain] {
+        auto body = collectBody(reply, maximumArtworkBytes, this);
+        connect(reply, &QNetworkReply::finished, this, [this, promise, reply, body] {
             reply->deleteLater();
-            drain();
+            body->drain(*reply);
             const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-            if (!transfer->oversized && isTransportError(reply->error())) {
+            if (!body->oversized() && isTransportError(*reply)) {
                 promise->setException(
                     std::make_exception_ptr(NetworkError(reply->error(), reply->errorString())));
-            } else if (transfer->oversized || !status.isValid() || status.toInt() != 200) {
+            } else if (body->oversized() || !status.isValid() || status.toInt() != 200) {
                 promise->setException(
                     std::make_exception_ptr(CaptureError(artworkFailedMessage())));
             } else {
-                promise->addResult(std::move(transfer->body));
+                promise->addResult(body->take());
             }
             promise->finish();
             startNextJob();
@@ -229,6 +273,9 @@ QNetworkRequest DiscogsClient::apiRequest(const QString& path,
     QNetworkRequest request(url);
     request.setTransferTimeout(static_cast<int>(options_.transferTimeout.count()));
     request.setRawHeader(QByteArrayLiteral("User-Agent"), apiUserAgent);
+    // Qt would follow a redirect to another host with the Authorization header still set.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::SameOriginRedirectPolicy);
     if (!token.isEmpty()) {
         request.setRawHeader(QByteArrayLiteral("Authorization"),
                              QByteArrayLiteral("Discogs token=") + token.toUtf8());
@@ -240,17 +287,25 @@ template <typename T>
 QFuture<T> DiscogsClient::runAPIRequest(QNetworkRequest request,
                                         std::function<T(const QByteArray&)> decode)
 {
+    // Plain http would carry the token in clear text. Loopback stays open for local test
+    // services; other schemes never leave the machine.
+    const QUrl& base = options_.baseURL;
+    if (base.scheme() == QLatin1String("http") && !isLoopbackHost(base)) {
+        return failedFuture<T>(CaptureError(insecureBaseMessage()));
+    }
     auto promise = std::make_shared<QPromise<T>>();
     promise->start();
     QFuture<T> future = promise->future();
     enqueue([this, promise, request = std::move(request), decode = std::move(decode)] {
         QNetworkReply* reply = session_->get(request);
         inFlight_ = reply;
-        connect(reply, &QNetworkReply::finished, this, [this, promise, reply, decode] {
+        auto body = collectBody(reply, maximumAPIReplyBytes, this);
+        connect(reply, &QNetworkReply::finished, this, [this, promise, reply, decode, body] {
             reply->deleteLater();
             try {
-                checkAPIReply(*reply);
-                promise->addResult(decode(reply->readAll()));
+                body->drain(*reply);
+                checkAPIReply(*reply, body->oversized());
+                promise->addResult(decode(body->take()));
             } catch (...) {
                 promise->setException(std::current_exception());
             }
@@ -261,15 +316,22 @@ QFuture<T> DiscogsClient::runAPIRequest(QNetworkRequest request,
     return future;
 }
 
-bool DiscogsClient::isAllowedArtworkURL(const QUrl& url) const
+bool DiscogsClient::isAllowedArtworkURL(const QString& text) const
 {
-    if (url.scheme() == QLatin1String("https")) {
-        return true;
-    }
-    if (!options_.allowLoopbackHttpArtwork || url.scheme() != QLatin1String("http")) {
+    const QUrl url(text);
+    const qsizetype colon = text.indexOf(QLatin1Char(':'));
+    if (!url.isValid() || url.scheme().isEmpty() || colon <= 0) {
         return false;
     }
-    return url.host() == QLatin1String("localhost") || QHostAddress(url.host()).isLoopback();
+    // QUrl has lower-cased its scheme; the rule is about the text as written.
+    const QStringView scheme = QStringView(text).left(colon);
+    if (scheme == QLatin1String("https")) {
+        return true;
+    }
+    if (!options_.allowLoopbackHttpArtwork || scheme != QLatin1String("http")) {
+        return false;
+    }
+    return isLoopbackHost(url);
 }
 
 void DiscogsClient::enqueue(Job job)

@@ -26,6 +26,7 @@ struct DiscogsClientOptions
 {
     // The API origin; its path is replaced by each operation's path. Taken from the environment
     // variable BREVALO_DISCOGS_BASE_URL when set, so a test service can stand in for Discogs.
+    // A plain-http origin is refused unless it is a loopback address.
     QUrl baseURL = defaultBaseURL();
     // Qt aborts a transfer that makes no progress for this long.
     std::chrono::milliseconds transferTimeout{30000};
@@ -60,8 +61,12 @@ public:
     // Texts are sent as typed (no trimming). Only the first page of 50 hits is fetched.
     QFuture<QList<DiscogsSearchResult>> searchReleases(const QString& artist, const QString& album,
                                                        const QString& token);
-    // Returns the body unchanged; it is not checked to be an image here.
-    QFuture<QByteArray> downloadArtwork(const QUrl& url);
+    // `url` is the text as the release gave it: its scheme must read "https" exactly as written
+    // (QUrl would lower-case it first). Returns the body unchanged; it is not checked to be an
+    // image here.
+    QFuture<QByteArray> downloadArtwork(const QString& url);
+    // A QUrl has already lost the scheme's case; pass the text coverImageURL gives.
+    QFuture<QByteArray> downloadArtwork(const QUrl& url) = delete;
 
     const DiscogsClientOptions& options() const { return options_; }
 
@@ -72,7 +77,7 @@ private:
                                const QString& token) const;
     template <typename T>
     QFuture<T> runAPIRequest(QNetworkRequest request, std::function<T(const QByteArray&)> decode);
-    bool isAllowedArtworkURL(const QUrl& url) const;
+    bool isAllowedArtworkURL(const QString& text) const;
 
     void enqueue(Job job);
     void startNextJob();

@@ -1,6 +1,7 @@
 #include "discogs/release_mapping.h"
 
 #include <QRegularExpression>
+#include <QUrl>
 #include <QUuid>
 
 #include <limits>
@@ -172,7 +173,7 @@ QString releaseDateText(const DiscogsRelease& release)
     return QString();
 }
 
-std::optional<QUrl> coverImageURL(const DiscogsRelease& release)
+std::optional<QString> coverImageURL(const DiscogsRelease& release)
 {
     if (!release.images || release.images->isEmpty()) {
         return std::nullopt;
@@ -189,11 +190,10 @@ std::optional<QUrl> coverImageURL(const DiscogsRelease& release)
     if (!chosen->uri || chosen->uri->isEmpty()) {
         return std::nullopt;
     }
-    const QUrl url(*chosen->uri, QUrl::StrictMode);
-    if (!url.isValid()) {
+    if (!QUrl(*chosen->uri, QUrl::StrictMode).isValid()) {
         return std::nullopt;
     }
-    return url;
+    return chosen->uri;
 }
 
 void addTrackToSides(const DiscogsRelease::Track& track, QList<CaptureSide>& sides)

@@ -6,7 +6,6 @@
 #include <QDateTime>
 #include <QList>
 #include <QString>
-#include <QUrl>
 
 #include <cstdint>
 #include <optional>
@@ -42,8 +41,9 @@ QString artistCredit(const QList<DiscogsRelease::Artist>& artists);
 // else "".
 QString releaseDateText(const DiscogsRelease& release);
 
-// The primary image's URL, else the first image's; none when that image has no usable URL.
-std::optional<QUrl> coverImageURL(const DiscogsRelease& release);
+// The primary image's URL as written, else the first image's; none when that image has no
+// usable URL. The text goes to DiscogsClient::downloadArtwork unchanged.
+std::optional<QString> coverImageURL(const DiscogsRelease& release);
 
 // Adds one tracklist entry to the sides of a draft: headings add nothing, an index entry adds
 // its parts, any other entry adds one track to the side of its position, creating the side on

@@ -85,7 +85,8 @@ void TokenStore::saveToken(const QString& token) const
     }
     if (status != keychainStatus::success) {
         throw CaptureError(
-            QStringLiteral("Couldn't save the Discogs token in Keychain (%1).").arg(status));
+            QStringLiteral("Couldn't save the Discogs token in the system keyring (%1).")
+                .arg(status));
     }
 }
 

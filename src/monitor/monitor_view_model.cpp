@@ -10,9 +10,10 @@
 
 namespace brevalo {
 
-const QString MonitorViewModel::formatFailureMessage = QStringLiteral(
-    "Core Audio couldn't open the current input/output format. Keep the Scarlett at its working "
-    "rate, check that both devices are available, then retry.");
+const QString MonitorViewModel::formatFailureMessage =
+    QStringLiteral("The audio system couldn't open the current input/output format. Keep the "
+                   "Scarlett at its working "
+                   "rate, check that both devices are available, then retry.");
 const QString MonitorViewModel::startFailureMessage =
     QStringLiteral("Check that the selected input and system output are available, then retry.");
 const QString MonitorViewModel::runtimeFailureMessage = QStringLiteral(
@@ -259,10 +260,11 @@ StatusPresentation MonitorViewModel::status() const
     using Kind = MonitoringPhase::Kind;
     if (permission_ == MicrophonePermission::denied ||
         permission_ == MicrophonePermission::restricted) {
-        return {QStringLiteral("Audio input access is off"),
-                QStringLiteral("Allow BREVALO CAPTURE to use audio input in System Settings, then "
-                               "try again."),
-                StatusSeverity::error};
+        return {
+            QStringLiteral("Audio input access is off"),
+            QStringLiteral("Allow BREVALO CAPTURE to use audio input in the system settings, then "
+                           "try again."),
+            StatusSeverity::error};
     }
     if (phase_.kind() == Kind::failed) {
         return {QStringLiteral("Monitoring couldn't start"), phase_.failureMessage(),
@@ -272,7 +274,7 @@ StatusPresentation MonitorViewModel::status() const
     switch (readiness.kind) {
     case RouteReadiness::Kind::outputUnavailable:
         return {QStringLiteral("System output unavailable"),
-                QStringLiteral("Choose an audio output in macOS Sound settings."),
+                QStringLiteral("Choose an audio output in the system's Sound settings."),
                 StatusSeverity::error};
     case RouteReadiness::Kind::invalidChannelPair:
         return {QStringLiteral("Choose a valid stereo pair"),
@@ -280,7 +282,7 @@ StatusPresentation MonitorViewModel::status() const
                 StatusSeverity::warning};
     case RouteReadiness::Kind::unsupportedFormat:
         return {QStringLiteral("Unsupported ") + readiness.route + QStringLiteral(" sample rate"),
-                QStringLiteral("Core Audio reported ") + kilohertz(readiness.sampleRate) +
+                QStringLiteral("The audio system reported ") + kilohertz(readiness.sampleRate) +
                     QStringLiteral(" kHz for the ") + readiness.route +
                     QStringLiteral(". BREVALO CAPTURE accepts standard PCM rates through 192 kHz."),
                 StatusSeverity::warning};
@@ -331,13 +333,13 @@ StatusPresentation MonitorViewModel::status() const
             StatusSeverity::warning};
     case Kind::waitingForOutput:
         return {QStringLiteral("Waiting for the system output"),
-                QStringLiteral("Monitoring will resume when the macOS output route is ready."),
+                QStringLiteral("Monitoring will resume when the system output route is ready."),
                 StatusSeverity::warning};
     case Kind::waitingForFormat:
-        return {
-            QStringLiteral("Waiting for a supported format"),
-            QStringLiteral("Monitoring will resume when Core Audio reports a usable PCM format."),
-            StatusSeverity::warning};
+        return {QStringLiteral("Waiting for a supported format"),
+                QStringLiteral(
+                    "Monitoring will resume when the audio system reports a usable PCM format."),
+                StatusSeverity::warning};
     case Kind::failed:
         break;
     }

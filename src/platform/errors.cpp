@@ -17,7 +17,7 @@ QString CoreAudioFailure::statusText(std::int32_t status)
     for (int shift = 24; shift >= 0; shift -= 8) {
         const auto byte = (bits >> shift) & 0xFFu;
         if (byte < 32 || byte > 126) {
-            return QStringLiteral("OSStatus");
+            return QStringLiteral("status");
         }
         text.append(QChar(static_cast<char16_t>(byte)));
     }

@@ -34,7 +34,7 @@ public:
 
     const QString& operation() const { return operation_; }
     std::int32_t status() const { return status_; }
-    // "<operation> failed ('!dat', 560226676)." or "<operation> failed (OSStatus, -50)."
+    // "<operation> failed ('!dat', 560226676)." or "<operation> failed (status, -50)."
     QString description() const;
     const char* what() const noexcept override { return utf8_.c_str(); }
 
@@ -43,7 +43,7 @@ public:
         return operation_ == other.operation_ && status_ == other.status_;
     }
 
-    // The four-character text of a status when all four bytes are printable, else "OSStatus".
+    // The four-character text of a status when all four bytes are printable, else "status".
     static QString statusText(std::int32_t status);
 
 private:

@@ -6,9 +6,29 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <tuple>
 
 namespace brevalo {
 namespace {
+
+TEST(CaptureSourceTest, EveryCaseHasItsStoredValueAndLabelInDeclarationOrder)
+{
+    const std::tuple<CaptureSource, const char*, const char*> rows[] = {
+        {CaptureSource::vinyl, "vinyl-rip", "Vinyl Record"},
+        {CaptureSource::cd, "cd-rip", "CD"},
+        {CaptureSource::tape, "tape-rip", "Cassette Tape"},
+        {CaptureSource::reelToReel, "r2r-rip", "Reel to Reel Player"},
+        {CaptureSource::other, "other-source", "Other Source"}};
+    QList<CaptureSource> order;
+    for (const auto& [source, raw, label] : rows) {
+        order.append(source);
+        EXPECT_EQ(captureSourceRawValue(source), QLatin1String(raw));
+        EXPECT_EQ(captureSourceLabel(source), QLatin1String(label));
+        EXPECT_EQ(captureSourceFromRawValue(QLatin1String(raw)), source);
+        EXPECT_FALSE(captureSourceFromRawValue(QString::fromLatin1(raw).toUpper()));
+    }
+    EXPECT_EQ(allCaptureSources(), order);
+}
 
 using testing::master;
 using testing::project;

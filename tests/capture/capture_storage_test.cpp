@@ -16,7 +16,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <deque>
+#include <future>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace brevalo {
 namespace {
@@ -221,6 +227,12 @@ TEST_F(CaptureStorageTest, CreatesTheProjectFolderLayout)
     p.artworkPath = document.project.artworkPath;
     EXPECT_EQ(document.project, p);
     EXPECT_EQ(storage.load(folder), document);
+
+    // Names of three and four bytes per character still make a folder the file system takes.
+    p = project();
+    p.artist = QString(120, QChar(0x3042));
+    p.title = QStringLiteral("🎸").repeated(120);
+    EXPECT_TRUE(QFileInfo(storage.createProject(p).directory).isDir());
 }
 
 TEST_F(CaptureStorageTest, CreatingWithoutALibraryAsksForOneAfterValidating)
@@ -355,6 +367,18 @@ TEST_F(CaptureStorageTest, LoadChecksEveryReferenceButNotThatFilesExist)
     EXPECT_TRUE(failure([&] {
                     storage.load(document.directory);
                 }).startsWith(QStringLiteral("“project.json” could not be read: ")));
+
+    // A FIFO in place of the manifest must not hold the caller until someone writes to it.
+    const QByteArray fifo = QFile::encodeName(QDir(document.directory).filePath("project.json"));
+    ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
+    auto loading = std::async(std::launch::async,
+                              [&] { return failure([&] { storage.load(document.directory); }); });
+    if (loading.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        ADD_FAILURE() << "load blocked on a FIFO";
+        ::close(::open(fifo.constData(), O_WRONLY | O_NONBLOCK)); // releases the reader
+    }
+    EXPECT_EQ(loading.get(),
+              QStringLiteral("“project.json” could not be read: it is not a regular file."));
 }
 
 TEST_F(CaptureStorageTest, SaveReplacesTheManifestWhole)

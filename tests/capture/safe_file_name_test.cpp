@@ -2,6 +2,7 @@
 
 #include "capture/qt_printers.h"
 
+#include <QStringList>
 #include <QTextBoundaryFinder>
 
 #include <gtest/gtest.h>
@@ -64,6 +65,41 @@ TEST(SafeFileNameTest, KeepsAtMost120UserPerceivedCharacters)
         flags += QStringLiteral("🇫🇷");
     }
     EXPECT_EQ(safeFileNameComponent(flags), flags);
+}
+
+TEST(SafeFileNameTest, LongNamesFitTheFileSystemsByteLimitOnCharacterBoundaries)
+{
+    const QUuid id = QUuid::fromString(QStringLiteral("0a1b2c3d-4e5f-4a6b-8c7d-9e0f1a2b3c4d"));
+    const QString kana(120, QChar(0x3042));           // 3 bytes each in UTF-8
+    const QString emoji = QString("🎸").repeated(120); // 4 bytes each, two UTF-16 units
+    const QString family =
+        QStringLiteral("👨‍👩‍👧").repeated(40);   // 18 bytes per character
+    const QString marks = "a" + QString(200, QChar(0x0301)); // one character of 401 bytes
+    const std::pair<QString, QString> rows[] = {
+        {kana, kana}, {"Tide", emoji}, {emoji, family}, {family, "Ocean"}, {marks, kana}};
+    for (const auto& [artist, title] : rows) {
+        const QString name = projectFolderName(artist, title, id);
+        SCOPED_TRACE(name.toStdString());
+        const QByteArray bytes = name.toUtf8();
+        EXPECT_LE(bytes.size(), fileNameByteLimit);
+        EXPECT_GT(bytes.size(), fileNameByteLimit - 18) << "the room is used";
+        EXPECT_EQ(QString::fromUtf8(bytes), name) << "no half character";
+        ASSERT_TRUE(name.endsWith(" - 0A1B2C3D.brcapture"));
+        const QStringList parts = name.chopped(21).split(" - ");
+        ASSERT_EQ(parts.size(), 2);
+        EXPECT_TRUE(safeFileNameComponent(artist).startsWith(parts[0]));
+        EXPECT_TRUE(safeFileNameComponent(title).startsWith(parts[1]));
+        EXPECT_FALSE(parts[0].isEmpty() || parts[1].isEmpty());
+        if (artist.size() < 10) {
+            EXPECT_EQ(parts[0], artist) << "a short component stays whole";
+        }
+        if (title == family) {
+            EXPECT_EQ(graphemeCount(parts[1]) * 18, parts[1].toUtf8().size());
+        }
+    }
+    const QString master = masterFileName(1, emoji, id);
+    EXPECT_LE(master.toUtf8().size(), fileNameByteLimit);
+    EXPECT_TRUE(master.startsWith("Record 1 - Side 🎸") && master.endsWith(" - 0A1B2C3D.caf"));
 }
 
 TEST(SafeFileNameTest, BuildsProjectFolderAndMasterNames)

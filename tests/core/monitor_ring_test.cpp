@@ -269,6 +269,13 @@ TEST(MonitorRingGain, RampsWithEightMillisecondTimeConstantBothWaysAcrossCalls)
         ASSERT_NEAR(first[n - 1], start * std::pow(1.0 - c, n), 1e-4);
         ASSERT_NEAR(second[n - 1], start * std::pow(1.0 - c, n + 100), 1e-4);
     }
+
+    // A muted ramp reaches true silence instead of stalling on a denormal, and the unmute ramp
+    // starts from it.
+    EXPECT_EQ(rampOfOnes(ring.get(), 96000, 48000.0).back(), 0.0f);
+    EXPECT_EQ(ring->gain.load(), 0.0f);
+    monitor_ring_set_muted(ring.get(), false);
+    EXPECT_EQ(rampOfOnes(ring.get(), 1, 48000.0)[0], static_cast<float>(c));
 }
 
 TEST(MonitorRingGain, RateAtOrBelowOneUsesTheFortyEightKilohertzCoefficient)

@@ -15,7 +15,7 @@ using namespace std::chrono_literals;
 namespace {
 
 const QByteArray minimalRelease = R"({"id": 1234, "title": "Harbour Lights", "tracklist": []})";
-const QByteArray longAgent = "BrevaloCapture/0.2 (standalone macOS audio capture)";
+const QByteArray longAgent = "BrevaloCapture/0.2 (standalone Linux audio capture)";
 const QString artworkFailed = "Artwork couldn't be downloaded. You can choose a local cover image.";
 
 template <typename T> QString messageOf(const QFuture<T>& future)
@@ -33,6 +33,8 @@ protected:
         options.allowLoopbackHttpArtwork = true;
         return std::make_unique<DiscogsClient>(options);
     }
+
+    QString artwork(const QString& path) const { return server.url(path).toString(); }
 
     QFuture<QList<DiscogsSearchResult>> search(DiscogsClient& on, const QString& token = "t")
     {
@@ -101,6 +103,7 @@ TEST_F(DiscogsClientTest, MapsEveryStatusToItsMessageForBothOperations)
               "Master ID."},
         {429, "Discogs is rate limiting requests. Wait a moment and try again."},
         {500, "Discogs couldn't return this release (HTTP 500)."},
+        {407, "Discogs couldn't return this release (HTTP 407)."},
         {503, "Discogs couldn't return this release (HTTP 503)."},
         {204, "Discogs couldn't return this release (HTTP 204)."},
         {201, "Discogs couldn't return this release (HTTP 201)."},
@@ -129,6 +132,11 @@ TEST_F(DiscogsClientTest, UndecodableBodiesAndBrokenTransfersFailWithTheirOwnErr
     }
     server.enqueue({.body = R"({"pagination": {}})"});
     EXPECT_TRUE(failureOf<DiscogsDecodingError>(search(*client)).has_value());
+    // A body far larger than any release is refused while it is still arriving.
+    constexpr qint64 endless = 128 << 20;
+    server.enqueue({.streamedBytes = endless});
+    EXPECT_TRUE(failureOf<DiscogsDecodingError>(search(*client)).has_value());
+    EXPECT_LT(server.streamedBytesWritten, endless);
 
     // The transfer timeout is injected; the server never answers.
     client = makeClient({.transferTimeout = 100ms});
@@ -146,6 +154,30 @@ TEST_F(DiscogsClientTest, UndecodableBodiesAndBrokenTransfersFailWithTheirOwnErr
     notHttp.baseURL = QUrl("file:///");
     EXPECT_EQ(messageOf(DiscogsClient(notHttp).fetchRelease(1234, QString())),
               "Discogs returned an invalid response.");
+}
+
+TEST_F(DiscogsClientTest, TheTokenNeverLeavesTheAPIOrigin)
+{
+    server.enqueue({.status = 302, .headers = "Location: /releases/1234\r\n"});
+    server.enqueue({.body = minimalRelease});
+    EXPECT_EQ(valueOf(client->fetchRelease(1, "secret")).id, 1234);
+
+    HttpTestServer elsewhere;
+    elsewhere.enqueue({.body = minimalRelease});
+    server.enqueue({.status = 302,
+                    .headers = "Location: " + elsewhere.url("/releases/1").toEncoded() + "\r\n"});
+    await(client->fetchRelease(1, "secret"));
+    EXPECT_TRUE(elsewhere.requests.isEmpty());
+
+    // Plain http would carry the token in clear text; only loopback test services may use it.
+    for (const char* base : {"http://192.0.2.1:9", "http://discogs.invalid"}) {
+        SCOPED_TRACE(base);
+        DiscogsClientOptions options;
+        options.baseURL = QUrl(base);
+        options.transferTimeout = 100ms;
+        EXPECT_EQ(messageOf(DiscogsClient(options).fetchRelease(1, "secret")),
+                  "The Discogs address isn't secure.");
+    }
 }
 
 TEST_F(DiscogsClientTest, RunsOneExchangeAtATimeInCallOrder)
@@ -196,27 +228,28 @@ TEST_F(DiscogsClientTest, ArtworkNeedsHttpsAndAnOK)
 {
     DiscogsClient production;
     for (const QString& url : {server.url("/cover.jpg").toString(), QString("ftp://i.example/c"),
+                               QString("HTTPS://i.example/c.jpg"), QString("Https://i.example/c"),
                                QString("//i.example/c.jpg"), QString("c.jpg"), QString()}) {
         SCOPED_TRACE(url.toStdString());
-        EXPECT_EQ(messageOf(production.downloadArtwork(QUrl(url))),
+        EXPECT_EQ(messageOf(production.downloadArtwork(url)),
                   "The release artwork URL isn't secure.");
     }
     // The loopback seam of the tests admits plain http on loopback hosts only.
-    EXPECT_EQ(messageOf(client->downloadArtwork(QUrl("http://192.0.2.1/a.png"))),
+    EXPECT_EQ(messageOf(client->downloadArtwork("http://192.0.2.1/a.png")),
               "The release artwork URL isn't secure.");
     EXPECT_TRUE(server.requests.isEmpty());
 
     const QByteArray body("\x89PNG\r\n\x1a\n\0\0binary", 16);
     server.enqueue({.body = body});
-    EXPECT_EQ(valueOf(client->downloadArtwork(server.url("/i/cover.png"))), body);
+    EXPECT_EQ(valueOf(client->downloadArtwork(artwork("/i/cover.png"))), body);
     ASSERT_EQ(server.requests.size(), 1);
     EXPECT_EQ(server.requests[0].target, "/i/cover.png");
     EXPECT_EQ(server.requests[0].headers.value("user-agent"), "BrevaloCapture/0.2");
     EXPECT_FALSE(server.requests[0].headers.contains("authorization"));
-    for (const int status : {404, 500, 204}) {
+    for (const int status : {404, 500, 204, 407}) {
         SCOPED_TRACE(status);
         server.enqueue({.status = status, .body = status == 204 ? "" : "image"});
-        EXPECT_EQ(messageOf(client->downloadArtwork(server.url("/c"))), artworkFailed);
+        EXPECT_EQ(messageOf(client->downloadArtwork(artwork("/c"))), artworkFailed);
     }
 }
 
@@ -225,17 +258,17 @@ TEST_F(DiscogsClientTest, ArtworkAcceptsExactlyTwelveMillionBytes)
     for (const bool declared : {true, false}) {
         SCOPED_TRACE(declared ? "with Content-Length" : "ended by closing");
         server.enqueue({.body = QByteArray(12'000'000, 'a'), .withoutContentLength = !declared});
-        EXPECT_EQ(valueOf(client->downloadArtwork(server.url("/max"))).size(), 12'000'000);
+        EXPECT_EQ(valueOf(client->downloadArtwork(artwork("/max"))).size(), 12'000'000);
         server.enqueue({.body = QByteArray(12'000'001, 'a'), .withoutContentLength = !declared});
-        EXPECT_EQ(messageOf(client->downloadArtwork(server.url("/over"))), artworkFailed);
+        EXPECT_EQ(messageOf(client->downloadArtwork(artwork("/over"))), artworkFailed);
     }
     // An endless body is refused while the server is still sending: the client hung up.
     constexpr qint64 endless = 400'000'000;
     server.enqueue({.streamedBytes = endless});
-    EXPECT_EQ(messageOf(client->downloadArtwork(server.url("/huge"))), artworkFailed);
+    EXPECT_EQ(messageOf(client->downloadArtwork(artwork("/huge"))), artworkFailed);
     EXPECT_LT(server.streamedBytesWritten, endless);
     server.enqueue({.body = "ok"});
-    EXPECT_EQ(valueOf(client->downloadArtwork(server.url("/next"))), "ok");
+    EXPECT_EQ(valueOf(client->downloadArtwork(artwork("/next"))), "ok");
 }
 
 } // namespace

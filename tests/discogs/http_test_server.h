@@ -28,6 +28,8 @@ struct CannedResponse
 {
     int status = 200;
     QByteArray body = {};
+    // Further header lines, each ending in CRLF ("Location: ...\r\n").
+    QByteArray headers = {};
     // Waits on the event loop before answering, never sleeps.
     std::chrono::milliseconds delay{0};
     // Never answers, to let a transfer time out.
@@ -101,8 +103,8 @@ private:
     void answer(QTcpSocket* socket, const QByteArray& target, const CannedResponse& response)
     {
         events.append("response " + QString::fromLatin1(target));
-        QByteArray head =
-            "HTTP/1.1 " + QByteArray::number(response.status) + " X\r\nConnection: close\r\n";
+        QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) +
+                          " X\r\nConnection: close\r\n" + response.headers;
         if (response.streamedBytes == 0 && !response.withoutContentLength) {
             head += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
         }

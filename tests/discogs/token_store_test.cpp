@@ -82,7 +82,8 @@ TEST_F(TokenStoreTest, RefusedWriteReportsItsStatusAndKeepsThePreviousItem)
 {
     store.saveToken("kept");
     keychain->writeStatus = -25308;
-    EXPECT_EQ(saveFailure(store, "new"), "Couldn't save the Discogs token in Keychain (-25308).");
+    EXPECT_EQ(saveFailure(store, "new"),
+              "Couldn't save the Discogs token in the system keyring (-25308).");
     keychain->writeStatus = keychainStatus::success;
     EXPECT_EQ(store.loadToken(), "kept");
 
@@ -94,7 +95,8 @@ TEST_F(TokenStoreTest, RefusedWriteReportsItsStatusAndKeepsThePreviousItem)
     keychain->calls.clear();
     keychain->updateStatus = keychainStatus::itemNotFound;
     keychain->writeStatus = -25291;
-    EXPECT_EQ(saveFailure(store, "t"), "Couldn't save the Discogs token in Keychain (-25291).");
+    EXPECT_EQ(saveFailure(store, "t"),
+              "Couldn't save the Discogs token in the system keyring (-25291).");
     EXPECT_EQ(keychain->calls, (std::vector<std::string>{"update", "add"}));
 }
 

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -180,6 +181,40 @@ TEST(AudioDeviceCatalog, SortsByNameIgnoringCaseAndKeepsEqualNamesInEnumerationO
     AudioDeviceService service(sim.hardware());
     EXPECT_EQ(names(service.inputDevices()),
               (QStringList{"A", "b", "C", "mixer", "Mixer", "MIXER"}));
+}
+
+TEST(AudioDeviceCatalog, AnUnreadableIdentityDropsAnInputAndOtherReadsFallBack)
+{
+    using Check = std::function<void(const QList<AudioInputDevice>&)>;
+    const auto dropped = [](const QList<AudioInputDevice>& devices) {
+        EXPECT_TRUE(devices.isEmpty());
+    };
+    const std::pair<HardwareProperty, Check> rows[] = {
+        {HardwareProperty::deviceUID, dropped},
+        {HardwareProperty::name, dropped},
+        {HardwareProperty::nominalSampleRate,
+         [](const auto& devices) { EXPECT_EQ(devices.at(0).nominalSampleRate, 0.0); }},
+        {HardwareProperty::bufferFrameSize,
+         [](const auto& devices) { EXPECT_EQ(devices.at(0).bufferFrameSize, 0u); }},
+        {HardwareProperty::deviceIsAlive,
+         [](const auto& devices) { EXPECT_FALSE(devices.at(0).isAlive); }},
+    };
+    for (const auto& [property, check] : rows) {
+        SCOPED_TRACE(static_cast<int>(property));
+        SimulatedAudioSystem sim;
+        FaultRule rule;
+        rule.operation = AudioOperation::readProperty;
+        rule.object = sim.addDevice(inputDevice("in", "Interface", 2));
+        rule.property = property;
+        rule.times = 0;
+        sim.injectFault(rule);
+        const auto devices = AudioDeviceService(sim.hardware()).inputDevices();
+        ASSERT_LE(devices.size(), 1);
+        if (!devices.isEmpty()) {
+            EXPECT_EQ(devices[0].uid, QStringLiteral("in"));
+        }
+        check(devices);
+    }
 }
 
 // ----- the default output --------------------------------------------------------------------

@@ -1,10 +1,13 @@
 #include "core/monitor_ring.h"
 #include "monitor/monitoring_engine.h"
+#include "platform/audio/simulated_audio_system.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
+#include <memory>
 #include <vector>
 
 using namespace brevalo;
@@ -32,7 +35,9 @@ public:
                         std::uint32_t frames, AudioBufferList& buffers) override
     {
         for (std::uint32_t c = 0; c < buffers.numberBuffers; ++c) {
-            std::fill_n(static_cast<float*>(buffers.buffers[c].data), frames, 0.25f);
+            if (buffers.buffers[c].data != nullptr) {
+                std::fill_n(static_cast<float*>(buffers.buffers[c].data), frames, 0.25f);
+            }
         }
         return 0;
     }
@@ -103,4 +108,51 @@ TEST(MonitoringEngineRateControl, HoldsAtTargetAndClampsAt1000PPMAlongAFiveSecon
     const auto slower = steer(4000, 8000, 60);
     EXPECT_NEAR(slower.back(), -1000.0, 1.0);
     EXPECT_GE(slower.back(), -1000.2);
+}
+
+TEST(MonitoringEngineCallbacks, RefuseAnOversizedBlockAndAMissingOrShortBufferList)
+{
+    SimulatedAudioSystem sim;
+    std::unique_ptr<IOUnit> inputUnit;
+    ASSERT_EQ(sim.createIOUnit(inputUnit), 0);
+    RecordingVarispeed varispeed;
+    std::vector<float> left(512), right(512);
+    AudioBufferList whole;
+    whole.numberBuffers = 2;
+    whole.buffers[0] = {1, 512 * 4, left.data()};
+    whole.buffers[1] = {1, 512 * 4, right.data()};
+    AudioBufferList single = whole;
+    single.numberBuffers = 1;
+    AudioBufferList hole = whole;
+    hole.buffers[1].data = nullptr;
+
+    RenderActionFlags flags = 0;
+    const auto read = [&](MonitorRing* ring, AudioBufferList* buffers) {
+        RingReadCallbackContext context{ring};
+        return monitorRingReadCallback(&context, flags, AudioTimeStamp{}, 0, 512, buffers);
+    };
+    const auto play = [&](MonitorRing* ring, AudioBufferList* buffers) {
+        PlaybackCallbackContext context{ring, 48000.0, &varispeed, 1.0};
+        return monitorPlaybackCallback(&context, flags, AudioTimeStamp{}, 0, 512, buffers);
+    };
+    const std::pair<const char*, std::function<std::int32_t(MonitorRing*)>> rows[] = {
+        {"capture block above the slice size",
+         [&](MonitorRing* ring) {
+             CaptureCallbackContext context(ring, 256);
+             context.audioUnit = inputUnit.get();
+             return monitorCaptureCallback(&context, flags, AudioTimeStamp{}, 1, 257, nullptr);
+         }},
+        {"ring read without buffers", [&](MonitorRing* ring) { return read(ring, nullptr); }},
+        {"ring read into one buffer", [&](MonitorRing* ring) { return read(ring, &single); }},
+        {"ring read into a missing buffer", [&](MonitorRing* ring) { return read(ring, &hole); }},
+        {"playback without buffers", [&](MonitorRing* ring) { return play(ring, nullptr); }},
+        {"playback into one buffer", [&](MonitorRing* ring) { return play(ring, &single); }},
+        {"playback into a missing buffer", [&](MonitorRing* ring) { return play(ring, &hole); }},
+    };
+    for (const auto& [label, call] : rows) {
+        MonitorRing* ring = monitor_ring_create(4096, 512);
+        EXPECT_EQ(call(ring), -50) << label;
+        EXPECT_EQ(monitor_ring_take_error(ring), -50) << label;
+        monitor_ring_destroy(ring);
+    }
 }

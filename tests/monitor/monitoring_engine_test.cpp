@@ -58,7 +58,7 @@ TEST(MonitoringEngineStart, RejectsInvalidRatesAndBufferSizesNamingTheInputRoute
         {-48000.0, 512, rateCheck, 0x21646174, "'!dat', 560226676"},
         {inf, 512, rateCheck, 0x21646174, "'!dat', 560226676"},
         {nan, 512, rateCheck, 0x21646174, "'!dat', 560226676"},
-        {48000.0, 65537, sizeCheck, -50, "OSStatus, -50"},
+        {48000.0, 65537, sizeCheck, -50, "status, -50"},
     };
     SimulatedRoute route;
     MonitoringEngine engine(route.sim, [](std::chrono::nanoseconds) {});
@@ -383,7 +383,7 @@ TEST(MonitoringEngineRun, ARuntimeFailureArrivesOnceInTheNextSnapshot)
     EXPECT_EQ(*snapshot->runtimeFailure,
               CoreAudioFailure(QStringLiteral("The real-time audio stream"), -66));
     EXPECT_EQ(snapshot->runtimeFailure->description(),
-              QStringLiteral("The real-time audio stream failed (OSStatus, -66)."));
+              QStringLiteral("The real-time audio stream failed (status, -66)."));
     EXPECT_FALSE(engine.snapshot()->runtimeFailure);
     // The engine does not stop itself, and the blocks whose rate could not be set still played.
     EXPECT_TRUE(engine.isRunning());

@@ -12,7 +12,8 @@ using Kind = MonitoringPhase::Kind;
 
 const StatusPresentation accessOff{
     "Audio input access is off",
-    QStringLiteral("Allow BREVALO CAPTURE to use audio input in System Settings, then try again."),
+    QStringLiteral(
+        "Allow BREVALO CAPTURE to use audio input in the system settings, then try again."),
     StatusSeverity::error};
 
 class Permission : public ControllerFixture

@@ -135,9 +135,9 @@ TEST_F(ControllerFixture, WaitingRowsShowWhileTheRouteIsReadyButNotResumed)
         {Kind::waitingForInput, "Waiting for the selected input",
          "Monitoring will resume when the exact device and channel pair return."},
         {Kind::waitingForOutput, "Waiting for the system output",
-         "Monitoring will resume when the macOS output route is ready."},
+         "Monitoring will resume when the system output route is ready."},
         {Kind::waitingForFormat, "Waiting for a supported format",
-         "Monitoring will resume when Core Audio reports a usable PCM format."},
+         "Monitoring will resume when the audio system reports a usable PCM format."},
     };
     MonitorViewModel& controller = running();
     for (const Row& row : rows) {

@@ -52,15 +52,22 @@ TEST_P(SampleRates, OutsideEightToOneNinetyTwoKilohertzAreUnsupported)
 INSTANTIATE_TEST_SUITE_P(
     Routes, SampleRates,
     ::testing::Values(
-        RateCase{"InputBelowRange", 7999.0, 48000.0, "Unsupported input sample rate",
-                 "Core Audio reported 8.0 kHz for the input. BREVALO CAPTURE accepts standard PCM "
-                 "rates through 192 kHz."},
-        RateCase{"OutputBelowRange", 48000.0, 4000.0, "Unsupported output sample rate",
-                 "Core Audio reported 4.0 kHz for the output. BREVALO CAPTURE accepts standard "
-                 "PCM rates through 192 kHz."},
-        RateCase{"InputUnreadable", 0.0, 48000.0, "Unsupported input sample rate",
-                 "Core Audio reported 0.0 kHz for the input. BREVALO CAPTURE accepts standard PCM "
-                 "rates through 192 kHz."},
+        RateCase{
+            "InputBelowRange", 7999.0, 48000.0, "Unsupported input sample rate",
+            "The audio system reported 8.0 kHz for the input. BREVALO CAPTURE accepts standard PCM "
+            "rates through 192 kHz."},
+        RateCase{
+            "OutputBelowRange", 48000.0, 4000.0, "Unsupported output sample rate",
+            "The audio system reported 4.0 kHz for the output. BREVALO CAPTURE accepts standard "
+            "PCM rates through 192 kHz."},
+        RateCase{
+            "BothBelowRangeNamesTheInput", 7999.0, 4000.0, "Unsupported input sample rate",
+            "The audio system reported 8.0 kHz for the input. BREVALO CAPTURE accepts standard PCM "
+            "rates through 192 kHz."},
+        RateCase{
+            "InputUnreadable", 0.0, 48000.0, "Unsupported input sample rate",
+            "The audio system reported 0.0 kHz for the input. BREVALO CAPTURE accepts standard PCM "
+            "rates through 192 kHz."},
         RateCase{"LowestAccepted", 8000.0, 8000.0, "Ready", nullptr},
         RateCase{"HighestAccepted", 192000.0, 192000.0, "Ready", nullptr}),
     LabelName());
@@ -84,9 +91,10 @@ TEST_F(ControllerFixture, MissingOutputOutranksEveryInputProblem)
     MonitorViewModel& controller = create();
     EXPECT_FALSE(controller.routeDescription().has_value());
     EXPECT_EQ(controller.status(),
-              (StatusPresentation{"System output unavailable",
-                                  QStringLiteral("Choose an audio output in macOS Sound settings."),
-                                  StatusSeverity::error}));
+              (StatusPresentation{
+                  "System output unavailable",
+                  QStringLiteral("Choose an audio output in the system's Sound settings."),
+                  StatusSeverity::error}));
 }
 
 TEST_F(ControllerFixture, UserStartRunsTheSelectedRouteAndStopFadesItOut)
@@ -186,12 +194,13 @@ TEST_P(StartFailure, UserStartClearsTheIntentAutomaticRestartKeepsIt)
     }
 
     const QString message =
-        param.formatMessage ? QStringLiteral("Core Audio couldn't open the current input/output "
-                                             "format. Keep the Scarlett at its working rate, "
-                                             "check that both devices are available, then "
-                                             "retry.")
-                            : QStringLiteral("Check that the selected input and system output "
-                                             "are available, then retry.");
+        param.formatMessage
+            ? QStringLiteral("The audio system couldn't open the current input/output "
+                             "format. Keep the Scarlett at its working rate, "
+                             "check that both devices are available, then "
+                             "retry.")
+            : QStringLiteral("Check that the selected input and system output "
+                             "are available, then retry.");
     EXPECT_EQ(controller.phase(), MonitoringPhase::failed(message));
     EXPECT_EQ(controller.technicalError(),
               CoreAudioFailure(QStringLiteral("Initialize the selected input"), param.status)
@@ -231,7 +240,7 @@ TEST_F(ControllerFixture, RuntimeFailureStopsWithTheStreamMessageAndKeepsTheInte
         "The audio stream stopped unexpectedly. Check the connected devices, then retry.");
     EXPECT_EQ(controller.phase(), MonitoringPhase::failed(message));
     EXPECT_EQ(controller.technicalError(),
-              QStringLiteral("The real-time audio stream failed (OSStatus, -50)."));
+              QStringLiteral("The real-time audio stream failed (status, -50)."));
     EXPECT_FALSE(controller.engine().isRunning());
     EXPECT_TRUE(controller.monitorIntent());
     EXPECT_EQ(controller.transportTitle(), QStringLiteral("Cancel Retry"));

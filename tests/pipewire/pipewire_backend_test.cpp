@@ -535,6 +535,20 @@ TEST_F(PipeWireBackend, IntegerCaptureSwitchesTheGraphToARateItDoesNotAllow)
     ASSERT_EQ(unit->stop(), 0);
 }
 
+TEST_F(PipeWireBackend, FloatClientTakesTheGraphsConvertedAudioAtItsOwnRate)
+{
+    const ObjectId device = plug(virtualSource(uniqueName("oddrate"), "[ FL FR ]", 32000, "S16"));
+    ASSERT_NE(device, unknownObject);
+    CaptureContext capture;
+    auto unit = makeInputUnit(*system_, device, StreamFormat::float32Planar(32000.0, 2), capture);
+    ASSERT_EQ(unit->initialize(), 0);
+    EXPECT_EQ(agreedFormat(*unit).sampleRate, 32000.0);
+    ASSERT_EQ(unit->start(), 0);
+    EXPECT_TRUE(waitUntil([&] { return capture.frames.load() >= 16000; }));
+    EXPECT_EQ(capture.renderStatus.load(), 0);
+    ASSERT_EQ(unit->stop(), 0);
+}
+
 TEST_F(PipeWireBackend, AutomaticBackendChoosesTheServerWhenReachable)
 {
     auto system = createAudioSystem(AudioBackend::automatic);

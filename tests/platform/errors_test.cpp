@@ -12,14 +12,14 @@ TEST(CoreAudioFailure, NamesPrintableStatusesByTheirFourCharacters)
     EXPECT_STREQ(failure.what(), "Start monitoring output failed ('!dat', 560226676).");
 }
 
-TEST(CoreAudioFailure, NamesOtherStatusesOSStatus)
+TEST(CoreAudioFailure, NamesOtherStatusesByTheWordStatus)
 {
     EXPECT_EQ(CoreAudioFailure(QStringLiteral("Read"), -50).description(),
-              QStringLiteral("Read failed (OSStatus, -50)."));
+              QStringLiteral("Read failed (status, -50)."));
     // One byte outside the printable range is enough.
-    EXPECT_EQ(CoreAudioFailure::statusText(0x2164617F), QStringLiteral("OSStatus"));
+    EXPECT_EQ(CoreAudioFailure::statusText(0x2164617F), QStringLiteral("status"));
     EXPECT_EQ(CoreAudioFailure::statusText(0x20207E7E), QStringLiteral("'  ~~'"));
-    EXPECT_EQ(CoreAudioFailure::statusText(0), QStringLiteral("OSStatus"));
+    EXPECT_EQ(CoreAudioFailure::statusText(0), QStringLiteral("status"));
 }
 
 TEST(CaptureError, DescriptionIsExactlyTheMessage)

@@ -164,7 +164,9 @@ void PipeWireIOUnit::processInput(Side& side)
     pw_stream_get_time_n(side.stream, &time, sizeof time);
     if (time.rate.denom != 0) {
         const bool first = side.graphRate.exchange(time.rate.denom) == 0;
-        if (static_cast<double>(time.rate.denom) != side.clientRate) {
+        // Only a bit-exact (integer) client refuses converted samples; a float client takes
+        // the stream's own rate, which PipeWire resamples from the graph's.
+        if (side.integerSamples && static_cast<double>(time.rate.denom) != side.clientRate) {
             side.rateMismatch.store(true);
         }
         if (first || (side.rateMismatch.load() && !side.mismatchSignalled.exchange(true))) {
@@ -471,7 +473,8 @@ std::int32_t PipeWireIOUnit::streamFormat(Scope scope, std::uint32_t element, St
                 }
             }
             const auto graphRate = side->graphRate.load();
-            if (side->isInput && graphRate != 0 && graphRate != side->clientRate) {
+            if (side->isInput && side->integerSamples && graphRate != 0 &&
+                graphRate != side->clientRate) {
                 format.sampleRate = graphRate;
             }
         }

@@ -12,12 +12,14 @@
 // the graph's samples as they are.
 //
 // Rates. The stream asks the graph for the device's rate (node.rate). If the graph runs at
-// another rate anyway, PipeWire would convert; the input side notices the graph rate on every
-// block and then refuses to render (status::unsupportedFormat) and reports
-// ioStoppedAbnormally, so converted samples never reach a client. initialize connects the
-// streams (blocks are dropped until start) and waits for the input's first cycle, so that the
-// client format read back after initialize carries the graph's real rate when it differs. The
-// output side lets PipeWire convert: it only feeds monitoring and review.
+// another rate anyway (a stock desktop allows only 48 kHz), PipeWire converts between the graph
+// and the stream. A float input client (monitoring) takes that converted audio at the rate it
+// negotiated, which the client format read back after initialize reports. An integer input
+// client (bit-exact capture) never does: its side notices the graph rate on every block, then
+// refuses to render (status::unsupportedFormat) and reports ioStoppedAbnormally, and its client
+// format read back after initialize carries the graph's real rate. initialize connects the
+// streams (blocks are dropped until start) and waits for the input's first cycle. The output
+// side lets PipeWire convert: it only feeds monitoring and review.
 //
 // Threads: configuration, initialize, start, stop and dispose on the main thread; the process
 // callbacks on PipeWire's data thread (RT_PROCESS), where they allocate nothing and take no lock.
