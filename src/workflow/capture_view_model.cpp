@@ -559,7 +559,7 @@ void CaptureViewModel::applyFetchedRelease(const DiscogsRelease& release)
     assign(hasFetchedRelease_, true, &CaptureViewModel::hasFetchedReleaseChanged);
     setDraftWarning(hasUnassignedSide(fetched) ? unassignedWarning : confirmWarning);
 
-    const std::optional<QUrl> cover = coverImageURL(release);
+    const std::optional<QString> cover = coverImageURL(release);
     if (!cover) {
         finishFetch();
         return;
