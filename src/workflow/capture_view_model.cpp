@@ -1420,6 +1420,8 @@ void CaptureViewModel::shutdown()
             finalizeSide(*master);
         }
     }
+    setRecording(false);
+    setFinalizing(false);
     cancelWaveform();
     stopExport();
     stopPlayback();

@@ -281,6 +281,8 @@ public:
 
     // For tests.
     CaptureStorage& storage() { return storage_; }
+    // Null without an audio system.
+    const NativeRecorder* recorder() const { return recorder_.get(); }
 
 signals:
     void documentChanged();
