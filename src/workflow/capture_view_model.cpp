@@ -1036,7 +1036,11 @@ void CaptureViewModel::loadWaveform()
             }
             setLoadingWaveform(false);
         },
-        [](const QString&) {});
+        [this, generation](const QString&) {
+            if (generation == reviewGeneration_) {
+                setLoadingWaveform(false);
+            }
+        });
 }
 
 void CaptureViewModel::stopPlayback()
@@ -1378,8 +1382,8 @@ void CaptureViewModel::finishExport(const QUuid& generation,
     } else if (!failure.isEmpty()) {
         setError(failure);
     }
-    setExporting(false);
     setExportProgress({});
+    setExporting(false);
 }
 
 void CaptureViewModel::setExportProgress(const ExportProgress& progress)

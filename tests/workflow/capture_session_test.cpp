@@ -170,12 +170,26 @@ TEST_F(CaptureSessionTest, RecordEditExportAndSwapASide)
     ASSERT_EQ(regions.size(), 4);
     ASSERT_TRUE(controller->canExportSelectedSide());
 
-    panels->folders.push_back(directory.filePath("Export"));
     QDir(directory.path()).mkdir("Export");
+    panels->folders = {directory.filePath("Export"), directory.filePath("Export")};
+    controller->exportTracks(sideA().id);
+    controller->cancelExport();
+    settle([this] { return controller->isExporting(); });
+    EXPECT_FALSE(controller->error());
+
+    double fraction = 0;
+    qint64 trackNumber = 0;
+    QObject::connect(controller.get(), &CaptureViewModel::exportProgressChanged, [&] {
+        fraction = std::max(fraction, controller->exportFraction());
+        trackNumber = std::max(trackNumber, controller->exportTrackNumber());
+        EXPECT_TRUE(controller->isExporting());
+    });
     controller->exportTracks(sideA().id);
     EXPECT_TRUE(controller->isExporting());
     settle([this] { return controller->isExporting(); });
     EXPECT_EQ(controller->notice(), "Exported 4 tagged FLAC tracks with native resolution.");
+    EXPECT_GT(fraction, 0.5);
+    EXPECT_EQ(trackNumber, 4);
     QStringList tracks;
     for (QDirIterator it(directory.filePath("Export"), {"*.flac"}, QDir::Files,
                          QDirIterator::Subdirectories);
@@ -215,6 +229,11 @@ struct TakeEnding
     bool complete;
     bool inManifest;
 };
+
+void PrintTo(const TakeEnding& ending, std::ostream* out)
+{
+    *out << ending.name;
+}
 
 class TakeEndingTest : public CaptureSessionTest, public ::testing::WithParamInterface<TakeEnding>
 {};
