@@ -10,7 +10,10 @@
 // its description through `error` and leaves the project as it was.
 //
 // Threads: a QObject of the main thread. Every property, operation and signal belongs to it.
-// Discogs replies arrive through the event loop; timing runs on the injectable scheduler.
+// Discogs replies arrive through the event loop; timing runs on the injectable scheduler. The
+// closing of a take's master, waveform loads and exports run on other threads and report back
+// through the event loop; a waveform or export result whose generation is no longer the latest is
+// dropped. The controller waits for a running export when it goes away.
 
 #include "capture/capture_project.h"
 #include "capture/capture_storage.h"
@@ -272,7 +275,7 @@ public:
     // Exports the tracks of one side, or of every side without an id, as FLAC into a folder the
     // user picks; runs in the background while isExporting.
     void exportTracks(const std::optional<QUuid>& sideID);
-    // Ends a running export without an error; tracks not yet complete are not left behind.
+    // Ends a running export without an error; nothing of it stays at the destination.
     void cancelExport();
 
     // Application termination: stops the poll, stores a running take, releases storage access.
