@@ -11,15 +11,12 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QDirIterator>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QThread>
 
 #include <gtest/gtest.h>
 
 #include <sndfile.h>
-
-#include <functional>
 
 namespace brevalo {
 namespace {
@@ -44,15 +41,14 @@ std::vector<int> readFrames(const QString& path)
 class CaptureSessionTest : public ::testing::Test
 {
 public:
-    CaptureSessionTest()
-        : settings(directory.filePath(QStringLiteral("monitor.ini")), QSettings::IniFormat)
+    CaptureSessionTest() : settings(directory.filePath("monitor.ini"), QSettings::IniFormat)
     {
-        QDir(directory.path()).mkdir(QStringLiteral("Library"));
-        sim.setAuthorization(AudioCaptureAuthorization::authorized);
+        QDir(directory.path()).mkpath("Library");
         input = sim.addDevice(SimDevice::input("deck", "Deck", 2, 48000.0, 24));
         sim.setInputSignal(input, 0, SimSignal::counting());
         sim.setInputSignal(input, 1, SimSignal::counting());
         sim.addDevice(SimDevice::output("speakers", "Speakers", 2, 48000.0));
+        sim.setAuthorization(AudioCaptureAuthorization::authorized);
         scheduler.setTimeObserver([this](std::chrono::nanoseconds step) {
             if (hardwareRuns) {
                 sim.advance(step);
@@ -61,20 +57,17 @@ public:
         MonitorViewModel::Options monitorOptions;
         monitorOptions.scheduler = &scheduler;
         monitor = std::make_unique<MonitorViewModel>(sim, settings, monitorOptions);
-        deliver();
-
         CaptureViewModel::Options options;
         options.scheduler = &scheduler;
         options.settings =
-            std::make_shared<QSettings>(directory.filePath("capture.ini"), QSettings::IniFormat);
+            std::make_shared<QSettings>(directory.filePath("c.ini"), QSettings::IniFormat);
         options.panels = panels;
         options.keychain = std::make_shared<MemoryKeychain>();
         options.review.manualReader = true;
         controller = std::make_unique<CaptureViewModel>(monitor.get(), options);
-        panels->folders.push_back(directory.filePath("Library"));
+        panels->folders = {directory.filePath("Library")};
         controller->chooseStorage();
-        project.sides = {testing::side(1, QStringLiteral("A"), 4),
-                         testing::side(1, QStringLiteral("B"), 3)};
+        project.sides = {testing::side(1, "A", 4), testing::side(1, "B", 3)};
         controller->beginNewProject();
         controller->setDraft(project);
         controller->confirmDraft();
@@ -86,11 +79,6 @@ public:
         sim.drainNotifications();
     }
 
-    void deliver()
-    {
-        sim.drainNotifications();
-        QCoreApplication::sendPostedEvents();
-    }
     qint64 delivered() const { return static_cast<qint64>(sim.blockCount(input)) * 512; }
     // Runs the hardware for whole seconds; the master's writer catches up after each, so that the
     // ring never holds more than a second.
@@ -100,24 +88,20 @@ public:
             scheduler.advance(1s);
             const QDeadlineTimer deadline(30s);
             while (controller->recorder()->isRecording() &&
-                   static_cast<qint64>(controller->recorder()->framesWritten()) < delivered() &&
+                   qint64(controller->recorder()->framesWritten()) < delivered() &&
                    !deadline.hasExpired()) {
                 QThread::msleep(1);
             }
         }
     }
-    // Waits (in real time) while the controller finishes background work.
-    void settle(const std::function<bool()>& busy)
+    // Waits (in real time) while the controller finishes work on other threads.
+    void settle(bool (CaptureViewModel::*busy)() const = &CaptureViewModel::isFinalizing)
     {
         const QDeadlineTimer deadline(60s);
-        while (busy() && !deadline.hasExpired()) {
+        while ((*controller.*busy)() && !deadline.hasExpired()) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         }
-        ASSERT_FALSE(busy());
-    }
-    void settleStop()
-    {
-        settle([this] { return controller->isFinalizing(); });
+        ASSERT_FALSE((*controller.*busy)());
     }
     CaptureProject saved() const
     {
@@ -137,10 +121,8 @@ public:
     CaptureProject project = testing::project();
 };
 
-TEST_F(CaptureSessionTest, RecordEditExportAndSwapASide)
+TEST_F(CaptureSessionTest, RecordCutExportAndSwapASide)
 {
-    ASSERT_TRUE(monitor->selectedChannelPair());
-    ASSERT_EQ(monitor->selectedChannelPair()->rightChannel, 1);
     controller->startRecording();
     ASSERT_TRUE(controller->isRecording()) << controller->error().value_or("").toStdString();
     EXPECT_TRUE(monitor->isInputSelectionLocked());
@@ -148,9 +130,7 @@ TEST_F(CaptureSessionTest, RecordEditExportAndSwapASide)
     // The poll shows what the writer had stored by then, at most a second behind.
     EXPECT_NEAR(controller->elapsed(), 90.0, 1.1);
     controller->stopRecording();
-    EXPECT_TRUE(controller->isFinalizing());
-    settleStop();
-
+    settle();
     const CaptureMaster master = *sideA().master;
     EXPECT_EQ(master.frameCount, delivered());
     EXPECT_TRUE(master.isComplete);
@@ -158,7 +138,7 @@ TEST_F(CaptureSessionTest, RecordEditExportAndSwapASide)
     EXPECT_FALSE(monitor->isInputSelectionLocked());
     EXPECT_EQ(controller->notice(),
               "Side master saved. Place 3 internal boundaries for the expected tracks.");
-    settle([this] { return controller->isLoadingWaveform(); });
+    settle(&CaptureViewModel::isLoadingWaveform);
     EXPECT_GE(controller->waveform().size(), CaptureViewModel::waveformColumns);
 
     for (const qint64 boundary : {1'000'000, 2'000'000, 3'000'000}) {
@@ -166,202 +146,145 @@ TEST_F(CaptureSessionTest, RecordEditExportAndSwapASide)
     }
     controller->setTrimStart(4'800);
     controller->setTrimEnd(master.frameCount - 9'600);
-    const QList<FrameRange> regions = sideA().regions();
-    ASSERT_EQ(regions.size(), 4);
-    ASSERT_TRUE(controller->canExportSelectedSide());
 
-    QDir(directory.path()).mkdir("Export");
-    panels->folders = {directory.filePath("Export"), directory.filePath("Export")};
-    controller->exportTracks(sideA().id);
-    controller->cancelExport();
-    settle([this] { return controller->isExporting(); });
-    EXPECT_FALSE(controller->error());
-
-    double fraction = 0;
-    qint64 trackNumber = 0;
-    QObject::connect(controller.get(), &CaptureViewModel::exportProgressChanged, [&] {
-        fraction = std::max(fraction, controller->exportFraction());
-        trackNumber = std::max(trackNumber, controller->exportTrackNumber());
-        EXPECT_TRUE(controller->isExporting());
-    });
-    controller->exportTracks(sideA().id);
-    EXPECT_TRUE(controller->isExporting());
-    settle([this] { return controller->isExporting(); });
-    EXPECT_EQ(controller->notice(), "Exported 4 tagged FLAC tracks with native resolution.");
-    EXPECT_GT(fraction, 0.5);
-    EXPECT_EQ(trackNumber, 4);
-    QStringList tracks;
-    for (QDirIterator it(directory.filePath("Export"), {"*.flac"}, QDir::Files,
-                         QDirIterator::Subdirectories);
-         it.hasNext();) {
-        tracks.append(it.next());
-    }
-    tracks.sort();
-    ASSERT_EQ(tracks.size(), 4);
-    const std::vector<int> words =
-        readFrames(CaptureStorage::resolve(*controller->document(), master.path));
-    for (qsizetype i = 0; i < 4; ++i) {
-        const auto first = words.begin() + 2 * regions[i].start;
-        EXPECT_EQ(readFrames(tracks[i]), std::vector<int>(first, first + 2 * regions[i].length()))
-            << tracks[i].toStdString();
-    }
-
-    const CaptureSide recorded = sideA();
-    ASSERT_TRUE(controller->swapSideRecordings(recorded.id, project.sides[1].id));
-    const CaptureProject swapped = saved();
-    EXPECT_FALSE(swapped.sides[0].master);
-    EXPECT_EQ(swapped.sides[1].master, master);
-    EXPECT_EQ(swapped.sides[1].markers, recorded.markers);
-    EXPECT_EQ(swapped.sides[1].trimStartFrame, recorded.trimStartFrame);
-    EXPECT_EQ(swapped.sides[1].trimEndFrame, recorded.trimEndFrame);
-    EXPECT_EQ(swapped.sides[0].tracks, project.sides[0].tracks);
-    EXPECT_EQ(swapped.sides[1].tracks, project.sides[1].tracks);
-}
-
-// How a take ends abnormally, and what the side keeps. "<path>" stands for the master's path.
-struct TakeEnding
-{
-    const char* name;
-    std::function<void(CaptureSessionTest&)> beforeStart;
-    std::function<void(CaptureSessionTest&)> afterStart;
-    std::optional<QString> error;
-    std::optional<QString> interruption;
-    bool complete;
-    bool inManifest;
-};
-
-void PrintTo(const TakeEnding& ending, std::ostream* out)
-{
-    *out << ending.name;
-}
-
-class TakeEndingTest : public CaptureSessionTest, public ::testing::WithParamInterface<TakeEnding>
-{};
-
-TEST_P(TakeEndingTest, KeepsTheMaster)
-{
-    const TakeEnding& c = GetParam();
-    if (c.beforeStart) {
-        c.beforeStart(*this);
-    }
-    controller->startRecording();
-    c.afterStart(*this);
-    settleStop();
-
-    ASSERT_TRUE(sideA().master);
-    const CaptureMaster& master = *sideA().master;
-    EXPECT_EQ(master.frameCount, delivered());
-    EXPECT_EQ(master.isComplete, c.complete);
-    EXPECT_EQ(master.interruption, c.interruption);
-    EXPECT_EQ(controller->error(),
-              c.error ? std::optional(QString(*c.error).replace("<path>", master.path))
-                      : std::nullopt);
-    EXPECT_TRUE(QFile::exists(CaptureStorage::resolve(*controller->document(), master.path)));
-    EXPECT_EQ(controller->storage().load(controller->document()->directory).project.sides[0].master,
-              c.inManifest ? std::optional(master) : std::nullopt);
-    EXPECT_FALSE(controller->isRecording());
-    EXPECT_FALSE(monitor->isInputSelectionLocked());
-}
-
-const QString stalled =
-    QStringLiteral("The input stopped delivering audio. The interrupted take was retained.");
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, TakeEndingTest,
-    ::testing::Values(
-        TakeEnding{"InputStallsForFourSeconds",
-                   {},
-                   [](CaptureSessionTest& test) {
-                       test.run(1);
-                       test.hardwareRuns = false;
-                       test.run(5);
-                   },
-                   stalled,
-                   stalled,
-                   false,
-                   true},
-        TakeEnding{"QuitWhileRecording",
-                   {},
-                   [](CaptureSessionTest& test) {
-                       test.run(2);
-                       test.controller->shutdown();
-                   },
-                   std::nullopt,
-                   std::nullopt,
-                   true,
-                   true},
-        TakeEnding{"SaveFailsAfterStart",
-                   [](CaptureSessionTest& test) {
-                       test.controller->storage().setBeforeReplaceHook(
-                           [](const QString&) { throw CaptureError(QStringLiteral("disk full")); });
-                   },
-                   [](CaptureSessionTest&) {},
-                   QStringLiteral("Couldn't save the project metadata. The take is retained at "
-                                  "<path>. disk full"),
-                   QStringLiteral("The project manifest couldn't be saved. The master is retained "
-                                  "in the Masters folder."),
-                   false, false}),
-    [](const auto& test) { return std::string(test.param.name); });
-
-TEST_F(CaptureSessionTest, ReviewNavigationOnBoundariesAndOutsideTheSpan)
-{
-    controller->startRecording();
-    run(3);
-    controller->stopRecording();
-    settleStop();
-    for (const qint64 boundary : {30'000, 60'000, 90'000}) {
-        controller->addBoundary(boundary);
-    }
-    controller->setTrimStart(12'000);
-    controller->setTrimEnd(130'000);
-
-    enum class Move
+    // Review: stops from a boundary, and seeks while playing inside and outside [S, E).
+    enum Move
     {
         next,
         previous,
         seek
     };
-    struct Case
+    const struct
     {
-        const char* name;
         bool playing;
         qint64 from;
         Move move;
-        qint64 target; // for seek
-        qint64 playhead;
+        qint64 target, playhead;
         bool playingAfter;
-    } const cases[] = {
-        {"next from a boundary", false, 60'000, Move::next, 0, 90'000, false},
-        {"previous from a boundary", false, 60'000, Move::previous, 0, 30'000, false},
-        {"next at the end stays", false, 130'000, Move::next, 0, 130'000, false},
-        {"previous at the start stays", false, 12'000, Move::previous, 0, 12'000, false},
-        {"seek before the start trim while playing", true, 40'000, Move::seek, 5'000, 5'000, false},
-        {"seek past the end trim while playing", true, 40'000, Move::seek, 131'000, 131'000, false},
-        {"seek inside while playing", true, 40'000, Move::seek, 100'000, 100'000, true},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        controller->seek(c.from);
-        if (c.playing) {
+    } moves[] = {{false, 2'000'000, next, 0, 3'000'000, false},
+                 {false, 2'000'000, previous, 0, 1'000'000, false},
+                 {true, 40'000, seek, 100, 100, false},
+                 {true, 40'000, seek, 500'000, 500'000, true}};
+    for (const auto& m : moves) {
+        SCOPED_TRACE(m.from + m.target);
+        controller->seek(m.from);
+        if (m.playing) {
             controller->togglePlayback();
             ASSERT_TRUE(controller->isPlaying()) << controller->error().value_or("").toStdString();
         }
-        switch (c.move) {
-        case Move::next:
-            controller->jumpToNextStop();
-            break;
-        case Move::previous:
-            controller->jumpToPreviousStop();
-            break;
-        case Move::seek:
-            controller->seek(c.target);
-            break;
-        }
-        EXPECT_EQ(controller->playhead(), c.playhead);
-        EXPECT_EQ(controller->isPlaying(), c.playingAfter);
+        m.move == next       ? controller->jumpToNextStop()
+        : m.move == previous ? controller->jumpToPreviousStop()
+                             : controller->seek(m.target);
+        EXPECT_EQ(controller->playhead(), m.playhead);
+        EXPECT_EQ(controller->isPlaying(), m.playingAfter);
         if (controller->isPlaying()) {
             controller->togglePlayback();
         }
+    }
+
+    // A cancelled export shows nothing and leaves nothing; the next one reports its progress.
+    const QString exportFolder = directory.filePath("Export");
+    QDir().mkpath(exportFolder);
+    panels->folders = {exportFolder, exportFolder};
+    controller->exportTracks(sideA().id);
+    controller->cancelExport();
+    settle(&CaptureViewModel::isExporting);
+    EXPECT_FALSE(controller->error());
+    qint64 lastTrack = 0;
+    QObject::connect(controller.get(), &CaptureViewModel::exportProgressChanged, [&] {
+        EXPECT_TRUE(controller->isExporting());
+        lastTrack = std::max(lastTrack, controller->exportTrackNumber());
+    });
+    controller->exportTracks(sideA().id);
+    settle(&CaptureViewModel::isExporting);
+    EXPECT_EQ(controller->notice(), "Exported 4 tagged FLAC tracks with native resolution.");
+    EXPECT_EQ(lastTrack, 4);
+    QStringList tracks;
+    for (QDirIterator it(exportFolder, {"*.flac"}, QDir::Files, QDirIterator::Subdirectories);
+         it.hasNext();) {
+        tracks.append(it.next());
+    }
+    tracks.sort();
+    const QList<FrameRange> regions = sideA().regions();
+    ASSERT_EQ(tracks.size(), regions.size());
+    const auto words = readFrames(CaptureStorage::resolve(*controller->document(), master.path));
+    for (qsizetype i = 0; i < tracks.size(); ++i) {
+        const auto first = words.begin() + 2 * regions[i].start;
+        EXPECT_EQ(readFrames(tracks[i]), std::vector<int>(first, first + 2 * regions[i].length()));
+    }
+
+    const CaptureSide recorded = sideA();
+    ASSERT_TRUE(controller->swapSideRecordings(recorded.id, project.sides[1].id));
+    const CaptureProject swapped = saved();
+    EXPECT_EQ(std::tie(swapped.sides[1].master, swapped.sides[1].markers,
+                       swapped.sides[1].trimStartFrame, swapped.sides[1].trimEndFrame),
+              std::tie(recorded.master, recorded.markers, recorded.trimStartFrame,
+                       recorded.trimEndFrame));
+    EXPECT_EQ(swapped.sides[1].tracks, project.sides[1].tracks); // the tracklist stays
+}
+
+// A take that ends abnormally keeps its master, and the side says why.
+TEST_F(CaptureSessionTest, TakeEndingsKeepTheMaster)
+{
+    const QString stalled =
+        "The input stopped delivering audio. The interrupted take was retained.";
+    enum Ending
+    {
+        stall,
+        failingSave,
+        quit
+    }; // also the index of the side recorded
+    const struct
+    {
+        Ending ending;
+        std::optional<QString> error; // "<path>": the master's path
+        std::optional<QString> interruption;
+        bool inManifest;
+    } cases[] = {
+        {stall, stalled, stalled, true},
+        {failingSave,
+         "Couldn't save the project metadata. The take is retained at <path>. disk full",
+         "The project manifest couldn't be saved. The master is retained in the Masters folder.",
+         false},
+        {quit, std::nullopt, std::nullopt, true},
+    };
+    controller->beginMetadataEdit();
+    controller->addDraftSide();
+    controller->applyMetadataEdit();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.ending);
+        controller->selectSide(controller->document()->project.sides[c.ending].id);
+        controller->clearError();
+        controller->storage().setBeforeReplaceHook([&c](const QString&) {
+            if (c.ending == failingSave) {
+                throw CaptureError(QStringLiteral("disk full"));
+            }
+        });
+        const qint64 before = delivered();
+        hardwareRuns = true;
+        controller->startRecording();
+        if (c.ending == stall) {
+            run(1);
+            hardwareRuns = false;
+            run(5);
+        } else if (c.ending == quit) {
+            run(2);
+            controller->shutdown();
+        }
+        settle();
+
+        const CaptureMaster master = *controller->selectedSide()->master;
+        EXPECT_EQ(master.frameCount, delivered() - before);
+        EXPECT_EQ(master.isComplete, !c.interruption);
+        EXPECT_EQ(master.interruption, c.interruption);
+        EXPECT_EQ(controller->error(),
+                  c.error ? std::optional(QString(*c.error).replace("<path>", master.path))
+                          : std::nullopt);
+        EXPECT_TRUE(QFile::exists(CaptureStorage::resolve(*controller->document(), master.path)));
+        EXPECT_EQ(saved().sides[c.ending].master,
+                  c.inManifest ? std::optional(master) : std::nullopt);
+        EXPECT_FALSE(controller->isRecording());
+        EXPECT_FALSE(monitor->isInputSelectionLocked());
     }
 }
 
