@@ -176,6 +176,7 @@ public:
     MonitoringEngine& engine() { return *engine_; }
     AudioDeviceService& deviceService() { return *deviceService_; }
     MainThreadScheduler& scheduler() { return *scheduler_; }
+    AudioSystem& audioSystem() { return audioSystem_; }
 
 signals:
     void inputDevicesChanged();

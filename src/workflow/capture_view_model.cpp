@@ -1,17 +1,28 @@
 #include "workflow/capture_view_model.h"
 
+#include "capture/safe_file_name.h"
 #include "discogs/release_mapping.h"
+#include "export/track_export.h"
 #include "monitor/monitor_view_model.h"
+#include "platform/audio/audio_system.h"
+#include "recording/native_recorder.h"
+#include "recording/waveform.h"
 #include "workflow/capture_edits.h"
 #include "workflow/capture_meter_rule.h"
 #include "workflow/draft_layout.h"
 #include "workflow/review_geometry.h"
 #include "workflow/take_recovery.h"
 
+#include <QCoreApplication>
+#include <QFile>
 #include <QFutureWatcher>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
+#include <atomic>
 #include <exception>
+#include <mutex>
+#include <utility>
 
 namespace brevalo {
 
@@ -31,6 +42,10 @@ const QString confirmWarning =
 const QString coverFailedSuffix = QStringLiteral(" Cover download failed; choose a local image.");
 const QString stalledText =
     QStringLiteral("The input stopped delivering audio. The interrupted take was retained.");
+const QString accessText = QStringLiteral("Allow audio input access in System Settings to record.");
+const QString unrecordedSideText = QStringLiteral("Select an unrecorded side.");
+const QString unsavedTakeText = QStringLiteral(
+    "The project manifest couldn't be saved. The master is retained in the Masters folder.");
 
 QString describe(const std::exception& error)
 {
@@ -68,6 +83,32 @@ void whenFinished(QObject* context, QFuture<T> future, Done done, Failed failed)
     watcher->setFuture(future);
 }
 
+// What a background task hands back to the main thread: a value, or the failure's description,
+// or neither when it was cancelled (a cancellation is never shown).
+template <typename T> struct Outcome
+{
+    std::optional<T> value;
+    QString failure;
+};
+
+template <typename T, typename Work> Outcome<T> attempt(Work work)
+{
+    Outcome<T> outcome;
+    try {
+        outcome.value = work();
+    } catch (const CancellationError&) {
+    } catch (const ExportCancelled&) {
+    } catch (const std::exception& error) {
+        outcome.failure = describe(error);
+    }
+    return outcome;
+}
+
+std::filesystem::path fileSystemPath(const QString& path)
+{
+    return std::filesystem::path(QFile::encodeName(path).toStdString());
+}
+
 } // namespace
 
 CaptureViewModel::CaptureViewModel(MonitorViewModel* monitor, Options options, QObject* parent)
@@ -83,6 +124,20 @@ CaptureViewModel::CaptureViewModel(MonitorViewModel* monitor, Options options, Q
         scheduler_ = ownedScheduler_.get();
     }
     discogs_ = new DiscogsClient(options.discogs, options.network, this);
+    audio_ = options.audio != nullptr ? options.audio
+                                      : (monitor != nullptr ? &monitor->audioSystem() : nullptr);
+    if (audio_ != nullptr) {
+        recorder_ = std::make_unique<NativeRecorder>(*audio_);
+        player_ = std::make_unique<CaptureReviewPlayer>(*audio_, options.review);
+        // Playback that ends by itself (segment end, output gone) shows at once.
+        player_->setStoppedHandler([this] { publishPlayer(); });
+    }
+    if (monitor != nullptr) {
+        // Review follows the output the monitor window routes to.
+        connect(monitor, &MonitorViewModel::outputDeviceChanged, this,
+                &CaptureViewModel::followOutputDevice);
+        followOutputDevice();
+    }
     token_ = tokenStore_.loadToken();
     updateLibraryPath();
     schedulePoll(pollInterval);
@@ -91,6 +146,8 @@ CaptureViewModel::CaptureViewModel(MonitorViewModel* monitor, Options options, Q
 CaptureViewModel::~CaptureViewModel()
 {
     pollTask_.reset();
+    cancelWaveform();
+    stopExport();
 }
 
 // Published state
@@ -797,14 +854,124 @@ void CaptureViewModel::zoom(double factor)
     loadWaveform();
 }
 
+void CaptureViewModel::togglePlayback()
+{
+    const CaptureSide* side = selectedSide();
+    if (!player_ || !playerLoaded_ || side == nullptr) {
+        return;
+    }
+    if (player_->isPlaying()) {
+        player_->pause();
+        publishPlayer();
+        return;
+    }
+    const qint64 start = trimmedStart(*side);
+    const qint64 end = trimmedEnd(*side);
+    if (start >= end) {
+        return;
+    }
+    const qint64 current = player_->currentFrame();
+    play(current >= start && current < end ? current : start, end);
+}
+
+void CaptureViewModel::auditionBoundary(qsizetype index, bool before)
+{
+    const CaptureSide* side = selectedSide();
+    if (isBusy() || !playerLoaded_ || side == nullptr || !side->master || index < 0 ||
+        index >= side->markers.size()) {
+        return;
+    }
+    const qint64 marker = side->markers.at(index);
+    const auto reach = static_cast<qint64>(2.0 * side->master->sampleRate);
+    if (before) {
+        play(std::max(trimmedStart(*side), marker - reach), marker);
+    } else {
+        play(marker, std::min(marker + reach, trimmedEnd(*side)));
+    }
+}
+
+void CaptureViewModel::seek(qint64 frame)
+{
+    if (!player_) {
+        return;
+    }
+    const CaptureSide* side = selectedSide();
+    try {
+        if (side != nullptr && player_->isPlaying() &&
+            (frame < trimmedStart(*side) || frame >= trimmedEnd(*side))) {
+            player_->pause();
+        }
+        if (player_->isPlaying()) {
+            std::optional<qint64> end;
+            if (side != nullptr) {
+                end = trimmedEnd(*side);
+            }
+            player_->play(frame, end);
+        } else {
+            player_->setAnchor(playerLoaded_ ? frame : 0);
+        }
+    } catch (const std::exception& failure) {
+        setError(describe(failure));
+    }
+    publishPlayer();
+}
+
+void CaptureViewModel::jumpToNextStop()
+{
+    if (const CaptureSide* side = selectedSide()) {
+        seek(nextStop(*side, playhead_));
+    }
+}
+
+void CaptureViewModel::jumpToPreviousStop()
+{
+    if (const CaptureSide* side = selectedSide()) {
+        seek(previousStop(*side, playhead_));
+    }
+}
+
+void CaptureViewModel::play(qint64 start, std::optional<qint64> end)
+{
+    try {
+        player_->play(start, end);
+    } catch (const std::exception& failure) {
+        setError(describe(failure));
+    }
+    publishPlayer();
+}
+
+void CaptureViewModel::publishPlayer()
+{
+    if (!player_ || !playerLoaded_) {
+        return;
+    }
+    setPlayhead(player_->currentFrame());
+    setPlaying(player_->isPlaying());
+}
+
+void CaptureViewModel::followOutputDevice()
+{
+    if (!player_ || !monitor_ || !monitor_->outputDevice()) {
+        return;
+    }
+    try {
+        player_->selectOutput(monitor_->outputDevice()->id);
+    } catch (const std::exception&) {
+        // The player stays on the system's default output; a refused play shows the reason.
+    }
+    publishPlayer();
+}
+
 void CaptureViewModel::resetReview()
 {
-    // TODO(waveform): cancel the running load and publish an empty `waveform`.
+    cancelWaveform();
     setLoadingWaveform(false);
     stopPlayback();
+    playerLoaded_ = false;
     setSelectedMarker(std::nullopt);
     setPlayhead(0);
     setPlaying(false);
+    setWaveform({});
     if (isRecording_) {
         return;
     }
@@ -812,32 +979,92 @@ void CaptureViewModel::resetReview()
     if (side == nullptr || !side->master || side->master->frameCount < 1) {
         return;
     }
-    // TODO(review): resolve the master, load it into the player, anchor it at the start trim
-    // (limited to the file's length) without playing and publish the player's frame as
-    // `playhead`; a failure sets `error`.
+    if (player_) {
+        try {
+            player_->load(fileSystemPath(CaptureStorage::resolve(*document_, side->master->path)));
+            player_->setAnchor(side->trimStartFrame.value_or(0));
+            playerLoaded_ = true;
+            setPlayhead(player_->currentFrame());
+        } catch (const std::exception& failure) {
+            setError(describe(failure));
+        }
+    }
     setVisibleRange({0, side->master->frameCount});
     loadWaveform();
 }
 
-void CaptureViewModel::loadWaveform()
+void CaptureViewModel::cancelWaveform()
 {
+    waveformCancel_.cancel();
     // Results of older loads carry an older generation and are dropped.
     reviewGeneration_ = QUuid::createUuid();
-    // TODO(waveform): cancel the running load, set `isLoadingWaveform`, compute 1100 peak
-    // columns of `visibleRange` on a background task and publish them on the main thread while
-    // `reviewGeneration_` still matches; a failure other than cancellation sets `error`.
+}
+
+void CaptureViewModel::setWaveform(const QList<WaveformPeak>& peaks)
+{
+    assign(waveform_, peaks, &CaptureViewModel::waveformChanged);
+}
+
+void CaptureViewModel::loadWaveform()
+{
+    cancelWaveform();
+    const CaptureSide* side = selectedSide();
+    if (side == nullptr || !side->master) {
+        setLoadingWaveform(false);
+        return;
+    }
+    waveformCancel_ = CancellationToken();
+    setLoadingWaveform(true);
+    const QUuid generation = reviewGeneration_;
+    auto future = QtConcurrent::run(
+        [document = *document_, side = *side, range = visibleRange_, cancel = waveformCancel_] {
+            return attempt<QList<WaveformPeak>>([&] {
+                return brevalo::loadWaveform(document, side, range.start, range.end,
+                                             waveformColumns, cancel);
+            });
+        });
+    whenFinished(
+        this, future,
+        [this, generation](const Outcome<QList<WaveformPeak>>& outcome) {
+            if (generation != reviewGeneration_) {
+                return;
+            }
+            if (outcome.value) {
+                setWaveform(*outcome.value);
+            } else if (!outcome.failure.isEmpty()) {
+                setError(outcome.failure);
+            }
+            setLoadingWaveform(false);
+        },
+        [this, generation](const QString&) {
+            if (generation == reviewGeneration_) {
+                setLoadingWaveform(false);
+            }
+        });
 }
 
 void CaptureViewModel::stopPlayback()
 {
-    // TODO(review): renew the player's generation and stop it.
+    if (player_) {
+        player_->stop();
+    }
     setPlaying(false);
 }
 
 void CaptureViewModel::refreshPlaybackAfterEdit()
 {
-    // TODO(review): while playing, continue from max(S, current frame) to the new E, or stop
-    // when the current frame is at or beyond E; then publish `isPlaying` and `playhead`.
+    const CaptureSide* side = selectedSide();
+    if (!player_ || !player_->isPlaying() || side == nullptr) {
+        return;
+    }
+    const qint64 current = player_->currentFrame();
+    const qint64 end = trimmedEnd(*side);
+    if (current < end) {
+        play(std::max(trimmedStart(*side), current), end);
+    } else {
+        player_->pause();
+        publishPlayer();
+    }
 }
 
 // Poll loop
@@ -858,8 +1085,7 @@ void CaptureViewModel::poll()
     if (isRecording_ && !isFinalizing_) {
         pollTake();
     }
-    // TODO(review): publish the player's playing state as `isPlaying` and its current frame as
-    // `playhead`.
+    publishPlayer();
 }
 
 void CaptureViewModel::pollTake()
@@ -888,16 +1114,301 @@ void CaptureViewModel::pollTake()
 
 std::optional<CaptureViewModel::TakeProgress> CaptureViewModel::readTakeProgress()
 {
-    // TODO(recording): frames written and peaks from the recorder's ring (none without a writer
-    // or a master), and the recorder's interruption message.
-    return std::nullopt;
+    if (!recorder_ || !recorder_->isRecording()) {
+        return std::nullopt;
+    }
+    TakeProgress progress;
+    progress.framesWritten = static_cast<qint64>(recorder_->framesWritten());
+    progress.sampleRate = takeSampleRate_;
+    progress.leftPeak = recorder_->takePeak(0);
+    progress.rightPeak = recorder_->takePeak(1);
+    progress.interruption = recorder_->interruptionMessage();
+    return progress;
+}
+
+// Recording
+
+void CaptureViewModel::startRecording()
+{
+    if (!canRecord() || !monitor_ || !recorder_) {
+        return;
+    }
+    const std::optional<AudioInputDevice> device = monitor_->selectedInputDevice();
+    const std::optional<AudioChannelPair> pair = monitor_->selectedChannelPair();
+    if (!device || !pair) {
+        return;
+    }
+    setFinalizing(true);
+    AudioCapturePermission& permission = audio_->capturePermission();
+    const AudioCaptureAuthorization status = permission.authorizationStatus();
+    if (status == AudioCaptureAuthorization::authorized) {
+        armTake(*device, *pair);
+    } else if (status != AudioCaptureAuthorization::notDetermined) {
+        failStart(accessText);
+    } else {
+        // The answer arrives on a backend thread; the take is armed on the main thread, and only
+        // while this controller (deleted on the main thread) still exists.
+        QPointer<CaptureViewModel> self(this);
+        permission.requestAccess([self, device = *device, pair = *pair](bool granted) {
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [self, device, pair, granted] {
+                    if (!self || self->isShutDown_) {
+                        return;
+                    }
+                    if (granted) {
+                        self->armTake(device, pair);
+                    } else {
+                        self->failStart(accessText);
+                    }
+                },
+                Qt::QueuedConnection);
+        });
+    }
+}
+
+void CaptureViewModel::armTake(const AudioInputDevice& device, const AudioChannelPair& pair)
+{
+    const CaptureSide* side = selectedSide();
+    if (side == nullptr || side->master) {
+        failStart(unrecordedSideText);
+        return;
+    }
+    stopPlayback();
+    playerLoaded_ = false;
+    const QUuid sideID = side->id;
+    const QString relative = QStringLiteral("Masters/Record ") + QString::number(side->record) +
+                             QStringLiteral(" - Side ") + safeFileNameComponent(side->label) +
+                             QStringLiteral(" - ") +
+                             QUuid::createUuid().toString(QUuid::WithoutBraces).left(8).toUpper() +
+                             QStringLiteral(".caf");
+    CaptureMaster master;
+    try {
+        const QString location = CaptureStorage::resolve(*document_, relative);
+        master = recorder_->start({device.id, device.uid, device.bufferFrameSize}, pair.leftChannel,
+                                  pair.rightChannel, location, relative);
+    } catch (const std::exception& failure) {
+        failStart(describe(failure));
+        return;
+    }
+    CaptureDocument copy = *document_;
+    copy.project.side(sideID)->master = master;
+    setDocument(copy);
+    recordingSideID_ = sideID;
+    try {
+        storage_.save(copy);
+    } catch (const std::exception& failure) {
+        // The take cannot be tracked by the manifest: end it and keep what was written, marked
+        // so that the side shows why it is incomplete.
+        CaptureMaster kept = recorder_->stop().value_or(master);
+        kept.isComplete = false;
+        kept.interruption = unsavedTakeText;
+        copy.project.side(sideID)->master = kept;
+        setDocument(copy);
+        recordingSideID_.reset();
+        failStart(QStringLiteral("Couldn't save the project metadata. The take is retained at ") +
+                  relative + QStringLiteral(". ") + describe(failure));
+        return;
+    }
+    takeSampleRate_ = master.sampleRate;
+    assign(elapsed_, 0.0, &CaptureViewModel::elapsedChanged);
+    lastElapsed_ = 0;
+    lastProgress_ = scheduler_->now();
+    assign(captureFormat_, master.clientFormat, &CaptureViewModel::captureFormatChanged);
+    assign(leftMeter_, MeterReading{}, &CaptureViewModel::leftMeterChanged);
+    assign(rightMeter_, MeterReading{}, &CaptureViewModel::rightMeterChanged);
+    leftPeakHold_ = MainThreadScheduler::TimePoint::min();
+    rightPeakHold_ = MainThreadScheduler::TimePoint::min();
+    setRecording(true);
+    setFinalizing(false);
+    setNotice(std::nullopt);
+}
+
+void CaptureViewModel::failStart(const QString& message)
+{
+    setError(message);
+    setFinalizing(false);
+}
+
+void CaptureViewModel::stopRecording()
+{
+    requestStop(std::nullopt);
 }
 
 void CaptureViewModel::requestStop(const std::optional<QString>& reason)
 {
-    // TODO(recording): stopRecording(reason): await the recorder's finish off the main thread,
-    // mark the master interrupted with the reason, finalize the side and reset review.
-    static_cast<void>(reason);
+    if (!isRecording_ || isFinalizing_ || !recorder_) {
+        return;
+    }
+    setFinalizing(true);
+    // The recorder owns the completion and drops it when it is destroyed with this controller.
+    recorder_->finish(
+        [this, reason](std::optional<CaptureMaster> master) { finishTake(master, reason); });
+}
+
+void CaptureViewModel::finishTake(std::optional<CaptureMaster> master,
+                                  const std::optional<QString>& reason)
+{
+    // After shutdown the take was already stored by the synchronous stop.
+    if (isShutDown_) {
+        return;
+    }
+    if (master) {
+        if (reason) {
+            master->isComplete = false;
+            master->interruption = reason;
+        }
+        finalizeSide(*master);
+    }
+    recordingSideID_.reset();
+    setRecording(false);
+    setFinalizing(false);
+    resetReview();
+}
+
+void CaptureViewModel::finalizeSide(const CaptureMaster& master)
+{
+    const std::optional<QUuid> sideID = std::exchange(recordingSideID_, std::nullopt);
+    if (!document_ || !sideID || document_->project.side(*sideID) == nullptr) {
+        return;
+    }
+    CaptureDocument copy = *document_;
+    CaptureSide& side = *copy.project.side(*sideID);
+    side.master = master;
+    setDocument(copy);
+    try {
+        storage_.save(copy);
+    } catch (const std::exception& failure) {
+        setError(describe(failure));
+    }
+    if (master.interruption) {
+        setError(master.interruption);
+    } else {
+        const auto boundaries = std::max<qsizetype>(side.tracks.size() - 1, 0);
+        setNotice(QStringLiteral("Side master saved. Place ") + QString::number(boundaries) +
+                  QStringLiteral(" internal boundaries for the expected tracks."));
+    }
+}
+
+// Export
+
+void CaptureViewModel::exportTracks(const std::optional<QUuid>& sideID)
+{
+    if (isBusy() || !document_) {
+        return;
+    }
+    std::optional<QString> destination;
+    try {
+        destination = storage_.chooseExportDestination();
+    } catch (const std::exception& failure) {
+        setError(describe(failure));
+        return;
+    }
+    if (!destination) {
+        return;
+    }
+    setExporting(true);
+    stopPlayback();
+    setExportProgress({});
+    exportStop_ = std::stop_source();
+    exportGeneration_ = QUuid::createUuid();
+    const QUuid generation = exportGeneration_;
+
+    // The export thread reports often; at most one report waits in the event queue, carrying
+    // the latest figures. The controller waits for the task before it goes away.
+    struct Reports
+    {
+        std::mutex mutex;
+        ExportProgress latest;
+        bool posted = false;
+    };
+    auto reports = std::make_shared<Reports>();
+    ExportOptions options;
+    options.stop = exportStop_.get_token();
+    options.progress = [this, reports, generation](const ExportProgress& progress) {
+        const std::lock_guard lock(reports->mutex);
+        reports->latest = progress;
+        if (std::exchange(reports->posted, true)) {
+            return;
+        }
+        QMetaObject::invokeMethod(
+            this,
+            [this, reports, generation] {
+                ExportProgress latest;
+                {
+                    const std::lock_guard taken(reports->mutex);
+                    latest = reports->latest;
+                    reports->posted = false;
+                }
+                if (generation == exportGeneration_ && isExporting_) {
+                    setExportProgress(latest);
+                }
+            },
+            Qt::QueuedConnection);
+    };
+    auto future = QtConcurrent::run(
+        [document = *document_, destination = *destination, sideID, options = std::move(options)] {
+            return attempt<CaptureExportResult>(
+                [&] { return exportSides(document, destination, sideID, options); });
+        });
+    exportTask_ = QFuture<void>(future);
+    whenFinished(
+        this, future,
+        [this, generation](const Outcome<CaptureExportResult>& outcome) {
+            finishExport(generation, outcome.value, outcome.failure);
+        },
+        [this, generation](const QString& failure) {
+            finishExport(generation, std::nullopt, failure);
+        });
+}
+
+void CaptureViewModel::cancelExport()
+{
+    if (isExporting_) {
+        exportStop_.request_stop();
+    }
+}
+
+void CaptureViewModel::finishExport(const QUuid& generation,
+                                    const std::optional<CaptureExportResult>& result,
+                                    const QString& failure)
+{
+    if (generation != exportGeneration_ || isShutDown_) {
+        return;
+    }
+    if (result) {
+        setNotice(QStringLiteral("Exported ") + QString::number(result->trackCount) +
+                  QStringLiteral(" tagged FLAC tracks with native resolution."));
+    } else if (!failure.isEmpty()) {
+        setError(failure);
+    }
+    setExportProgress({});
+    setExporting(false);
+}
+
+void CaptureViewModel::setExportProgress(const ExportProgress& progress)
+{
+    const double fraction = progress.frameTotal > 0
+                                ? std::clamp(static_cast<double>(progress.framesDone) /
+                                                 static_cast<double>(progress.frameTotal),
+                                             0.0, 1.0)
+                                : 0.0;
+    const qint64 track =
+        progress.trackTotal > 0 ? std::min(progress.tracksDone + 1, progress.trackTotal) : 0;
+    if (fraction == exportFraction_ && track == exportTrackNumber_ &&
+        progress.trackTotal == exportTrackTotal_) {
+        return;
+    }
+    exportFraction_ = fraction;
+    exportTrackNumber_ = track;
+    exportTrackTotal_ = progress.trackTotal;
+    emit exportProgressChanged();
+}
+
+void CaptureViewModel::stopExport()
+{
+    exportStop_.request_stop();
+    exportTask_.waitForFinished();
 }
 
 void CaptureViewModel::shutdown()
@@ -907,10 +1418,17 @@ void CaptureViewModel::shutdown()
     }
     isShutDown_ = true;
     pollTask_.reset();
-    // TODO(waveform): cancel the running load.
+    // A take running at quit becomes a master before anything else stops.
+    if (recorder_) {
+        if (std::optional<CaptureMaster> master = recorder_->stop()) {
+            finalizeSide(*master);
+        }
+    }
+    setRecording(false);
+    setFinalizing(false);
+    cancelWaveform();
+    stopExport();
     stopPlayback();
-    // TODO(recording): stop the recorder synchronously and, when it returns a master, finalize
-    // the side with it before anything else is released.
     storage_.releaseAllAccess();
 }
 

@@ -10,7 +10,10 @@
 // its description through `error` and leaves the project as it was.
 //
 // Threads: a QObject of the main thread. Every property, operation and signal belongs to it.
-// Discogs replies arrive through the event loop; timing runs on the injectable scheduler.
+// Discogs replies arrive through the event loop; timing runs on the injectable scheduler. The
+// closing of a take's master, waveform loads and exports run on other threads and report back
+// through the event loop; a waveform or export result whose generation is no longer the latest is
+// dropped. The controller waits for a running export when it goes away.
 
 #include "capture/capture_project.h"
 #include "capture/capture_storage.h"
@@ -20,8 +23,12 @@
 #include "discogs/token_store.h"
 #include "monitor/main_thread_scheduler.h"
 #include "monitor/meter_reading.h"
+#include "recording/cancellation.h"
+#include "recording/capture_review_player.h"
+#include "recording/waveform_peak.h"
 
 #include <QByteArray>
+#include <QFuture>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -33,12 +40,19 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stop_token>
 
 class QNetworkAccessManager;
 
 namespace brevalo {
 
+class AudioSystem;
 class MonitorViewModel;
+class NativeRecorder;
+struct AudioChannelPair;
+struct AudioInputDevice;
+struct CaptureExportResult;
+struct ExportProgress;
 
 struct CaptureViewModelOptions
 {
@@ -53,6 +67,10 @@ struct CaptureViewModelOptions
     DiscogsClientOptions discogs;
     // The application's shared network session; null: the Discogs client makes its own.
     QNetworkAccessManager* network = nullptr;
+    // Records and plays back the takes; null: the monitor controller's. Without either, the
+    // controller neither records nor plays. Must outlive the controller.
+    AudioSystem* audio = nullptr;
+    ReviewPlayerOptions review;
 };
 
 class CaptureViewModel final : public QObject
@@ -98,8 +116,12 @@ class CaptureViewModel final : public QObject
                    NOTIFY selectedMarkerChanged)
     Q_PROPERTY(bool addMarkersOnClick READ addMarkersOnClick WRITE setAddMarkersOnClick NOTIFY
                    addMarkersOnClickChanged)
-    // TODO(waveform): `waveform`, the peaks of the visible range, is published here as
-    // QList<WaveformPeak> once the waveform peaks type exists.
+    Q_PROPERTY(QList<brevalo::WaveformPeak> waveform READ waveform NOTIFY waveformChanged)
+    // While isExporting: the share of the export's frames written (0 ... 1) and the 1-based number
+    // of the track being written out of exportTrackTotal.
+    Q_PROPERTY(double exportFraction READ exportFraction NOTIFY exportProgressChanged)
+    Q_PROPERTY(qint64 exportTrackNumber READ exportTrackNumber NOTIFY exportProgressChanged)
+    Q_PROPERTY(qint64 exportTrackTotal READ exportTrackTotal NOTIFY exportProgressChanged)
 
     // Derived values: derivedStateChanged fires whenever one of them may have changed.
     Q_PROPERTY(bool isBusy READ isBusy NOTIFY derivedStateChanged)
@@ -120,6 +142,8 @@ public:
     static constexpr std::chrono::milliseconds pollInterval{33};
     // A take whose written frame count has not grown for longer than this is stopped.
     static constexpr std::chrono::milliseconds stallTimeout{4000};
+    // Peak columns computed for the visible range.
+    static constexpr qint64 waveformColumns = 1100;
 
     // Restores the library folder, loads the Discogs token and starts the 33 ms poll. The monitor
     // controller is only referenced weakly: it supplies the input selection and takes the lock.
@@ -158,6 +182,10 @@ public:
     bool isPlaying() const { return isPlaying_; }
     const std::optional<qsizetype>& selectedMarker() const { return selectedMarker_; }
     bool addMarkersOnClick() const { return addMarkersOnClick_; }
+    const QList<WaveformPeak>& waveform() const { return waveform_; }
+    double exportFraction() const { return exportFraction_; }
+    qint64 exportTrackNumber() const { return exportTrackNumber_; }
+    qint64 exportTrackTotal() const { return exportTrackTotal_; }
 
     // Derived values.
     bool isBusy() const { return isRecording_ || isFinalizing_ || isExporting_; }
@@ -229,11 +257,26 @@ public:
     void scrollTo(double fraction);
     void zoom(double factor);
 
-    // TODO(recording): startRecording and stopRecording join here.
-    // TODO(review): togglePlayback, auditionBoundary(index, before), seek(frame),
-    //               jumpToNextStop and jumpToPreviousStop (nextStop / previousStop give the frame).
-    // TODO(export): exportTracks(std::optional<QUuid> sideID), cancelExport, and the export's
-    //               progress properties.
+    // Arms the recorder for the selected side on the monitor controller's input device and
+    // channel pair. Asks for input access first when it was never asked (the answer arrives
+    // later); the take runs once isRecording turns true.
+    void startRecording();
+    // Stops the take; its master is stored once the file is closed (isFinalizing meanwhile).
+    void stopRecording();
+
+    // Review of the selected side's master.
+    void togglePlayback();
+    // Plays the two seconds before (or after) boundary index. Not while busy.
+    void auditionBoundary(qsizetype index, bool before);
+    void seek(qint64 frame);
+    void jumpToNextStop();
+    void jumpToPreviousStop();
+
+    // Exports the tracks of one side, or of every side without an id, as FLAC into a folder the
+    // user picks; runs in the background while isExporting.
+    void exportTracks(const std::optional<QUuid>& sideID);
+    // Ends a running export without an error; nothing of it stays at the destination.
+    void cancelExport();
 
     // Application termination: stops the poll, stores a running take, releases storage access.
     // Nothing runs afterwards.
@@ -241,6 +284,8 @@ public:
 
     // For tests.
     CaptureStorage& storage() { return storage_; }
+    // Null without an audio system.
+    const NativeRecorder* recorder() const { return recorder_.get(); }
 
 signals:
     void documentChanged();
@@ -273,6 +318,8 @@ signals:
     void isPlayingChanged();
     void selectedMarkerChanged();
     void addMarkersOnClickChanged();
+    void waveformChanged();
+    void exportProgressChanged();
     void derivedStateChanged();
 
 private:
@@ -331,17 +378,44 @@ private:
     std::optional<TakeProgress> readTakeProgress();
     void requestStop(const std::optional<QString>& reason);
 
+    // Recording.
+    void armTake(const AudioInputDevice& device, const AudioChannelPair& pair);
+    void failStart(const QString& message);
+    void finishTake(std::optional<CaptureMaster> master, const std::optional<QString>& reason);
+    void finalizeSide(const CaptureMaster& master);
+
+    // Review playback: each publishes isPlaying and playhead afterwards.
+    void play(qint64 start, std::optional<qint64> end);
+    void publishPlayer();
+    void followOutputDevice();
+    void cancelWaveform();
+    void setWaveform(const QList<WaveformPeak>& peaks);
+
+    // Export.
+    void finishExport(const QUuid& generation, const std::optional<CaptureExportResult>& result,
+                      const QString& failure);
+    void setExportProgress(const ExportProgress& progress);
+    void stopExport();
+
     std::unique_ptr<MainThreadScheduler> ownedScheduler_;
     MainThreadScheduler* scheduler_ = nullptr;
     CaptureStorage storage_;
     TokenStore tokenStore_;
     DiscogsClient* discogs_ = nullptr; // child of this object
     QPointer<MonitorViewModel> monitor_;
-    // TODO(recording): the NativeRecorder, owned here; `readTakeProgress` reads its ring
-    // counters and peaks, `requestStop` awaits its finish and finalizes the side.
-    // TODO(review): the CaptureReviewPlayer, owned here; `stopPlayback`, `resetReview` and
-    // `refreshPlaybackAfterEdit` drive it and the poll reads its frame and playing state.
-    // TODO(waveform): the running waveform load, cancelled by `resetReview` and `loadWaveform`.
+    AudioSystem* audio_ = nullptr;
+    // Null without an audio system.
+    std::unique_ptr<NativeRecorder> recorder_;
+    std::unique_ptr<CaptureReviewPlayer> player_;
+    // The player holds the selected side's master; only then does the poll publish its frame.
+    bool playerLoaded_ = false;
+    // Cancels the running waveform load.
+    CancellationToken waveformCancel_;
+    // The running export: its stop request, its generation (results of older ones are dropped)
+    // and its task, awaited at shutdown.
+    std::stop_source exportStop_;
+    QUuid exportGeneration_;
+    QFuture<void> exportTask_;
 
     std::optional<CaptureDocument> document_;
     std::optional<QUuid> selectedSideID_;
@@ -373,12 +447,17 @@ private:
     bool isPlaying_ = false;
     std::optional<qsizetype> selectedMarker_;
     bool addMarkersOnClick_ = false;
+    QList<WaveformPeak> waveform_;
+    double exportFraction_ = 0;
+    qint64 exportTrackNumber_ = 0;
+    qint64 exportTrackTotal_ = 0;
 
     std::optional<QUuid> recordingSideID_;
     std::unique_ptr<ScheduledTask> pollTask_;
     QUuid reviewGeneration_;
     MainThreadScheduler::TimePoint lastProgress_{};
     double lastElapsed_ = 0;
+    double takeSampleRate_ = 0; // Hz, of the running take's master
     MainThreadScheduler::TimePoint leftPeakHold_ = MainThreadScheduler::TimePoint::min();
     MainThreadScheduler::TimePoint rightPeakHold_ = MainThreadScheduler::TimePoint::min();
     bool isShutDown_ = false;

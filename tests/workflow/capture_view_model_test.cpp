@@ -3,6 +3,7 @@
 #include "../discogs/http_test_server.h"
 #include "capture/project_fixtures.h"
 #include "platform/errors.h"
+#include "workflow/scripted_panels.h"
 #include "workflow/take_recovery.h"
 
 #include <QCoreApplication>
@@ -15,29 +16,10 @@
 
 #include <sndfile.h>
 
-#include <deque>
-
 namespace brevalo {
 namespace {
 
 using namespace std::chrono_literals;
-
-class ScriptedPanels : public FilePanels
-{
-public:
-    std::deque<QString> folders;
-
-    std::optional<QString> chooseFolder(const FolderRequest&) override
-    {
-        if (folders.empty()) {
-            return std::nullopt;
-        }
-        const QString answer = folders.front();
-        folders.pop_front();
-        return answer;
-    }
-    std::optional<QString> chooseImage(const ImageRequest&) override { return std::nullopt; }
-};
 
 // A controller on a temporary library, a keychain in memory, virtual time and a loopback
 // Discogs service.

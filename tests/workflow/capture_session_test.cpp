@@ -1,0 +1,292 @@
+#include "workflow/capture_view_model.h"
+
+#include "capture/project_fixtures.h"
+#include "monitor/monitor_view_model.h"
+#include "platform/audio/simulated_audio_system.h"
+#include "platform/errors.h"
+#include "recording/native_recorder.h"
+#include "workflow/scripted_panels.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QDirIterator>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <sndfile.h>
+
+namespace brevalo {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Every frame of a sound file as left-justified words, left and right interleaved.
+std::vector<int> readFrames(const QString& path)
+{
+    SF_INFO info{};
+    SNDFILE* file = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
+    std::vector<int> words(file != nullptr ? static_cast<std::size_t>(info.frames) * 2 : 0);
+    if (file != nullptr) {
+        sf_readf_int(file, words.data(), info.frames);
+        sf_close(file);
+    }
+    return words;
+}
+
+// The capture controller beside a monitor controller on simulated hardware in manual time: a
+// 48 kHz deck playing the counting pattern, speakers, and a project of two sides (4 + 3 tracks).
+class CaptureSessionTest : public ::testing::Test
+{
+public:
+    CaptureSessionTest() : settings(directory.filePath("monitor.ini"), QSettings::IniFormat)
+    {
+        QDir(directory.path()).mkpath("Library");
+        input = sim.addDevice(SimDevice::input("deck", "Deck", 2, 48000.0, 24));
+        sim.setInputSignal(input, 0, SimSignal::counting());
+        sim.setInputSignal(input, 1, SimSignal::counting());
+        sim.addDevice(SimDevice::output("speakers", "Speakers", 2, 48000.0));
+        sim.setAuthorization(AudioCaptureAuthorization::authorized);
+        scheduler.setTimeObserver([this](std::chrono::nanoseconds step) {
+            if (hardwareRuns) {
+                sim.advance(step);
+            }
+        });
+        MonitorViewModel::Options monitorOptions;
+        monitorOptions.scheduler = &scheduler;
+        monitor = std::make_unique<MonitorViewModel>(sim, settings, monitorOptions);
+        CaptureViewModel::Options options;
+        options.scheduler = &scheduler;
+        options.settings =
+            std::make_shared<QSettings>(directory.filePath("c.ini"), QSettings::IniFormat);
+        options.panels = panels;
+        options.keychain = std::make_shared<MemoryKeychain>();
+        options.review.manualReader = true;
+        controller = std::make_unique<CaptureViewModel>(monitor.get(), options);
+        panels->folders = {directory.filePath("Library")};
+        controller->chooseStorage();
+        project.sides = {testing::side(1, "A", 4), testing::side(1, "B", 3)};
+        controller->beginNewProject();
+        controller->setDraft(project);
+        controller->confirmDraft();
+    }
+    ~CaptureSessionTest() override
+    {
+        controller.reset();
+        monitor.reset();
+        sim.drainNotifications();
+    }
+
+    qint64 delivered() const { return static_cast<qint64>(sim.blockCount(input)) * 512; }
+    // Runs the hardware for whole seconds; the master's writer catches up after each, so that the
+    // ring never holds more than a second.
+    void run(int seconds)
+    {
+        for (int i = 0; i < seconds; ++i) {
+            scheduler.advance(1s);
+            const QDeadlineTimer deadline(30s);
+            while (controller->recorder()->isRecording() &&
+                   qint64(controller->recorder()->framesWritten()) < delivered() &&
+                   !deadline.hasExpired()) {
+                QThread::msleep(1);
+            }
+        }
+    }
+    // Waits (in real time) while the controller finishes work on other threads.
+    void settle(bool (CaptureViewModel::*busy)() const = &CaptureViewModel::isFinalizing)
+    {
+        const QDeadlineTimer deadline(60s);
+        while ((*controller.*busy)() && !deadline.hasExpired()) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        }
+        ASSERT_FALSE((*controller.*busy)());
+    }
+    CaptureProject saved() const
+    {
+        return controller->storage().load(controller->document()->directory).project;
+    }
+    const CaptureSide& sideA() const { return controller->document()->project.sides[0]; }
+
+    QTemporaryDir directory;
+    QSettings settings;
+    SimulatedAudioSystem sim{SimTimeMode::manual};
+    ManualMainThreadScheduler scheduler;
+    bool hardwareRuns = true;
+    ObjectId input = unknownObject;
+    std::shared_ptr<ScriptedPanels> panels = std::make_shared<ScriptedPanels>();
+    std::unique_ptr<MonitorViewModel> monitor;
+    std::unique_ptr<CaptureViewModel> controller;
+    CaptureProject project = testing::project();
+};
+
+TEST_F(CaptureSessionTest, RecordCutExportAndSwapASide)
+{
+    controller->startRecording();
+    ASSERT_TRUE(controller->isRecording()) << controller->error().value_or("").toStdString();
+    EXPECT_TRUE(monitor->isInputSelectionLocked());
+    run(90);
+    // The poll shows what the writer had stored by then, at most a second behind.
+    EXPECT_NEAR(controller->elapsed(), 90.0, 1.1);
+    controller->stopRecording();
+    settle();
+    const CaptureMaster master = *sideA().master;
+    EXPECT_EQ(master.frameCount, delivered());
+    EXPECT_TRUE(master.isComplete);
+    EXPECT_EQ(saved().sides[0].master, master);
+    EXPECT_FALSE(monitor->isInputSelectionLocked());
+    EXPECT_EQ(controller->notice(),
+              "Side master saved. Place 3 internal boundaries for the expected tracks.");
+    settle(&CaptureViewModel::isLoadingWaveform);
+    EXPECT_GE(controller->waveform().size(), CaptureViewModel::waveformColumns);
+
+    for (const qint64 boundary : {1'000'000, 2'000'000, 3'000'000}) {
+        controller->addBoundary(boundary);
+    }
+    controller->setTrimStart(4'800);
+    controller->setTrimEnd(master.frameCount - 9'600);
+
+    // Review: stops from a boundary, and seeks while playing inside and outside [S, E).
+    enum Move
+    {
+        next,
+        previous,
+        seek
+    };
+    const struct
+    {
+        bool playing;
+        qint64 from;
+        Move move;
+        qint64 target, playhead;
+        bool playingAfter;
+    } moves[] = {{false, 2'000'000, next, 0, 3'000'000, false},
+                 {false, 2'000'000, previous, 0, 1'000'000, false},
+                 {true, 40'000, seek, 100, 100, false},
+                 {true, 40'000, seek, 500'000, 500'000, true}};
+    for (const auto& m : moves) {
+        SCOPED_TRACE(m.from + m.target);
+        controller->seek(m.from);
+        if (m.playing) {
+            controller->togglePlayback();
+            ASSERT_TRUE(controller->isPlaying()) << controller->error().value_or("").toStdString();
+        }
+        m.move == next       ? controller->jumpToNextStop()
+        : m.move == previous ? controller->jumpToPreviousStop()
+                             : controller->seek(m.target);
+        EXPECT_EQ(controller->playhead(), m.playhead);
+        EXPECT_EQ(controller->isPlaying(), m.playingAfter);
+        if (controller->isPlaying()) {
+            controller->togglePlayback();
+        }
+    }
+
+    // A cancelled export shows nothing and leaves nothing; the next one reports its progress.
+    const QString exportFolder = directory.filePath("Export");
+    QDir().mkpath(exportFolder);
+    panels->folders = {exportFolder, exportFolder};
+    controller->exportTracks(sideA().id);
+    controller->cancelExport();
+    settle(&CaptureViewModel::isExporting);
+    EXPECT_FALSE(controller->error());
+    qint64 lastTrack = 0;
+    QObject::connect(controller.get(), &CaptureViewModel::exportProgressChanged, [&] {
+        EXPECT_TRUE(controller->isExporting());
+        lastTrack = std::max(lastTrack, controller->exportTrackNumber());
+    });
+    controller->exportTracks(sideA().id);
+    settle(&CaptureViewModel::isExporting);
+    EXPECT_EQ(controller->notice(), "Exported 4 tagged FLAC tracks with native resolution.");
+    EXPECT_EQ(lastTrack, 4);
+    QStringList tracks;
+    for (QDirIterator it(exportFolder, {"*.flac"}, QDir::Files, QDirIterator::Subdirectories);
+         it.hasNext();) {
+        tracks.append(it.next());
+    }
+    tracks.sort();
+    const QList<FrameRange> regions = sideA().regions();
+    ASSERT_EQ(tracks.size(), regions.size());
+    const auto words = readFrames(CaptureStorage::resolve(*controller->document(), master.path));
+    for (qsizetype i = 0; i < tracks.size(); ++i) {
+        const auto first = words.begin() + 2 * regions[i].start;
+        EXPECT_EQ(readFrames(tracks[i]), std::vector<int>(first, first + 2 * regions[i].length()));
+    }
+
+    const CaptureSide recorded = sideA();
+    ASSERT_TRUE(controller->swapSideRecordings(recorded.id, project.sides[1].id));
+    const CaptureProject swapped = saved();
+    EXPECT_EQ(std::tie(swapped.sides[1].master, swapped.sides[1].markers,
+                       swapped.sides[1].trimStartFrame, swapped.sides[1].trimEndFrame),
+              std::tie(recorded.master, recorded.markers, recorded.trimStartFrame,
+                       recorded.trimEndFrame));
+    EXPECT_EQ(swapped.sides[1].tracks, project.sides[1].tracks); // the tracklist stays
+}
+
+// A take that ends abnormally keeps its master, and the side says why.
+TEST_F(CaptureSessionTest, TakeEndingsKeepTheMaster)
+{
+    const QString stalled =
+        "The input stopped delivering audio. The interrupted take was retained.";
+    enum Ending
+    {
+        stall,
+        failingSave,
+        quit
+    }; // also the index of the side recorded
+    const struct
+    {
+        Ending ending;
+        std::optional<QString> error; // "<path>": the master's path
+        std::optional<QString> interruption;
+        bool inManifest;
+    } cases[] = {
+        {stall, stalled, stalled, true},
+        {failingSave,
+         "Couldn't save the project metadata. The take is retained at <path>. disk full",
+         "The project manifest couldn't be saved. The master is retained in the Masters folder.",
+         false},
+        {quit, std::nullopt, std::nullopt, true},
+    };
+    controller->beginMetadataEdit();
+    controller->addDraftSide();
+    controller->applyMetadataEdit();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.ending);
+        controller->selectSide(controller->document()->project.sides[c.ending].id);
+        controller->clearError();
+        controller->storage().setBeforeReplaceHook([&c](const QString&) {
+            if (c.ending == failingSave) {
+                throw CaptureError(QStringLiteral("disk full"));
+            }
+        });
+        const qint64 before = delivered();
+        hardwareRuns = true;
+        controller->startRecording();
+        if (c.ending == stall) {
+            run(1);
+            hardwareRuns = false;
+            run(5);
+        } else if (c.ending == quit) {
+            run(2);
+            controller->shutdown();
+        }
+        settle();
+
+        const CaptureMaster master = *controller->selectedSide()->master;
+        EXPECT_EQ(master.frameCount, delivered() - before);
+        EXPECT_EQ(master.isComplete, !c.interruption);
+        EXPECT_EQ(master.interruption, c.interruption);
+        EXPECT_EQ(controller->error(),
+                  c.error ? std::optional(QString(*c.error).replace("<path>", master.path))
+                          : std::nullopt);
+        EXPECT_TRUE(QFile::exists(CaptureStorage::resolve(*controller->document(), master.path)));
+        EXPECT_EQ(saved().sides[c.ending].master,
+                  c.inManifest ? std::optional(master) : std::nullopt);
+        EXPECT_FALSE(controller->isRecording());
+        EXPECT_FALSE(monitor->isInputSelectionLocked());
+    }
+}
+
+} // namespace
+} // namespace brevalo
