@@ -7,6 +7,7 @@
 
 #include "pipewire/pipewire_test_graph.h"
 #include "platform/audio/pipewire/pipewire_audio_system.h"
+#include "support/test_masters.h"
 
 #include <gtest/gtest.h>
 
@@ -110,7 +111,7 @@ protected:
 
         Take take;
         SF_INFO info;
-        const auto words = test::readMaster(path, info);
+        const auto words = test::readTestMaster(path, info);
         EXPECT_EQ(info.frames, master ? master->frameCount : -1);
         std::int64_t previous = -1;
         for (std::size_t i = 0; i < words.size(); i += 2) {

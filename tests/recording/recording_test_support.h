@@ -1,33 +1,14 @@
 #pragma once
 
-// Shared by the recorder tests: reading a master back, and a float input unit on the device as
-// monitoring opens it, counting the frames it renders.
+// A float input unit on the device as monitoring opens it, counting the frames it renders.
 
 #include "platform/audio/audio_system.h"
-
-#include <sndfile.h>
-
-#include <QString>
 
 #include <atomic>
 #include <memory>
 #include <vector>
 
 namespace brevalo::test {
-
-// Every frame as left-justified words, left and right interleaved; empty when it does not open.
-inline std::vector<std::int32_t> readMaster(const QString& path, SF_INFO& info)
-{
-    info = {};
-    SNDFILE* file = sf_open(path.toLocal8Bit().constData(), SFM_READ, &info);
-    std::vector<std::int32_t> words(file != nullptr ? static_cast<std::size_t>(info.frames) * 2
-                                                    : 0);
-    if (file != nullptr) {
-        sf_readf_int(file, words.data(), info.frames);
-        sf_close(file);
-    }
-    return words;
-}
 
 struct MonitorProbe
 {
