@@ -3,7 +3,6 @@
 // desktop does). Outside the test environment they are skipped when no daemon is reachable.
 
 #include "recording/native_recorder.h"
-#include "recording/recording_test_support.h"
 
 #include "pipewire/pipewire_test_graph.h"
 #include "platform/audio/pipewire/pipewire_audio_system.h"
@@ -15,11 +14,48 @@
 
 #include <unistd.h>
 
+#include <atomic>
+
 #include <cstdlib>
 
 using namespace brevalo;
 
 namespace {
+
+// A float input unit on the device as monitoring opens it, counting the frames it renders.
+struct MonitorProbe
+{
+    std::unique_ptr<IOUnit> unit;
+    std::vector<float> left = std::vector<float>(65536), right = std::vector<float>(65536);
+    std::atomic<std::uint64_t> frames{0};
+
+    std::int32_t open(AudioSystem& audio, ObjectId device, double rate)
+    {
+        std::int32_t s = audio.createIOUnit(unit);
+        s = s != 0 ? s : unit->setEnableIO(Scope::input, inputElement, true);
+        s = s != 0 ? s : unit->setEnableIO(Scope::output, outputElement, false);
+        s = s != 0 ? s : unit->setCurrentDevice(device);
+        const auto format = StreamFormat::float32Planar(rate, 2);
+        s = s != 0 ? s : unit->setStreamFormat(Scope::output, inputElement, format);
+        s = s != 0 ? s : unit->setMaximumFramesPerSlice(8192);
+        s = s != 0 ? s : unit->setInputCallback({input, this});
+        s = s != 0 ? s : unit->initialize();
+        return s != 0 ? s : unit->start();
+    }
+
+    static std::int32_t input(void* refCon, RenderActionFlags& flags, const AudioTimeStamp& time,
+                              std::uint32_t, std::uint32_t n, AudioBufferList*)
+    {
+        auto& self = *static_cast<MonitorProbe*>(refCon);
+        AudioBufferList list;
+        list.numberBuffers = 2;
+        list.buffers[0] = {1, n * 4, self.left.data()};
+        list.buffers[1] = {1, n * 4, self.right.data()};
+        const auto s = self.unit->render(flags, time, inputElement, n, list);
+        self.frames.fetch_add(s == 0 ? n : 0);
+        return s;
+    }
+};
 
 // Left: frame + 1 (never 0, so frames before the player reached the node show as 0); right: a
 // pattern apart from it. 24-bit codes, left-justified.
@@ -85,7 +121,7 @@ protected:
     // skipped; a jump of the frame index with every sample intact is a graph cycle the loaded
     // machine missed, counted in gaps, not a changed value.
     Take recordPattern(const NativeInputDevice& device, double rate, std::uint64_t minimumFrames,
-                       test::MonitorProbe& monitor)
+                       MonitorProbe& monitor)
     {
         const QString path = dir.filePath("take.caf");
         recorder->start(device, 0, 1, path, QStringLiteral("Masters/take.caf"));
@@ -141,7 +177,7 @@ TEST_F(NativeRecorderPipeWire, TwentyFourBitPatternAt96kHzIsRecordedBitExactWhil
 {
     const auto device = plug(96000);
     ASSERT_NE(device.id, unknownObject);
-    test::MonitorProbe monitor;
+    MonitorProbe monitor;
     const auto take = recordPattern(device, 96000.0, 144000, monitor);
     EXPECT_GT(take.checked, 96000);
     EXPECT_EQ(take.wrong, 0);

