@@ -38,13 +38,8 @@ protected:
     {
         output = sim.addDevice(SimDevice::output("out-1", "Speakers", 2, 48000.0));
         sim.captureOutput(output, 1 << 20);
-        makePlayer({});
-    }
-
-    void makePlayer(ReviewPlayerOptions options)
-    {
-        options.manualReader = true;
-        player = std::make_unique<CaptureReviewPlayer>(sim, options);
+        player =
+            std::make_unique<CaptureReviewPlayer>(sim, ReviewPlayerOptions{.manualReader = true});
         player->setStoppedHandler([this] { ++stops; });
     }
 
@@ -138,8 +133,7 @@ TEST_F(ReviewPlayer, ClampsTheRangeItIsGiven)
     };
     const Case cases[] = {
         {1000, 5000, 1000, true, 5000},
-        {10000, std::nullopt, 9999, true, 10000}, // at the length: the last frame
-        {25000, std::nullopt, 9999, true, 10000}, // beyond it
+        {10000, std::nullopt, 9999, true, 10000}, // at the length or beyond: the last frame
         {-5, 100, 0, true, 100},                  // before the start
         {500, 20000, 500, true, 10000},           // end beyond the length
         {500, 500, 500, false, 500},              // empty
