@@ -124,20 +124,13 @@ TEST_F(WaveformTest, RefusesRangesTheMasterCannotServe)
             EXPECT_EQ(error.message(), shorter);
         }
     }
+    EXPECT_TRUE(load(0, 10, 0).isEmpty());
     side.master->frameCount = 2000; // as saved, longer than the file
     EXPECT_THROW(load(0, 2000), CaptureError);
     side.master->path = QStringLiteral("../outside.caf");
     EXPECT_THROW(load(0, 1000, 1), CaptureError);
-}
-
-TEST_F(WaveformTest, EmptyRequestsGiveNothing)
-{
-    EXPECT_TRUE(load(0, 100).isEmpty()); // no master at all
-    record(16, {});
+    side.master.reset();
     EXPECT_TRUE(load(0, 100).isEmpty());
-    record(16, std::vector<int>(2 * 10, 1));
-    EXPECT_TRUE(load(5, 5).isEmpty());
-    EXPECT_TRUE(load(0, 10, 0).isEmpty());
 }
 
 TEST_F(WaveformTest, NarrowViewReadsTheMasterAtOnePeakPerColumn)
