@@ -104,11 +104,10 @@ struct ExportSetup
 {
     ExportSetup()
     {
-        QDir(root.path()).mkpath("Project/Masters");
-        QDir(root.path()).mkpath("Project/Artwork");
-        QDir(root.path()).mkpath("Out");
+        for (const char* folder : {"Project/Masters", "Project/Artwork", "Out"}) {
+            QDir(root.path()).mkpath(folder);
+        }
         document.directory = root.filePath("Project");
-        destination = root.filePath("Out");
         document.project.artist = "The Artist";
         document.project.title = "The Album";
     }
@@ -162,7 +161,7 @@ struct ExportSetup
 
     QTemporaryDir root;
     CaptureDocument document;
-    QString destination;
+    QString destination = root.filePath("Out");
     ExportOptions options;
 };
 
@@ -182,7 +181,6 @@ TEST(TrackExportTest, DecodedTracksEqualTheMasterRegionsAtNativeWidth)
         const auto result = setup.run();
         const QStringList files = entries(result.directory);
         ASSERT_EQ(files.size(), 3);
-        EXPECT_EQ(result.trackCount, 3);
         for (int i = 0; i < 3; ++i) {
             const auto region = side.regions().at(i);
             const auto track = decodeFlac(result.directory + '/' + files.at(i));
