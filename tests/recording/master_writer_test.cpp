@@ -11,6 +11,7 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 
 using namespace brevalo;
 
@@ -153,7 +154,13 @@ TEST_F(MasterWriterTest, AFailedOrShortWriteEndsTheDrainAndKeepsWhatWasStored)
         script.halfWritten = c.halfWritten;
         script.failStatus = c.status;
         writeRamp(writer->pcm(), 0, 3 * 8192);
-        writer->waitUntilFinished(); // no stop request: the failure alone ends the drain
+        // The failure alone ends the drain; the stop after a bounded wait only keeps a drain
+        // that missed it from hanging the test.
+        for (int i = 0; i < 500 && capture_ring_error(writer->pcm()) == 0; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        capture_ring_request_stop(writer->pcm());
+        writer->waitUntilFinished();
         EXPECT_EQ(capture_ring_error(writer->pcm()), c.expected);
         EXPECT_EQ(script.chunks.size(), 2u) << "the drain went on after a failure";
         EXPECT_EQ(writeRamp(writer->pcm(), 0, 1), 0) << "the producer was not shut out";

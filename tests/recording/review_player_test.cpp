@@ -70,14 +70,13 @@ protected:
     {
         const SimOutputCapture capture = sim.outputCapture(device);
         for (int c = 0; c < 2; ++c) {
-            std::vector<float> heard;
-            std::copy_if(capture.channels[static_cast<std::size_t>(c)].begin(),
-                         capture.channels[static_cast<std::size_t>(c)].end(),
-                         std::back_inserter(heard), [](float v) { return v != 0.0f; });
-            ASSERT_EQ(heard.size(), static_cast<std::size_t>(to - from)) << "channel " << c;
+            std::vector<float> heard, wanted;
+            std::ranges::copy_if(capture.channels[static_cast<std::size_t>(c)],
+                                 std::back_inserter(heard), [](float v) { return v != 0.0f; });
             for (std::int64_t i = from; i < to; ++i) {
-                ASSERT_EQ(heard[static_cast<std::size_t>(i - from)], expected(i, c)) << i;
+                wanted.push_back(expected(i, c));
             }
+            EXPECT_TRUE(heard == wanted) << "channel " << c << ": " << heard.size() << " frames";
         }
     }
 

@@ -213,5 +213,43 @@ TEST_F(WaveformTest, CancelledBuildThrowsItsOwnErrorAndWritesNothing)
         QStringList());
 }
 
+QList<WaveformPeak> ramp(qint64 count)
+{
+    QList<WaveformPeak> peaks;
+    for (qint64 i = 0; i < count; ++i) {
+        peaks.append(WaveformPeak{-static_cast<float>(i % 97) / 128.0F,
+                                  static_cast<float>(i % 89) / 128.0F});
+    }
+    return peaks;
+}
+
+TEST(WaveformColumns, GroupWholeCachedPeaksClippedToTheCache)
+{
+    const auto peaks = ramp(20000);
+    struct Row
+    {
+        qint64 start, end, columns, count, step;
+    };
+    const Row rows[] = {{0, 22'528'000, 1100, 1100, 10}, // 11 000 peaks, 20 480 frames per column
+                        {2048 * 100, 2048 * 100 + 22'528'000, 1100, 1100, 10},
+                        {0, 2048 * 1650, 1100, 1650, 1}, // fewer peaks than twice the columns
+                        {2048 * 19000, 2048 * 30000, 100, 100, 10}, // clipped to 1000 cached peaks
+                        {1, 2049, 1, 1, 2}, // a partial peak at either end counts
+                        {2048 * 20000, 2048 * 30000, 10, 0, 1}}; // wholly past the cache
+    for (const auto& row : rows) {
+        const auto columns = reducePeaks(peaks, row.start, row.end, row.columns);
+        ASSERT_EQ(columns.size(), row.count) << row.start << ".." << row.end;
+        for (qint64 c = 0; c < row.count; ++c) {
+            WaveformPeak expected;
+            for (qint64 i = row.start / 2048 + c * row.step;
+                 i < std::min<qint64>(row.start / 2048 + (c + 1) * row.step, peaks.size()); ++i) {
+                expected.minimum = std::min(expected.minimum, peaks[i].minimum);
+                expected.maximum = std::max(expected.maximum, peaks[i].maximum);
+            }
+            ASSERT_EQ(columns[c], expected) << "column " << c;
+        }
+    }
+}
+
 } // namespace
 } // namespace brevalo
