@@ -3,6 +3,7 @@
 #include "capture/capture_storage.h"
 #include "capture/qt_printers.h"
 #include "platform/errors.h"
+#include "support/test_masters.h"
 
 #include <FLAC/stream_decoder.h>
 #include <QBuffer>
@@ -11,47 +12,40 @@
 #include <QImage>
 #include <QTemporaryDir>
 #include <QtEndian>
-#include <sndfile.h>
 
 #include <gtest/gtest.h>
 
-#include <map>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 namespace brevalo {
 namespace {
 
-// Writes a stereo CAF master of pseudo-random samples that reach both extremes of the width, and
-// returns them interleaved at native width.
-std::vector<std::int32_t> writeMaster(const QString& path, int bits, int rate, qint64 frames)
+// Pseudo-random codes of `bits` bits; the first frame holds both extremes of the width.
+std::int32_t masterCode(std::int64_t frame, int channel, int bits)
 {
-    const int subtype = bits == 16   ? SF_FORMAT_PCM_16
-                        : bits == 24 ? SF_FORMAT_PCM_24
-                                     : SF_FORMAT_PCM_32;
-    SF_INFO info{0, rate, 2, SF_FORMAT_CAF | subtype | SF_ENDIAN_LITTLE, 0, 0};
-    std::vector<std::int32_t> justified(static_cast<size_t>(frames) * 2), native(justified.size());
-    std::uint32_t state = 1;
-    for (size_t i = 0; i < justified.size(); ++i) {
-        state = state * 1664525u + 1013904223u;
-        const std::uint32_t word = i == 0 ? 0x80000000u : i == 1 ? 0x7FFFFFFFu : state;
-        justified[i] = static_cast<std::int32_t>(word >> (32 - bits) << (32 - bits));
-        native[i] = static_cast<std::int32_t>(justified[i] / (std::int64_t{1} << (32 - bits)));
-    }
-    SNDFILE* file = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
-    EXPECT_EQ(sf_writef_int(file, justified.data(), frames), frames);
-    sf_close(file);
-    return native;
+    const auto i = static_cast<std::uint32_t>(frame * 2 + channel);
+    const std::uint32_t word = i == 0   ? 0x80000000u
+                               : i == 1 ? 0x7FFFFFFFu
+                                        : i * 2654435761u ^ (i * 40503u << 11);
+    return static_cast<std::int32_t>(word) >> (32 - bits);
 }
 
-// Everything read back from one FLAC file; the picture without its pointers.
+void writeMaster(const QString& path, int bits, int rate, qint64 frames)
+{
+    test::writeTestMaster(path, bits, rate, frames,
+                          [bits](std::int64_t f, int c) { return masterCode(f, c, bits); });
+}
+
+// Everything read back from one FLAC file.
 struct DecodedTrack
 {
     FLAC__StreamMetadata_StreamInfo info{};
     std::vector<FLAC__MetadataType> blocks;
     QStringList comments;
-    FLAC__StreamMetadata_Picture picture{};
-    QByteArray pictureMime, pictureData;
+    std::tuple<int, unsigned, unsigned, QByteArray> picture; // type, width, height, MIME type
+    QByteArray pictureData;
     std::vector<std::int32_t> samples; // interleaved
 };
 
@@ -81,11 +75,10 @@ DecodedTrack decodeFlac(const QString& path)
         if (block->type == FLAC__METADATA_TYPE_STREAMINFO) {
             track.info = block->data.stream_info;
         } else if (block->type == FLAC__METADATA_TYPE_PICTURE) {
-            track.picture = block->data.picture;
-            track.pictureMime = std::exchange(track.picture.mime_type, nullptr);
-            track.pictureData = QByteArray(
-                reinterpret_cast<const char*>(std::exchange(track.picture.data, nullptr)),
-                track.picture.data_length);
+            const auto& p = block->data.picture;
+            track.picture = {p.type, p.width, p.height, QByteArray(p.mime_type)};
+            track.pictureData =
+                QByteArray(reinterpret_cast<const char*>(p.data), qsizetype(p.data_length));
         }
     };
     const auto error = [](const FLAC__StreamDecoder*, FLAC__StreamDecoderErrorStatus, void*) {
@@ -97,17 +90,6 @@ DecodedTrack decodeFlac(const QString& path)
     EXPECT_TRUE(FLAC__stream_decoder_process_until_end_of_stream(decoder));
     FLAC__stream_decoder_delete(decoder);
     return out;
-}
-
-QByteArray pngBytes(int width, int height)
-{
-    QImage image(width, height, QImage::Format_ARGB32);
-    image.fill(Qt::darkCyan);
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "png");
-    return png;
 }
 
 // Every entry of a folder, hidden ones included, by name.
@@ -122,12 +104,10 @@ struct ExportSetup
 {
     ExportSetup()
     {
-        QDir(root.path()).mkpath("Project/Masters");
-        QDir(root.path()).mkpath("Project/Artwork");
-        QDir(root.path()).mkpath("Out");
+        for (const char* folder : {"Project/Masters", "Project/Artwork", "Out"}) {
+            QDir(root.path()).mkpath(folder);
+        }
         document.directory = root.filePath("Project");
-        destination = root.filePath("Out");
-        document.project.id = QUuid::createUuid();
         document.project.artist = "The Artist";
         document.project.title = "The Album";
     }
@@ -153,7 +133,7 @@ struct ExportSetup
         side.master->bitDepth = bits;
         side.master->frameCount = tracks * spacing + 500;
         side.master->isComplete = true;
-        samples[side.id] = writeMaster(masterPath(side), bits, rate, side.master->frameCount);
+        writeMaster(masterPath(side), bits, rate, side.master->frameCount);
         document.project.sides.append(side);
         return document.project.sides.last();
     }
@@ -181,9 +161,8 @@ struct ExportSetup
 
     QTemporaryDir root;
     CaptureDocument document;
-    QString destination;
+    QString destination = root.filePath("Out");
     ExportOptions options;
-    std::map<QUuid, std::vector<std::int32_t>> samples;
 };
 
 TEST(TrackExportTest, DecodedTracksEqualTheMasterRegionsAtNativeWidth)
@@ -195,7 +174,6 @@ TEST(TrackExportTest, DecodedTracksEqualTheMasterRegionsAtNativeWidth)
         CaptureSide& side = setup.addSide(1, 3, bits, rate, 9001);
         side.trimStartFrame = 37;
         side.trimEndFrame = side.master->frameCount - 10;
-        const auto& master = setup.samples[side.id];
         QFile masterFile(setup.masterPath(side));
         masterFile.open(QIODevice::ReadOnly);
         const QByteArray masterBytes = masterFile.readAll();
@@ -203,7 +181,6 @@ TEST(TrackExportTest, DecodedTracksEqualTheMasterRegionsAtNativeWidth)
         const auto result = setup.run();
         const QStringList files = entries(result.directory);
         ASSERT_EQ(files.size(), 3);
-        EXPECT_EQ(result.trackCount, 3);
         for (int i = 0; i < 3; ++i) {
             const auto region = side.regions().at(i);
             const auto track = decodeFlac(result.directory + '/' + files.at(i));
@@ -211,8 +188,12 @@ TEST(TrackExportTest, DecodedTracksEqualTheMasterRegionsAtNativeWidth)
                 std::tuple(track.info.sample_rate, track.info.bits_per_sample, track.info.channels,
                            track.info.total_samples),
                 std::tuple(unsigned(rate), unsigned(bits), 2u, FLAC__uint64(region.length())));
-            EXPECT_TRUE(track.samples == std::vector(master.begin() + region.start * 2,
-                                                     master.begin() + region.end * 2));
+            std::int64_t wrong = 0;
+            for (std::size_t k = 0; k < track.samples.size(); ++k) {
+                wrong += track.samples[k] !=
+                         masterCode(region.start + std::int64_t(k / 2), int(k % 2), bits);
+            }
+            EXPECT_EQ(wrong, 0);
         }
         masterFile.seek(0);
         EXPECT_TRUE(masterFile.readAll() == masterBytes);
@@ -240,92 +221,42 @@ TEST(TrackExportTest, NumbersTracksOverAllSidesOfTheirRecord)
         }
         return found;
     };
-    std::vector<ExportProgress> reports;
-    setup.options.progress = [&](const ExportProgress& p) { reports.push_back(p); };
-    const auto all = setup.run();
-    EXPECT_EQ(all.trackCount, 12);
-    EXPECT_EQ(numbering(all.directory), expected);
-    EXPECT_EQ(reports.front(), (ExportProgress{0, 12, 0, 13500}));
-    EXPECT_EQ(reports.back(), (ExportProgress{12, 12, 13500, 13500}));
-    EXPECT_TRUE(std::is_sorted(reports.begin(), reports.end(), [](auto& a, auto& b) {
-        return a.framesDone < b.framesDone || a.tracksDone < b.tracksDone;
-    }));
-
-    const auto onlyB = setup.run(sideB);
-    EXPECT_EQ(numbering(onlyB.directory), expected.mid(3, 4));
-    EXPECT_TRUE(QFileInfo(onlyB.directory).fileName().startsWith("The Artist - The Album - "));
-
-    // Artist and title of 360 bytes each share the 255 bytes of a name.
-    setup.document.project.artist = setup.document.project.title = QString(120, QChar(u'音'));
-    const QString longName = QFileInfo(setup.run(sideB).directory).fileName();
-    EXPECT_EQ(longName.left(86),
-              QString(40, QChar(u'音')) + " - " + QString(40, QChar(u'音')) + " - ");
+    EXPECT_EQ(numbering(setup.run().directory), expected);
+    EXPECT_EQ(numbering(setup.run(sideB).directory), expected.mid(3, 4));
 }
 
 TEST(TrackExportTest, TagsAndFileNamesFollowTheProject)
 {
     const QStringList numbers{"TRACKNUMBER=1", "TRACKTOTAL=1", "DISCNUMBER=1", "DISCTOTAL=1"};
-    const struct
-    {
-        QString albumArtist, trackArtist, title, date;
-        QStringList genres;
-        std::optional<qint64> release;
-        CaptureSource source;
-        QString file;
-        QStringList comments;
-    } cases[] = {
-        {{},
-         {},
-         "AC/DC: Live",
-         {},
-         {},
-         {},
-         CaptureSource::vinyl,
-         "01 - AC-DC- Live.flac",
-         QStringList{"TITLE=AC/DC: Live", "ARTIST=The Artist", "ALBUM=The Album",
-                     "ALBUMARTIST=The Artist"} +
-             numbers + QStringList{"TAGS=vinyl-rip"}},
-        {"Various",
-         "Guest",
-         "..",
-         "1977",
-         {"Rock", "", "Pop"},
-         249504,
-         CaptureSource::reelToReel,
-         "01 - Untitled.flac",
-         QStringList{"TITLE=..", "ARTIST=Guest", "ALBUM=The Album", "ALBUMARTIST=Various"} +
-             numbers +
-             QStringList{"TAGS=r2r-rip", "DATE=1977", "GENRE=Rock", "GENRE=Pop",
-                         "DISCOGS_RELEASE_ID=249504"}},
-        // 120 characters of 3 bytes each: the name is cut to 255 bytes.
-        {{},
-         {},
-         QString(120, QChar(u'音')),
-         {},
-         {},
-         {},
-         CaptureSource::cd,
-         "01 - " + QString(81, QChar(u'音')) + ".flac",
-         QStringList{"TITLE=" + QString(120, QChar(u'音')), "ARTIST=The Artist", "ALBUM=The Album",
-                     "ALBUMARTIST=The Artist"} +
-             numbers + QStringList{"TAGS=cd-rip"}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.file.toStdString());
+    const QString longTitle(120, QChar(u'音')); // 360 bytes: the name is cut to 255
+    const auto exportOne = [](const std::function<void(CaptureProject&, CaptureTrack&)>& edit) {
         ExportSetup setup;
-        CaptureSide& side = setup.addSide(1, 1);
-        side.tracks[0].artist = c.trackArtist;
-        side.tracks[0].title = c.title;
-        auto& project = setup.document.project;
-        project.albumArtist = c.albumArtist;
-        project.date = c.date;
-        project.genres = c.genres;
-        project.discogsReleaseID = c.release;
-        project.source = c.source;
-        const auto result = setup.run();
-        ASSERT_EQ(entries(result.directory), QStringList{c.file});
-        EXPECT_EQ(decodeFlac(result.directory + '/' + c.file).comments, c.comments);
-    }
+        edit(setup.document.project, setup.addSide(1, 1).tracks[0]);
+        const QString folder = setup.run().directory;
+        const QStringList files = entries(folder);
+        return std::pair(files, files.size() == 1 ? decodeFlac(folder + '/' + files[0]).comments
+                                                  : QStringList());
+    };
+    EXPECT_EQ(exportOne([&](auto&, auto& track) { track.title = longTitle; }),
+              std::pair(QStringList{"01 - " + QString(81, QChar(u'音')) + ".flac"},
+                        QStringList{"TITLE=" + longTitle, "ARTIST=The Artist", "ALBUM=The Album",
+                                    "ALBUMARTIST=The Artist"} +
+                            numbers + QStringList{"TAGS=vinyl-rip"}));
+    EXPECT_EQ(exportOne([](auto& project, auto& track) {
+                  project.albumArtist = "Various";
+                  project.date = "1977";
+                  project.genres = {"Rock", "", "Pop"};
+                  project.discogsReleaseID = 249504;
+                  project.source = CaptureSource::reelToReel;
+                  track.artist = "Guest";
+                  track.title = "AC/DC: Live";
+              }),
+              std::pair(QStringList{"01 - AC-DC- Live.flac"},
+                        QStringList{"TITLE=AC/DC: Live", "ARTIST=Guest", "ALBUM=The Album",
+                                    "ALBUMARTIST=Various"} +
+                            numbers +
+                            QStringList{"TAGS=r2r-rip", "DATE=1977", "GENRE=Rock", "GENRE=Pop",
+                                        "DISCOGS_RELEASE_ID=249504"}));
 }
 
 // A palette PNG of 30 KB whose rows each add 1 to the row above: the "up" filter makes the
@@ -372,11 +303,14 @@ TEST(TrackExportTest, CoversMustFitAPictureBlock)
         EXPECT_EQ(error.message(), "The cover image is too large for FLAC picture metadata.");
     }
 
-    const QByteArray png = pngBytes(3, 2);
+    QImage image(3, 2, QImage::Format_ARGB32);
+    image.fill(Qt::darkCyan);
+    QByteArray png;
+    QBuffer buffer(&png);
+    ASSERT_TRUE(buffer.open(QIODevice::WriteOnly) && image.save(&buffer, "png"));
     // Bytes after the image's end do not keep a reader from taking its size.
     const auto padded = [&](qint64 size) { return png + QByteArray(size - png.size(), '\0'); };
-    for (const QByteArray& cover :
-         {png, padded(15'999'999), padded(16'000'000), QByteArray("not an image")}) {
+    for (const QByteArray& cover : {padded(15'999'999), padded(16'000'000)}) {
         SCOPED_TRACE(cover.size());
         ExportSetup setup;
         setup.addSide(1, 1);
@@ -384,7 +318,7 @@ TEST(TrackExportTest, CoversMustFitAPictureBlock)
         QFile file(setup.document.directory + "/Artwork/cover.png");
         ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(cover) == cover.size());
         file.close();
-        if (!cover.startsWith(png) || cover.size() > 15'999'999) {
+        if (cover.size() > 15'999'999) {
             EXPECT_EQ(setup.failure(), "The stored cover image couldn't be read.");
             EXPECT_TRUE(entries(setup.destination).isEmpty());
             continue;
@@ -393,18 +327,14 @@ TEST(TrackExportTest, CoversMustFitAPictureBlock)
         EXPECT_EQ(track.blocks,
                   (std::vector{FLAC__METADATA_TYPE_STREAMINFO, FLAC__METADATA_TYPE_VORBIS_COMMENT,
                                FLAC__METADATA_TYPE_PICTURE}));
-        EXPECT_EQ(std::tuple(track.picture.type, track.picture.width, track.picture.height,
-                             track.picture.depth, track.picture.colors, track.pictureMime),
-                  std::tuple(FLAC__STREAM_METADATA_PICTURE_TYPE_FRONT_COVER, 3u, 2u, 32u, 0u,
-                             QByteArray("image/png")));
+        EXPECT_EQ(track.picture, std::tuple(FLAC__STREAM_METADATA_PICTURE_TYPE_FRONT_COVER, 3u, 2u,
+                                            QByteArray("image/png")));
         EXPECT_TRUE(track.pictureData == cover);
     }
 }
 
 TEST(TrackExportTest, FailuresAndCancellationLeaveNothingBehind)
 {
-    const QString notReady =
-        "Every selected side needs a completed master and exactly one region per expected track.";
     const QString differs =
         "The stored master differs from its saved native format or duration. Export stopped.";
     const QString album = "The Artist - The Album - 12345678";
@@ -430,28 +360,8 @@ TEST(TrackExportTest, FailuresAndCancellationLeaveNothingBehind)
         {"master shorter than the last region",
          [](auto& s) { writeMaster(s.masterPath(s.document.project.sides[1]), 16, 44100, 3499); },
          differs},
-        {"master missing",
-         [](auto& s) { QFile::remove(s.masterPath(s.document.project.sides[1])); },
-         "The master recording is missing."},
         {"bit depth differs", [](auto& s) { s.document.project.sides[1].master->bitDepth = 24; },
          differs},
-        // The encoder is refused after its comments and picture were made.
-        {"rate beyond FLAC",
-         [](auto& s) {
-             s.document.project.sides.removeLast();
-             s.addSide(1, 3, 16, 2'000'000);
-             s.document.project.artworkPath = "Artwork/cover.png";
-             QFile cover(s.document.directory + "/Artwork/cover.png");
-             cover.open(QIODevice::WriteOnly);
-             cover.write(pngBytes(2, 2));
-         },
-         "Couldn't create the FLAC encoder. Check storage space and permissions."},
-        {"master incomplete",
-         [](auto& s) { s.document.project.sides[0].master->isComplete = false; }, notReady},
-        {"project invalid", [](auto& s) { s.document.project.artist.clear(); },
-         "Enter an artist, album title, and at least one side."},
-        {"destination missing", [](auto& s) { s.destination += "/missing"; },
-         "The folder " + hidden + " could not be created: No such file or directory."},
         {"empty album folder exists",
          [&](auto& s) { QDir(s.destination).mkdir(album); },
          hidden + " couldn't be moved to “Out” because an item with the same name already exists.",

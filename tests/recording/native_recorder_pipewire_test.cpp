@@ -3,10 +3,10 @@
 // desktop does). Outside the test environment they are skipped when no daemon is reachable.
 
 #include "recording/native_recorder.h"
-#include "recording/recording_test_support.h"
 
 #include "pipewire/pipewire_test_graph.h"
 #include "platform/audio/pipewire/pipewire_audio_system.h"
+#include "support/test_masters.h"
 
 #include <gtest/gtest.h>
 
@@ -14,11 +14,48 @@
 
 #include <unistd.h>
 
+#include <atomic>
+
 #include <cstdlib>
 
 using namespace brevalo;
 
 namespace {
+
+// A float input unit on the device as monitoring opens it, counting the frames it renders.
+struct MonitorProbe
+{
+    std::unique_ptr<IOUnit> unit;
+    std::vector<float> left = std::vector<float>(65536), right = std::vector<float>(65536);
+    std::atomic<std::uint64_t> frames{0};
+
+    std::int32_t open(AudioSystem& audio, ObjectId device, double rate)
+    {
+        std::int32_t s = audio.createIOUnit(unit);
+        s = s != 0 ? s : unit->setEnableIO(Scope::input, inputElement, true);
+        s = s != 0 ? s : unit->setEnableIO(Scope::output, outputElement, false);
+        s = s != 0 ? s : unit->setCurrentDevice(device);
+        const auto format = StreamFormat::float32Planar(rate, 2);
+        s = s != 0 ? s : unit->setStreamFormat(Scope::output, inputElement, format);
+        s = s != 0 ? s : unit->setMaximumFramesPerSlice(8192);
+        s = s != 0 ? s : unit->setInputCallback({input, this});
+        s = s != 0 ? s : unit->initialize();
+        return s != 0 ? s : unit->start();
+    }
+
+    static std::int32_t input(void* refCon, RenderActionFlags& flags, const AudioTimeStamp& time,
+                              std::uint32_t, std::uint32_t n, AudioBufferList*)
+    {
+        auto& self = *static_cast<MonitorProbe*>(refCon);
+        AudioBufferList list;
+        list.numberBuffers = 2;
+        list.buffers[0] = {1, n * 4, self.left.data()};
+        list.buffers[1] = {1, n * 4, self.right.data()};
+        const auto s = self.unit->render(flags, time, inputElement, n, list);
+        self.frames.fetch_add(s == 0 ? n : 0);
+        return s;
+    }
+};
 
 // Left: frame + 1 (never 0, so frames before the player reached the node show as 0); right: a
 // pattern apart from it. 24-bit codes, left-justified.
@@ -75,57 +112,6 @@ protected:
         return device;
     }
 
-    struct Take
-    {
-        std::int64_t checked = 0, wrong = 0, gaps = 0;
-    };
-    // Records the player's pattern until minimumFrames are stored, with monitoring's unit on
-    // the same input, and checks the master: frames before the pattern arrived are 0 and
-    // skipped; a jump of the frame index with every sample intact is a graph cycle the loaded
-    // machine missed, counted in gaps, not a changed value.
-    Take recordPattern(const NativeInputDevice& device, double rate, std::uint64_t minimumFrames,
-                       test::MonitorProbe& monitor)
-    {
-        const QString path = dir.filePath("take.caf");
-        recorder->start(device, 0, 1, path, QStringLiteral("Masters/take.caf"));
-        // Opened once the take runs: on a stock daemon the graph is at the device's rate by then.
-        EXPECT_EQ(monitor.open(*system, device.id, rate), 0);
-        std::unique_ptr<IOUnit> player;
-        std::uint64_t played = 0;
-        EXPECT_EQ(system->createIOUnit(player), 0);
-        EXPECT_EQ(player->setCurrentDevice(device.id), 0);
-        EXPECT_EQ(player->setStreamFormat(Scope::input, outputElement,
-                                          StreamFormat::int32Planar(rate, 2)),
-                  0);
-        EXPECT_EQ(player->setRenderCallback(Scope::input, outputElement, {play, &played}), 0);
-        EXPECT_EQ(player->initialize(), 0);
-        EXPECT_EQ(player->start(), 0);
-        EXPECT_TRUE(test::waitUntil([&] { return recorder->framesWritten() >= minimumFrames; },
-                                    std::chrono::milliseconds(10000)))
-            << recorder->interruptionMessage().value_or("no interruption").toStdString();
-        player->dispose();
-        monitor.unit->dispose();
-        const auto master = recorder->stop();
-        EXPECT_TRUE(master && master->isComplete);
-
-        Take take;
-        SF_INFO info;
-        const auto words = test::readMaster(path, info);
-        EXPECT_EQ(info.frames, master ? master->frameCount : -1);
-        std::int64_t previous = -1;
-        for (std::size_t i = 0; i < words.size(); i += 2) {
-            if (words[i] != 0) {
-                const std::int64_t frame = (words[i] >> 8) - 1;
-                take.wrong += (words[i] & 0xFF) != 0 ||
-                              words[i + 1] != patternWord(static_cast<std::uint64_t>(frame), 1);
-                take.gaps += previous >= 0 && frame != previous + 1 ? 1 : 0;
-                previous = frame;
-                ++take.checked;
-            }
-        }
-        return take;
-    }
-
     std::unique_ptr<PipeWireAudioSystem> system;
     std::unique_ptr<test::PipeWireTestGraph> graph;
     QTemporaryDir dir;
@@ -135,17 +121,53 @@ protected:
 } // namespace
 
 // On a daemon that allows only 48 kHz the recording stream switches the graph to the device's
-// rate for the take. Monitoring's unit on the same input receives the audio too.
+// rate for the take. Monitoring's unit on the same input receives the audio too. Frames before
+// the pattern arrived are 0 and skipped; a jump of the frame index with every sample intact is a
+// graph cycle the loaded machine missed, counted in gaps, not a changed value.
 TEST_F(NativeRecorderPipeWire, TwentyFourBitPatternAt96kHzIsRecordedBitExactWhileMonitoring)
 {
     const auto device = plug(96000);
     ASSERT_NE(device.id, unknownObject);
-    test::MonitorProbe monitor;
-    const auto take = recordPattern(device, 96000.0, 144000, monitor);
-    EXPECT_GT(take.checked, 96000);
-    EXPECT_EQ(take.wrong, 0);
-    EXPECT_LE(take.gaps, 3);
+    const QString path = dir.filePath("take.caf");
+    recorder->start(device, 0, 1, path, QStringLiteral("Masters/take.caf"));
+    // Opened once the take runs: on a stock daemon the graph is at the device's rate by then.
+    MonitorProbe monitor;
+    ASSERT_EQ(monitor.open(*system, device.id, 96000.0), 0);
+    std::unique_ptr<IOUnit> player;
+    std::uint64_t played = 0;
+    std::int32_t s = system->createIOUnit(player);
+    s = s != 0 ? s : player->setCurrentDevice(device.id);
+    const auto format = StreamFormat::int32Planar(96000.0, 2);
+    s = s != 0 ? s : player->setStreamFormat(Scope::input, outputElement, format);
+    s = s != 0 ? s : player->setRenderCallback(Scope::input, outputElement, {play, &played});
+    s = s != 0 ? s : player->initialize();
+    ASSERT_EQ(s != 0 ? s : player->start(), 0);
+    EXPECT_TRUE(test::waitUntil([&] { return recorder->framesWritten() >= 144000; },
+                                std::chrono::milliseconds(10000)))
+        << recorder->interruptionMessage().value_or("no interruption").toStdString();
+    player->dispose();
+    monitor.unit->dispose();
+    const auto master = recorder->stop();
+    ASSERT_TRUE(master && master->isComplete);
     EXPECT_GT(monitor.frames.load(), 96000u) << "monitoring stalled";
+
+    SF_INFO info;
+    const auto words = test::readTestMaster(path, info);
+    EXPECT_EQ(info.frames, master->frameCount);
+    std::int64_t previous = -1, checked = 0, wrong = 0, gaps = 0;
+    for (std::size_t i = 0; i < words.size(); i += 2) {
+        if (words[i] != 0) {
+            const std::int64_t frame = (words[i] >> 8) - 1;
+            wrong += (words[i] & 0xFF) != 0 ||
+                     words[i + 1] != patternWord(static_cast<std::uint64_t>(frame), 1);
+            gaps += previous >= 0 && frame != previous + 1 ? 1 : 0;
+            previous = frame;
+            ++checked;
+        }
+    }
+    EXPECT_GT(checked, 96000);
+    EXPECT_EQ(wrong, 0);
+    EXPECT_LE(gaps, 3);
 }
 
 // A graph held at another rate by the server's settings does not follow the take: refused, never

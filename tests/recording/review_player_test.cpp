@@ -4,8 +4,8 @@
 
 #include "platform/audio/simulated_audio_system.h"
 #include "recording/capture_review_player.h"
-#include "review_player_test_support.h"
 #include "support/allocation_counter.h"
+#include "support/test_masters.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
@@ -18,8 +18,6 @@
 
 namespace brevalo {
 namespace {
-
-using test::writeMaster;
 
 // A 24-bit sample that is never zero, so silence in the output always means "nothing played".
 std::int32_t pattern(std::int64_t frame, int channel)
@@ -40,13 +38,8 @@ protected:
     {
         output = sim.addDevice(SimDevice::output("out-1", "Speakers", 2, 48000.0));
         sim.captureOutput(output, 1 << 20);
-        makePlayer({});
-    }
-
-    void makePlayer(ReviewPlayerOptions options)
-    {
-        options.manualReader = true;
-        player = std::make_unique<CaptureReviewPlayer>(sim, options);
+        player =
+            std::make_unique<CaptureReviewPlayer>(sim, ReviewPlayerOptions{.manualReader = true});
         player->setStoppedHandler([this] { ++stops; });
     }
 
@@ -54,9 +47,10 @@ protected:
     master(double rate, std::int64_t frames,
            const std::function<std::int32_t(std::int64_t, int)>& sample = pattern)
     {
-        const std::string name = std::to_string(static_cast<int>(rate)) + "-" +
-                                 std::to_string(frames) + "-24-stereo.caf";
-        return writeMaster(folder.path().toStdString() + "/" + name, rate, frames, sample);
+        const QString name = QString("%1-%2.caf").arg(rate).arg(frames);
+        return test::writeTestMaster(folder.filePath(name), 24, static_cast<int>(rate), frames,
+                                     sample)
+            .toStdString();
     }
 
     // Advances simulated time in 10 ms steps, topping the ring up and delivering notices.
@@ -76,14 +70,13 @@ protected:
     {
         const SimOutputCapture capture = sim.outputCapture(device);
         for (int c = 0; c < 2; ++c) {
-            std::vector<float> heard;
-            std::copy_if(capture.channels[static_cast<std::size_t>(c)].begin(),
-                         capture.channels[static_cast<std::size_t>(c)].end(),
-                         std::back_inserter(heard), [](float v) { return v != 0.0f; });
-            ASSERT_EQ(heard.size(), static_cast<std::size_t>(to - from)) << "channel " << c;
+            std::vector<float> heard, wanted;
+            std::ranges::copy_if(capture.channels[static_cast<std::size_t>(c)],
+                                 std::back_inserter(heard), [](float v) { return v != 0.0f; });
             for (std::int64_t i = from; i < to; ++i) {
-                ASSERT_EQ(heard[static_cast<std::size_t>(i - from)], expected(i, c)) << i;
+                wanted.push_back(expected(i, c));
             }
+            EXPECT_TRUE(heard == wanted) << "channel " << c << ": " << heard.size() << " frames";
         }
     }
 
@@ -139,8 +132,7 @@ TEST_F(ReviewPlayer, ClampsTheRangeItIsGiven)
     };
     const Case cases[] = {
         {1000, 5000, 1000, true, 5000},
-        {10000, std::nullopt, 9999, true, 10000}, // at the length: the last frame
-        {25000, std::nullopt, 9999, true, 10000}, // beyond it
+        {10000, std::nullopt, 9999, true, 10000}, // at the length or beyond: the last frame
         {-5, 100, 0, true, 100},                  // before the start
         {500, 20000, 500, true, 10000},           // end beyond the length
         {500, 500, 500, false, 500},              // empty
@@ -164,8 +156,8 @@ TEST_F(ReviewPlayer, ClampsTheRangeItIsGiven)
 }
 
 // Every stop keeps the playhead where the audio stopped, and the next play goes on from there:
-// no frame is lost or repeated across a pause, a change of output, a device that changes its
-// rate or one that is unplugged.
+// no frame is lost or repeated across a pause or a change of output; an unplugged output stops
+// it where it was.
 TEST_F(ReviewPlayer, PausesAndChangesOutputWithoutLosingItsPlace)
 {
     const ObjectId other = sim.addDevice(SimDevice::output("out-2", "Headphones", 2, 48000.0));
@@ -186,26 +178,14 @@ TEST_F(ReviewPlayer, PausesAndChangesOutputWithoutLosingItsPlace)
     EXPECT_EQ(player->currentFrame(), moved);
     player->play();
     run(0.05);
-    const std::int64_t reclocked = player->currentFrame();
     expectHeardExactly(output, 0, moved);
-    expectHeardExactly(other, moved, reclocked);
-    sim.setNominalSampleRate(other, 44100.0);
-    sim.drainNotifications();
-    QCoreApplication::processEvents();
-    EXPECT_FALSE(player->isPlaying());
-    EXPECT_EQ(player->currentFrame(), reclocked);
-    player->play(); // now converting
-    run(0.05);
-    EXPECT_EQ(player->outputSampleRate(), 44100.0);
+    expectHeardExactly(other, moved, player->currentFrame());
     const std::int64_t unplugged = player->currentFrame();
-    EXPECT_GT(unplugged, reclocked);
     sim.removeDevice(other);
     sim.drainNotifications();
     QCoreApplication::processEvents();
     EXPECT_FALSE(player->isPlaying());
-    EXPECT_EQ(stops, 2);
-    EXPECT_EQ(player->currentFrame(), unplugged);
-    EXPECT_THROW(player->play(), CoreAudioFailure); // the selected output is gone
+    EXPECT_EQ(stops, 1);
     EXPECT_EQ(player->currentFrame(), unplugged);
 }
 
@@ -220,45 +200,6 @@ TEST_F(ReviewPlayer, IgnoresTheEndOfAnEarlierSegment)
     run(0.05);
     EXPECT_GT(player->currentFrame(), 2000);
     EXPECT_EQ(stops, 0);
-}
-
-TEST_F(ReviewPlayer, PlaysSilenceWhenTheRingRunsDryAndCarriesOnWhereItStopped)
-{
-    makePlayer({.ringFrames = 1024});
-    player->load(master(48000.0, 20000));
-    player->play(0);
-    sim.advanceSeconds(0.1); // the reader does not run
-    EXPECT_EQ(player->currentFrame(), 1024);
-    EXPECT_GT(player->dryBlocks(), 0u);
-    EXPECT_TRUE(player->isPlaying());
-    run(1.0);
-    expectHeardExactly(output, 0, 20000);
-    EXPECT_EQ(player->currentFrame(), 20000);
-}
-
-TEST_F(ReviewPlayer, ReportsFailuresInItsOwnWords)
-{
-    const auto refusal = [&] {
-        try {
-            player->selectOutput(output);
-        } catch (const CaptureError& e) {
-            return e.message();
-        } catch (const CoreAudioFailure& e) {
-            return e.operation();
-        }
-        return QString();
-    };
-    sim.injectFault({.operation = AudioOperation::createUnit});
-    EXPECT_EQ(refusal(), "Review audio output is unavailable.");
-    sim.injectFault(
-        {.operation = AudioOperation::setProperty, .unitProperty = UnitProperty::currentDevice});
-    EXPECT_EQ(refusal(), "Select the review output");
-    EXPECT_EQ(refusal(), "");
-
-    // A file that cannot be opened leaves the loaded master in place.
-    player->load(master(48000.0, 100));
-    EXPECT_THROW(player->load(folder.path().toStdString() + "/missing.caf"), CaptureError);
-    EXPECT_EQ(player->frameCount(), 100);
 }
 
 TEST_F(ReviewPlayer, RenderCallbackAllocatesNothing)
