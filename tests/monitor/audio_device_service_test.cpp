@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -340,15 +341,23 @@ TEST(AudioDeviceListeners, ADestroyedServiceRemovesItsListenersAndHearsNothing)
     const ObjectId input = sim.addDevice(inputDevice("in", "Interface", 2));
     sim.drainNotifications();
     auto log = std::make_shared<ChangeLog>();
+    // The notification thread may deliver the queued changes while the service still lives;
+    // only what arrives after it is gone counts.
+    auto gone = std::make_shared<std::atomic<bool>>(false);
     {
         AudioDeviceService service(sim.hardware());
-        service.setChangeHandler([log](Change change) { (*log)(change); });
+        service.setChangeHandler([log, gone](Change change) {
+            if (gone->load()) {
+                (*log)(change);
+            }
+        });
         service.startListening();
         service.watchSelectedDevices(input, std::nullopt);
         // Queued before the service goes away, delivered after.
         sim.setNominalSampleRate(input, 96000.0);
         sim.addDevice(inputDevice("second", "Second", 2));
     }
+    gone->store(true);
     EXPECT_EQ(sim.callCount(AudioOperation::removeListener),
               sim.callCount(AudioOperation::addListener));
     sim.drainNotifications();
