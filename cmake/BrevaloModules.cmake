@@ -53,14 +53,17 @@ function(brevalo_module name)
   add_library(brevalo::${name} ALIAS ${target})
 endfunction()
 
-# brevalo_test(<name> DEPS <targets...> [REALTIME] [NO_MAIN] [SERIAL] [LABELS ...] [SOURCES ...])
+# brevalo_test(<name> DEPS <targets...> [REALTIME] [NO_MAIN] [SERIAL] [LABELS ...] [SOURCES ...]
+#              [EXCLUDE <gtest patterns...>])
 # One GoogleTest executable from every *_test.cpp in the calling folder (or from SOURCES).
 # NO_MAIN: the sources bring their own main (for a Q*Application), gtest_main is not linked.
 # SERIAL: its tests never run alongside other tests (they disturb a shared service).
+# EXCLUDE: cases that are not tests of their own (a child process's body, cases that another
+# ctest entry runs in the environment they need); they are not registered with ctest.
 # REALTIME executables are also built and run under ThreadSanitizer;
 # the ThreadSanitizer build builds nothing else.
 function(brevalo_test name)
-  cmake_parse_arguments(ARG "REALTIME;NO_MAIN;SERIAL" "" "DEPS;LABELS;SOURCES" ${ARGN})
+  cmake_parse_arguments(ARG "REALTIME;NO_MAIN;SERIAL" "" "DEPS;LABELS;SOURCES;EXCLUDE" ${ARGN})
   if(BREVALO_SANITIZE STREQUAL "thread" AND NOT ARG_REALTIME)
     return()
   endif()
@@ -95,7 +98,13 @@ function(brevalo_test name)
   elseif(ARG_REALTIME)
     list(APPEND properties LABELS realtime)
   endif()
+  set(filter "*")
+  if(ARG_EXCLUDE)
+    list(JOIN ARG_EXCLUDE ":" excluded)
+    set(filter "-${excluded}")
+  endif()
   gtest_discover_tests(${target}
+    TEST_FILTER "${filter}"
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
     PROPERTIES ${properties}
