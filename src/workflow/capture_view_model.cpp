@@ -42,7 +42,8 @@ const QString confirmWarning =
 const QString coverFailedSuffix = QStringLiteral(" Cover download failed; choose a local image.");
 const QString stalledText =
     QStringLiteral("The input stopped delivering audio. The interrupted take was retained.");
-const QString accessText = QStringLiteral("Allow audio input access in the system settings to record.");
+const QString accessText =
+    QStringLiteral("Allow audio input access in the system settings to record.");
 const QString unrecordedSideText = QStringLiteral("Select an unrecorded side.");
 const QString unsavedTakeText = QStringLiteral(
     "The project manifest couldn't be saved. The master is retained in the Masters folder.");

@@ -243,7 +243,8 @@ TEST_F(CaptureViewModelTest, RefusedTokenWriteContactsNobody)
     controller->setSearchArtist(QStringLiteral("Tide"));
     controller->setToken(QStringLiteral("t"));
     controller->searchReleases();
-    EXPECT_EQ(controller->error(), "Couldn't save the Discogs token in the system keyring (-25308).");
+    EXPECT_EQ(controller->error(),
+              "Couldn't save the Discogs token in the system keyring (-25308).");
     EXPECT_FALSE(controller->isFetching());
     EXPECT_TRUE(server.requests.isEmpty());
 }
