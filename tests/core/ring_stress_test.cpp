@@ -15,6 +15,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <random>
 #include <thread>
 #include <vector>
 
@@ -24,16 +25,10 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // Deterministic per-thread pseudo-random numbers for block sizes and pauses.
-struct XorShift
+struct Random
 {
-    std::uint64_t state;
-    std::uint32_t next(std::uint32_t bound)
-    {
-        state ^= state << 13;
-        state ^= state >> 7;
-        state ^= state << 17;
-        return static_cast<std::uint32_t>(state % bound);
-    }
+    std::minstd_rand engine;
+    std::uint32_t next(std::uint32_t bound) { return static_cast<std::uint32_t>(engine() % bound); }
 };
 
 // Float samples are exact integers only up to 2^24, so a frame number is split over both channels.
@@ -59,7 +54,7 @@ TEST(MonitorRingStress, FramesArriveInOrderWithOnlyWholeBlockOrResyncGapsAndNoAl
 
     std::thread producer([&] {
         std::vector<float> left(block), right(block);
-        XorShift random{0x9E3779B97F4A7C15ull};
+        Random random{std::minstd_rand(55)};
         std::uint64_t next = 0; // source time: advances whether or not the block is accepted
         test::countAllocationsOnThisThread(true);
         for (Phase p; (p = phase.load(std::memory_order_relaxed)) != Phase::finished;) {
@@ -79,7 +74,7 @@ TEST(MonitorRingStress, FramesArriveInOrderWithOnlyWholeBlockOrResyncGapsAndNoAl
 
     std::thread consumer([&] {
         std::vector<float> left(512), right(512), scratch(512);
-        XorShift random{0xD1B54A32D192ED03ull};
+        Random random{std::minstd_rand(68)};
         bool started = false, jumpAnnounced = false;
         std::uint64_t last = 0, received = 0;
         test::countAllocationsOnThisThread(true);
@@ -160,7 +155,7 @@ TEST(CaptureRingStress, DrainReceivesEveryAcceptedFrameExactlyOnceInOrderWithout
 
     std::thread producer([&] {
         std::vector<std::int32_t> left(300), right(300);
-        XorShift random{0x2545F4914F6CDD1Dull};
+        Random random{std::minstd_rand(21)};
         std::uint64_t next = 0;
         const auto start = Clock::now();
         test::countAllocationsOnThisThread(true);
@@ -192,7 +187,7 @@ TEST(CaptureRingStress, DrainReceivesEveryAcceptedFrameExactlyOnceInOrderWithout
 
     std::thread drain([&] {
         std::vector<std::int32_t> left(700), right(700);
-        XorShift random{0x94D049BB133111EBull};
+        Random random{std::minstd_rand(73)};
         std::uint64_t expected = 0;
         test::countAllocationsOnThisThread(true);
         for (;;) {

