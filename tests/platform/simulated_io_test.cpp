@@ -177,7 +177,10 @@ TEST(SimulatedIO, CallsTheInputCallbackOncePerBlockOfARunningLiveDevice)
     sim.advanceSeconds(1.0);
     EXPECT_EQ(a.blocks, 100u);
     EXPECT_EQ(b.blocks, 100u);
+    ASSERT_EQ(b.unit->stop(), 0);
+    EXPECT_EQ(b.unit->start(), status::deviceUnavailable);
     ASSERT_TRUE(sim.setAlive(slow, true));
+    ASSERT_EQ(b.unit->start(), 0);
     sim.advanceSeconds(0.1);
     EXPECT_GE(b.blocks, 109u);
     ASSERT_TRUE(sim.removeDevice(slow));
@@ -317,19 +320,19 @@ TEST(SimulatedIO, CapturesWhatAnOutputDevicePlayedOnItsMappedChannels)
     const ObjectId device = sim.addDevice(d);
     sim.captureOutput(device, 1000);
     OutputProbe probe;
-    ASSERT_EQ(probe.open(sim, device, 48000.0, {2, 3}), 0);
-    sim.advanceSeconds(0.05); // 24 blocks of 100 frames
+    ASSERT_EQ(probe.open(sim, device, 48000.0, {3, -1}), 0); // the second client channel unheard
+    sim.advanceSeconds(0.05);                                // 24 blocks of 100 frames
     const SimOutputCapture capture = sim.outputCapture(device);
     ASSERT_EQ(capture.channels.size(), 4u);
     EXPECT_EQ(capture.framesPlayed, 2400u);
     EXPECT_EQ(capture.framesNotKept, 1400u);
-    ASSERT_EQ(capture.channels[2].size(), 1000u);
+    ASSERT_EQ(capture.channels[3].size(), 1000u);
     for (std::size_t i = 0; i < 1000; ++i) {
         const auto v = static_cast<float>(static_cast<double>(i) / 1e6);
         ASSERT_EQ(capture.channels[0][i], 0.0f);
         ASSERT_EQ(capture.channels[1][i], 0.0f);
-        ASSERT_EQ(capture.channels[2][i], v);
-        ASSERT_EQ(capture.channels[3][i], -v);
+        ASSERT_EQ(capture.channels[2][i], 0.0f);
+        ASSERT_EQ(capture.channels[3][i], v);
     }
 }
 
