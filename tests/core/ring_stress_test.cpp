@@ -1,17 +1,21 @@
-// Producer and consumer on their own threads for about a second per ring, with the control thread
-// polling meters and counters meanwhile. Every frame carries its position in the source stream, so
-// the consumer can prove order: no repeats, no reordering, no gaps other than whole dropped blocks
-// and the jumps a resync or underrun announces by returning 0.
+// Producer and consumer on their own threads, with the control thread polling meters and counters
+// meanwhile. Every frame carries its position in the source stream, so the consumer can prove
+// order: no repeats, no reordering, no gaps other than whole dropped blocks and the jumps a resync
+// or underrun announces by returning 0. Both realtime sides count their allocations: every branch
+// runs here (overrun, resync, underrun, re-priming, the gain ramp), and none may allocate.
 
 #include "core/capture_ring.h"
 #include "core/monitor_ring.h"
 
+#include "support/allocation_counter.h"
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <string>
+#include <random>
 #include <thread>
 #include <vector>
 
@@ -21,29 +25,10 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // Deterministic per-thread pseudo-random numbers for block sizes and pauses.
-struct XorShift
+struct Random
 {
-    std::uint64_t state;
-    std::uint32_t next(std::uint32_t bound)
-    {
-        state ^= state << 13;
-        state ^= state >> 7;
-        state ^= state << 17;
-        return static_cast<std::uint32_t>(state % bound);
-    }
-};
-
-// Keeps the first violation seen on a worker thread; gtest assertions stay on the main thread.
-struct Violations
-{
-    std::atomic<int> count{0};
-    std::string first; // written once, read after the workers are joined
-    void report(const std::string& text)
-    {
-        if (count.fetch_add(1) == 0) {
-            first = text;
-        }
-    }
+    std::minstd_rand engine;
+    std::uint32_t next(std::uint32_t bound) { return static_cast<std::uint32_t>(engine() % bound); }
 };
 
 // Float samples are exact integers only up to 2^24, so a frame number is split over both channels.
@@ -57,19 +42,21 @@ enum class Phase : int
     finished
 };
 
-TEST(MonitorRingStress, FramesArriveInOrderWithOnlyWholeBlockOrResyncGaps)
+TEST(MonitorRingStress, FramesArriveInOrderWithOnlyWholeBlockOrResyncGapsAndNoAllocation)
 {
     MonitorRing* ring = monitor_ring_create(1024, 256);
     ASSERT_NE(ring, nullptr);
     constexpr std::uint32_t block = 128;
     std::atomic<Phase> phase{Phase::both};
-    Violations violations;
+    std::atomic<int> violations{0};
     std::atomic<std::uint64_t> framesOut{0};
+    const std::uint64_t allocationsBefore = test::countedAllocations();
 
     std::thread producer([&] {
         std::vector<float> left(block), right(block);
-        XorShift random{0x9E3779B97F4A7C15ull};
+        Random random{std::minstd_rand(55)};
         std::uint64_t next = 0; // source time: advances whether or not the block is accepted
+        test::countAllocationsOnThisThread(true);
         for (Phase p; (p = phase.load(std::memory_order_relaxed)) != Phase::finished;) {
             if (p == Phase::consumerOnly || random.next(8) == 0) {
                 std::this_thread::yield();
@@ -82,54 +69,46 @@ TEST(MonitorRingStress, FramesArriveInOrderWithOnlyWholeBlockOrResyncGaps)
             monitor_ring_write(ring, left.data(), right.data(), block);
             next += block;
         }
+        test::countAllocationsOnThisThread(false);
     });
 
     std::thread consumer([&] {
         std::vector<float> left(512), right(512), scratch(512);
-        XorShift random{0xD1B54A32D192ED03ull};
+        Random random{std::minstd_rand(68)};
         bool started = false, jumpAnnounced = false;
         std::uint64_t last = 0, received = 0;
+        test::countAllocationsOnThisThread(true);
         for (Phase p; (p = phase.load(std::memory_order_relaxed)) != Phase::finished;) {
             if (p == Phase::producerOnly || random.next(8) == 0) {
                 std::this_thread::yield();
                 continue;
             }
-            // The read index is this thread's own, so this fill is exact up to newer writes.
-            if (monitor_ring_buffered_frames(ring) > ring->capacity) {
-                violations.report("more buffered than capacity");
-            }
             const std::uint32_t frames = 1 + random.next(512);
             const auto got = monitor_ring_read(ring, left.data(), right.data(), frames);
-            scratch.assign(left.begin(), left.begin() + frames);
+            std::copy_n(left.begin(), frames, scratch.begin());
             monitor_ring_apply_gain(ring, scratch.data(), scratch.data(), frames, 48000.0);
             if (got == 0) {
                 for (std::uint32_t i = 0; i < frames; ++i) {
-                    if (left[i] != 0.0f || right[i] != 0.0f) {
-                        violations.report("refused read left audio in the destination");
-                    }
+                    violations += left[i] != 0.0f || right[i] != 0.0f ? 1 : 0;
                 }
                 jumpAnnounced = true;
                 continue;
             }
-            if (got != frames) {
-                violations.report("partial read");
-            }
+            violations += got != frames ? 1 : 0;
             for (std::uint32_t i = 0; i < frames; ++i) {
                 const auto value = static_cast<std::uint64_t>(right[i]) * lowBits +
                                    static_cast<std::uint64_t>(left[i]);
                 const bool blockJump =
                     value > last && last % block == block - 1 && value % block == 0;
-                if (started && value != last + 1 && !blockJump &&
-                    !(i == 0 && jumpAnnounced && value > last)) {
-                    violations.report("frame " + std::to_string(value) + " after " +
-                                      std::to_string(last) + " at offset " + std::to_string(i));
-                }
+                const bool announced = i == 0 && jumpAnnounced && value > last;
+                violations += started && value != last + 1 && !blockJump && !announced ? 1 : 0;
                 started = true;
                 last = value;
             }
             jumpAnnounced = false;
             received += frames;
         }
+        test::countAllocationsOnThisThread(false);
         framesOut.store(received);
     });
 
@@ -137,13 +116,13 @@ TEST(MonitorRingStress, FramesArriveInOrderWithOnlyWholeBlockOrResyncGaps)
     // and underruns (producer paused) every cycle.
     const auto start = Clock::now();
     const Phase cycle[] = {Phase::both, Phase::producerOnly, Phase::both, Phase::consumerOnly};
-    for (int step = 0; Clock::now() - start < std::chrono::seconds(1); ++step) {
+    for (int step = 0; Clock::now() - start < std::chrono::milliseconds(500); ++step) {
         phase.store(cycle[step % 4]);
-        for (const auto end = Clock::now() + std::chrono::milliseconds(25); Clock::now() < end;) {
+        for (const auto end = Clock::now() + std::chrono::milliseconds(20); Clock::now() < end;) {
+            // Both callbacks may run between the fill's two index loads here.
+            violations += monitor_ring_buffered_frames(ring) > ring->capacity ? 1 : 0;
             const auto peaks = monitor_ring_take_peaks(ring);
-            if (peaks.leftPeak < 0.0f || peaks.rightPeak < 0.0f) {
-                violations.report("negative peak");
-            }
+            violations += peaks.leftPeak < 0.0f || peaks.rightPeak < 0.0f ? 1 : 0;
             monitor_ring_set_muted(ring, step % 3 == 0);
             monitor_ring_clear_clips(ring);
             monitor_ring_report_error(ring, step + 1);
@@ -155,31 +134,34 @@ TEST(MonitorRingStress, FramesArriveInOrderWithOnlyWholeBlockOrResyncGaps)
     producer.join();
     consumer.join();
 
-    EXPECT_EQ(violations.count.load(), 0) << violations.first;
+    EXPECT_EQ(violations.load(), 0);
+    EXPECT_EQ(test::countedAllocations(), allocationsBefore);
     EXPECT_GT(framesOut.load(), 0u);
     EXPECT_GT(monitor_ring_overruns(ring), 0u);
     EXPECT_GT(monitor_ring_underruns(ring), 0u);
     monitor_ring_destroy(ring);
 }
 
-TEST(CaptureRingStress, DrainReceivesEveryAcceptedFrameExactlyOnceInOrder)
+TEST(CaptureRingStress, DrainReceivesEveryAcceptedFrameExactlyOnceInOrderWithoutAllocating)
 {
     // Not a power of two, so the modulo slot mapping wraps at odd places.
     CaptureRing* ring = capture_ring_create(1000);
     ASSERT_NE(ring, nullptr);
     std::atomic<bool> unpaced{false}, producerDone{false}, refused{false};
     std::atomic<std::uint64_t> accepted{0};
-    Violations violations;
+    std::atomic<int> violations{0};
     std::uint64_t drained = 0;
+    const std::uint64_t allocationsBefore = test::countedAllocations();
 
     std::thread producer([&] {
         std::vector<std::int32_t> left(300), right(300);
-        XorShift random{0x2545F4914F6CDD1Dull};
+        Random random{std::minstd_rand(21)};
         std::uint64_t next = 0;
         const auto start = Clock::now();
-        // Paced like a healthy take for most of the second, then as fast as possible so that the
-        // drain may fall behind and the overflow path runs too.
-        while (Clock::now() - start < std::chrono::seconds(1)) {
+        test::countAllocationsOnThisThread(true);
+        // Paced like a healthy take at first, then as fast as possible so that the drain may
+        // fall behind and the overflow path runs too.
+        while (Clock::now() - start < std::chrono::milliseconds(500)) {
             const std::uint32_t frames = 1 + random.next(300);
             if (!unpaced.load(std::memory_order_relaxed) &&
                 ring->capacity - (ring->writeIndex.load(std::memory_order_relaxed) -
@@ -198,14 +180,16 @@ TEST(CaptureRingStress, DrainReceivesEveryAcceptedFrameExactlyOnceInOrder)
             }
             next += frames;
         }
+        test::countAllocationsOnThisThread(false);
         accepted.store(next);
         producerDone.store(true);
     });
 
     std::thread drain([&] {
         std::vector<std::int32_t> left(700), right(700);
-        XorShift random{0x94D049BB133111EBull};
+        Random random{std::minstd_rand(73)};
         std::uint64_t expected = 0;
+        test::countAllocationsOnThisThread(true);
         for (;;) {
             // The flag is read before the ring, so nothing written before the stop is left over.
             const bool stop = capture_ring_stop_requested(ring);
@@ -216,34 +200,31 @@ TEST(CaptureRingStress, DrainReceivesEveryAcceptedFrameExactlyOnceInOrder)
             }
             for (std::uint32_t i = 0; i < frames; ++i, ++expected) {
                 const auto want = static_cast<std::int32_t>(static_cast<std::uint32_t>(expected));
-                if (left[i] != want || right[i] != ~want) {
-                    violations.report("frame " + std::to_string(expected) + " came out as " +
-                                      std::to_string(left[i]) + "/" + std::to_string(right[i]));
-                }
+                violations += left[i] != want || right[i] != ~want ? 1 : 0;
             }
             capture_ring_add_frames_written(ring, frames);
             std::this_thread::yield();
         }
+        test::countAllocationsOnThisThread(false);
         drained = expected;
     });
 
     const auto start = Clock::now();
     for (std::uint64_t lastWritten = 0; !producerDone.load(); std::this_thread::yield()) {
-        if (Clock::now() - start > std::chrono::milliseconds(700)) {
+        if (Clock::now() - start > std::chrono::milliseconds(350)) {
             unpaced.store(true);
         }
         capture_ring_take_peak(ring, 0);
         capture_ring_take_peak(ring, 1);
-        if (capture_ring_frames_written(ring) < lastWritten) {
-            violations.report("frames written went backwards");
-        }
+        violations += capture_ring_frames_written(ring) < lastWritten ? 1 : 0;
         lastWritten = capture_ring_frames_written(ring);
     }
     capture_ring_request_stop(ring);
     producer.join();
     drain.join();
 
-    EXPECT_EQ(violations.count.load(), 0) << violations.first;
+    EXPECT_EQ(violations.load(), 0);
+    EXPECT_EQ(test::countedAllocations(), allocationsBefore);
     EXPECT_GT(accepted.load(), 0u);
     EXPECT_EQ(drained, accepted.load());
     EXPECT_EQ(capture_ring_frames_written(ring), accepted.load());

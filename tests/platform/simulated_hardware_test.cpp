@@ -12,14 +12,7 @@ using namespace brevalo;
 
 namespace {
 
-SimDevice fourChannelInterface()
-{
-    SimDevice d = SimDevice::input("usb-1234", "Interface", 4, 96000.0, 24);
-    d.inputChannelNames = {"Mic 1", "Mic 2", "Line 3", "Line 4"};
-    d.preferredInputStereo = std::array<std::uint32_t, 2>{3, 4};
-    d.bufferFrameSize = 256;
-    return d;
-}
+using P = HardwareProperty;
 
 // Records every notification with the thread it arrived on.
 struct Recorder
@@ -27,28 +20,23 @@ struct Recorder
     struct Event
     {
         ObjectId object;
-        PropertyAddress address;
+        P selector;
         std::thread::id thread;
     };
     std::mutex mutex;
     std::vector<Event> events;
 
-    PropertyListener listener()
-    {
-        return [this](ObjectId object, const PropertyAddress& address) {
-            std::lock_guard lock(mutex);
-            events.push_back({object, address, std::this_thread::get_id()});
-        };
-    }
-    std::vector<HardwareProperty> selectors(ObjectId object)
+    // The selectors notified for object, in order; they are forgotten once returned.
+    std::vector<P> selectors(ObjectId object)
     {
         std::lock_guard lock(mutex);
-        std::vector<HardwareProperty> result;
+        std::vector<P> result;
         for (const auto& e : events) {
             if (e.object == object) {
-                result.push_back(e.address.selector);
+                result.push_back(e.selector);
             }
         }
+        std::erase_if(events, [object](const Event& e) { return e.object == object; });
         return result;
     }
     std::size_t size()
@@ -58,113 +46,78 @@ struct Recorder
     }
 };
 
-ListenerRegistration listen(AudioHardware& hw, ObjectId object, HardwareProperty selector,
-                            Recorder& recorder, Scope scope = Scope::global)
+ListenerRegistration listen(AudioHardware& hw, ObjectId object, P selector, Recorder& recorder,
+                            Scope scope = Scope::global)
 {
     ListenerRegistration registration;
-    EXPECT_EQ(
-        hw.addPropertyListener(object, {selector, scope, 0}, recorder.listener(), registration), 0);
+    const auto record = [&recorder](ObjectId o, const PropertyAddress& address) {
+        std::lock_guard lock(recorder.mutex);
+        recorder.events.push_back({o, address.selector, std::this_thread::get_id()});
+    };
+    EXPECT_EQ(hw.addPropertyListener(object, {selector, scope, 0}, record, registration), 0);
     return registration;
 }
 
 } // namespace
 
-TEST(SimulatedHardware, DescribesDevicesAsTheyWereAdded)
+TEST(SimulatedHardware, DescribesDevicesStreamsAndChannelsAsAddedAndAbsentPropertiesAsAbsent)
 {
     SimulatedAudioSystem sim;
     auto& hw = sim.hardware();
-    const ObjectId input = sim.addDevice(fourChannelInterface());
+    SimDevice d = SimDevice::input("usb-1234", "Interface", 4, 96000.0, 24);
+    d.inputChannelNames = {"Mic 1", "Mic 2", "Line 3", "Line 4"};
+    d.preferredInputStereo = std::array<std::uint32_t, 2>{3, 4};
+    d.inputStreams.push_back(SimStream{2, 32, true});
+    d.inputStreams.push_back(SimStream{1, 16, false, formatLinearPCM, 44100.0});
+    const ObjectId input = sim.addDevice(d);
     const ObjectId output = sim.addDevice(SimDevice::output("out-1", "Speakers", 2, 48000.0));
+    const ObjectId plain = sim.addDevice(SimDevice::input("plain", "Plain", 2, 48000.0, 16));
 
     std::vector<ObjectId> ids;
     ASSERT_EQ(hw.devices(ids), 0);
-    EXPECT_EQ(ids, (std::vector<ObjectId>{input, output}));
-    ObjectId defaultOutput = unknownObject;
-    ASSERT_EQ(hw.defaultOutputDevice(defaultOutput), 0);
-    EXPECT_EQ(defaultOutput, output); // the first output device becomes the default
-
-    std::string text;
-    ASSERT_EQ(hw.deviceUID(input, text), 0);
-    EXPECT_EQ(text, "usb-1234");
-    ASSERT_EQ(hw.name(input, text), 0);
-    EXPECT_EQ(text, "Interface");
+    EXPECT_EQ(ids, (std::vector<ObjectId>{input, output, plain}));
     ObjectId found = unknownObject;
+    ASSERT_EQ(hw.defaultOutputDevice(found), 0);
+    EXPECT_EQ(found, output); // the first output device becomes the default
     ASSERT_EQ(hw.deviceForUID("usb-1234", found), 0);
     EXPECT_EQ(found, input);
 
     std::vector<std::uint32_t> channels;
     ASSERT_EQ(hw.streamConfiguration(input, Scope::input, channels), 0);
-    EXPECT_EQ(channels, (std::vector<std::uint32_t>{4}));
+    EXPECT_EQ(channels, (std::vector<std::uint32_t>{4, 2, 1}));
     ASSERT_EQ(hw.streamConfiguration(input, Scope::output, channels), 0);
     EXPECT_TRUE(channels.empty());
+    std::string text;
     ASSERT_EQ(hw.elementName(input, Scope::input, 3, text), 0);
     EXPECT_EQ(text, "Line 3");
     std::array<std::uint32_t, 2> preferred{};
     ASSERT_EQ(hw.preferredChannelsForStereo(input, Scope::input, preferred), 0);
     EXPECT_EQ(preferred, (std::array<std::uint32_t, 2>{3, 4}));
 
-    double rate = 0.0;
-    ASSERT_EQ(hw.nominalSampleRate(input, rate), 0);
-    EXPECT_EQ(rate, 96000.0);
-    std::uint32_t value = 0;
-    ASSERT_EQ(hw.bufferFrameSize(input, value), 0);
-    EXPECT_EQ(value, 256u);
-    ASSERT_EQ(hw.isAlive(input, value), 0);
-    EXPECT_EQ(value, 1u);
-    EXPECT_FALSE(hw.hasProperty(input, {HardwareProperty::usesVariableBufferFrameSizes}));
-    EXPECT_EQ(hw.usesVariableBufferFrameSizes(input, value), status::unknownProperty);
-
+    // Streams start where the previous one ended; each has its own format, the last one apart
+    // from its device's rate.
     std::vector<ObjectId> streams;
     ASSERT_EQ(hw.streams(input, Scope::input, streams), 0);
-    ASSERT_EQ(streams.size(), 1u);
-    ASSERT_EQ(hw.startingChannel(streams[0], value), 0);
-    EXPECT_EQ(value, 1u);
-    StreamFormat format;
-    ASSERT_EQ(hw.physicalFormat(streams[0], format), 0);
-    EXPECT_EQ(format, StreamFormat::physicalInteger(96000.0, 4, 24));
-    EXPECT_EQ(format.formatID, formatLinearPCM);
-    EXPECT_FALSE(format.isFloat());
-}
-
-TEST(SimulatedHardware, GivesStreamsTheirStartingChannelsAndOwnFormats)
-{
-    SimulatedAudioSystem sim;
-    SimDevice d = SimDevice::input("multi", "Multi", 2, 48000.0, 24);
-    d.inputStreams.push_back(SimStream{2, 32, true});
-    d.inputStreams.push_back(SimStream{1, 16, false, formatLinearPCM, 44100.0});
-    const ObjectId device = sim.addDevice(d);
-    auto& hw = sim.hardware();
-    std::vector<ObjectId> streams;
-    ASSERT_EQ(hw.streams(device, Scope::input, streams), 0);
     ASSERT_EQ(streams.size(), 3u);
-    std::vector<std::uint32_t> starts;
-    for (ObjectId s : streams) {
+    const StreamFormat want[] = {StreamFormat::physicalInteger(96000.0, 4, 24),
+                                 StreamFormat::physicalFloat(96000.0, 2),
+                                 StreamFormat::physicalInteger(44100.0, 1, 16)};
+    for (std::size_t i = 0; i < 3; ++i) {
         std::uint32_t start = 0;
-        ASSERT_EQ(hw.startingChannel(s, start), 0);
-        starts.push_back(start);
+        ASSERT_EQ(hw.startingChannel(streams[i], start), 0);
+        EXPECT_EQ(start, std::vector<std::uint32_t>({1, 5, 7})[i]);
+        StreamFormat format;
+        ASSERT_EQ(hw.physicalFormat(streams[i], format), 0);
+        EXPECT_EQ(format, want[i]) << i;
     }
-    EXPECT_EQ(starts, (std::vector<std::uint32_t>{1, 3, 5}));
-    StreamFormat format;
-    ASSERT_EQ(hw.physicalFormat(streams[1], format), 0);
-    EXPECT_TRUE(format.isFloat());
-    EXPECT_EQ(format.sampleRate, 48000.0);
-    ASSERT_EQ(hw.physicalFormat(streams[2], format), 0);
-    EXPECT_EQ(format.bitsPerChannel, 16u);
-    EXPECT_EQ(format.sampleRate, 44100.0); // a stream apart from its device's rate
-}
 
-TEST(SimulatedHardware, AbsentPropertiesAreReportedAbsent)
-{
-    SimulatedAudioSystem sim;
-    const ObjectId device = sim.addDevice(SimDevice::input("plain", "Plain", 2, 48000.0, 16));
-    auto& hw = sim.hardware();
-    std::string text;
-    std::array<std::uint32_t, 2> preferred{};
-    EXPECT_FALSE(hw.hasProperty(device, {HardwareProperty::elementName, Scope::input, 1}));
-    EXPECT_EQ(hw.elementName(device, Scope::input, 1, text), status::unknownProperty);
-    EXPECT_FALSE(
-        hw.hasProperty(device, {HardwareProperty::preferredChannelsForStereo, Scope::input, 0}));
-    EXPECT_EQ(hw.preferredChannelsForStereo(device, Scope::input, preferred),
+    std::uint32_t value = 0;
+    EXPECT_FALSE(hw.hasProperty(input, {P::usesVariableBufferFrameSizes}));
+    EXPECT_EQ(hw.usesVariableBufferFrameSizes(input, value), status::unknownProperty);
+    EXPECT_FALSE(hw.hasProperty(plain, {P::elementName, Scope::input, 1}));
+    EXPECT_EQ(hw.elementName(plain, Scope::input, 1, text), status::unknownProperty);
+    EXPECT_FALSE(hw.hasProperty(plain, {P::preferredChannelsForStereo, Scope::input, 0}));
+    EXPECT_EQ(hw.preferredChannelsForStereo(plain, Scope::input, preferred),
               status::unknownProperty);
     EXPECT_EQ(hw.name(4242, text), status::badObject);
 }
@@ -176,12 +129,12 @@ TEST(SimulatedHardware, InjectedReadFailureHitsOnlyTheNamedDeviceAndProperty)
     const ObjectId healthy = sim.addDevice(SimDevice::input("b", "B", 2, 48000.0, 24));
     sim.injectFault({.operation = AudioOperation::readProperty,
                      .object = broken,
-                     .property = HardwareProperty::deviceUID,
+                     .property = P::deviceUID,
                      .times = 0,
                      .status = status::unknownProperty});
     sim.injectFault({.operation = AudioOperation::hasProperty,
                      .object = broken,
-                     .property = HardwareProperty::name,
+                     .property = P::name,
                      .times = 0});
     auto& hw = sim.hardware();
     std::string text;
@@ -190,8 +143,8 @@ TEST(SimulatedHardware, InjectedReadFailureHitsOnlyTheNamedDeviceAndProperty)
     }
     EXPECT_EQ(hw.deviceUID(healthy, text), 0);
     EXPECT_EQ(hw.name(broken, text), 0);
-    EXPECT_FALSE(hw.hasProperty(broken, {HardwareProperty::name}));
-    EXPECT_TRUE(hw.hasProperty(healthy, {HardwareProperty::name}));
+    EXPECT_FALSE(hw.hasProperty(broken, {P::name}));
+    EXPECT_TRUE(hw.hasProperty(healthy, {P::name}));
 
     sim.failNext(AudioOperation::readProperty, status::memoryFull);
     std::vector<ObjectId> ids;
@@ -199,61 +152,44 @@ TEST(SimulatedHardware, InjectedReadFailureHitsOnlyTheNamedDeviceAndProperty)
     EXPECT_EQ(hw.devices(ids), 0);
 }
 
-TEST(SimulatedHardware, ListenersRunOnTheNotificationThreadAndStopAfterRemoval)
+TEST(SimulatedHardware, ListenersRunOnTheNotificationThreadUntilTheirOwnRegistrationIsRemoved)
 {
     SimulatedAudioSystem sim;
     auto& hw = sim.hardware();
     Recorder recorder;
-    const auto registration = listen(hw, systemObject, HardwareProperty::devices, recorder);
+    const auto first = listen(hw, systemObject, P::devices, recorder);
+    const auto second = listen(hw, systemObject, P::devices, recorder);
+    EXPECT_NE(first, second);
 
     sim.addDevice(SimDevice::input("a", "A", 2, 48000.0, 24));
     sim.drainNotifications();
-    ASSERT_EQ(recorder.size(), 1u);
+    ASSERT_EQ(recorder.size(), 2u);
     EXPECT_EQ(recorder.events[0].thread, sim.notificationThreadID());
     EXPECT_NE(recorder.events[0].thread, std::this_thread::get_id());
-    EXPECT_EQ(recorder.events[0].address.selector, HardwareProperty::devices);
+    EXPECT_EQ(recorder.selectors(systemObject), (std::vector<P>{P::devices, P::devices}));
 
-    ASSERT_EQ(hw.removePropertyListener(registration), 0);
-    EXPECT_EQ(hw.removePropertyListener(registration), status::paramError);
+    // Removing one of two equal registrations keeps the other.
+    ASSERT_EQ(hw.removePropertyListener(first), 0);
+    EXPECT_EQ(hw.removePropertyListener(first), status::paramError);
     sim.addDevice(SimDevice::input("b", "B", 2, 48000.0, 24));
     sim.drainNotifications();
     EXPECT_EQ(recorder.size(), 1u);
-}
-
-TEST(SimulatedHardware, RemovingOneOfTwoEqualRegistrationsKeepsTheOther)
-{
-    SimulatedAudioSystem sim;
-    auto& hw = sim.hardware();
-    Recorder recorder;
-    const auto first = listen(hw, systemObject, HardwareProperty::defaultOutputDevice, recorder);
-    const auto second = listen(hw, systemObject, HardwareProperty::defaultOutputDevice, recorder);
-    EXPECT_NE(first, second);
-    ASSERT_EQ(hw.removePropertyListener(first), 0);
-    sim.addDevice(SimDevice::output("o", "O", 2, 48000.0));
-    sim.drainNotifications();
-    EXPECT_EQ(recorder.size(), 1u);
-    ASSERT_EQ(hw.removePropertyListener(second), 0);
 }
 
 TEST(SimulatedHardware, RemovalWaitsForARunningListenerToReturn)
 {
     SimulatedAudioSystem sim;
     auto& hw = sim.hardware();
-    std::atomic<bool> entered{false};
-    std::atomic<bool> release{false};
-    std::atomic<bool> finished{false};
+    std::atomic<bool> entered{false}, release{false}, finished{false};
     ListenerRegistration registration;
-    ASSERT_EQ(hw.addPropertyListener(
-                  systemObject, {HardwareProperty::devices},
-                  [&](ObjectId, const PropertyAddress&) {
-                      entered = true;
-                      while (!release) {
-                          std::this_thread::yield();
-                      }
-                      finished = true;
-                  },
-                  registration),
-              0);
+    const auto slow = [&](ObjectId, const PropertyAddress&) {
+        entered = true;
+        while (!release) {
+            std::this_thread::yield();
+        }
+        finished = true;
+    };
+    ASSERT_EQ(hw.addPropertyListener(systemObject, {P::devices}, slow, registration), 0);
     sim.addDevice(SimDevice::input("a", "A", 2, 48000.0, 24));
     while (!entered) {
         std::this_thread::yield();
@@ -273,32 +209,29 @@ TEST(SimulatedHardware, DeviceChangesPostTheMatchingNotifications)
 {
     SimulatedAudioSystem sim;
     auto& hw = sim.hardware();
-    const ObjectId device = sim.addDevice(fourChannelInterface());
+    const ObjectId device = sim.addDevice(SimDevice::input("in", "In", 4, 96000.0, 24));
     const ObjectId stream = sim.streamIDs(device, Scope::input).at(0);
     Recorder recorder;
-    for (auto selector : {HardwareProperty::deviceIsAlive, HardwareProperty::nominalSampleRate,
-                          HardwareProperty::bufferFrameSize, HardwareProperty::deviceHasChanged,
-                          HardwareProperty::ioStoppedAbnormally}) {
+    for (auto selector : {P::deviceIsAlive, P::nominalSampleRate, P::bufferFrameSize,
+                          P::deviceHasChanged, P::ioStoppedAbnormally}) {
         listen(hw, device, selector, recorder);
     }
-    listen(hw, device, HardwareProperty::streams, recorder, Scope::input);
-    listen(hw, device, HardwareProperty::streamConfiguration, recorder, Scope::input);
+    listen(hw, device, P::streams, recorder, Scope::input);
+    listen(hw, device, P::streamConfiguration, recorder, Scope::input);
     Recorder outputSide;
-    listen(hw, device, HardwareProperty::streamConfiguration, outputSide, Scope::output);
-    listen(hw, stream, HardwareProperty::physicalFormat, recorder);
+    listen(hw, device, P::streamConfiguration, outputSide, Scope::output);
+    listen(hw, stream, P::physicalFormat, recorder);
     sim.drainNotifications();
 
-    using P = HardwareProperty;
     ASSERT_TRUE(sim.setNominalSampleRate(device, 48000.0));
     ASSERT_TRUE(sim.setNominalSampleRate(device, 48000.0)); // no change, no notification
     sim.drainNotifications();
-    EXPECT_EQ(recorder.selectors(device), (std::vector<P>{P::nominalSampleRate}));
     EXPECT_EQ(recorder.selectors(stream), (std::vector<P>{P::physicalFormat}));
+    EXPECT_EQ(recorder.selectors(device), (std::vector<P>{P::nominalSampleRate}));
     StreamFormat format;
     ASSERT_EQ(hw.physicalFormat(stream, format), 0);
     EXPECT_EQ(format.sampleRate, 48000.0);
 
-    recorder.events.clear();
     ASSERT_TRUE(sim.setPhysicalFormat(stream, SimStream{4, 16, false}));
     ASSERT_TRUE(sim.setBufferFrameSize(device, 1024));
     ASSERT_TRUE(sim.setAlive(device, false));
@@ -310,7 +243,6 @@ TEST(SimulatedHardware, DeviceChangesPostTheMatchingNotifications)
               (std::vector<P>{P::bufferFrameSize, P::deviceIsAlive, P::deviceHasChanged,
                               P::ioStoppedAbnormally}));
 
-    recorder.events.clear();
     ASSERT_TRUE(sim.setStreams(device, Scope::input, {SimStream{2, 24, false}}));
     sim.drainNotifications();
     EXPECT_EQ(recorder.selectors(device), (std::vector<P>{P::streams, P::streamConfiguration}));
@@ -326,37 +258,28 @@ TEST(SimulatedHardware, RemovingTheDefaultOutputMovesTheDefaultAndNotifies)
     const ObjectId first = sim.addDevice(SimDevice::output("o1", "One", 2, 48000.0));
     const ObjectId second = sim.addDevice(SimDevice::output("o2", "Two", 2, 44100.0));
     Recorder system;
-    listen(hw, systemObject, HardwareProperty::devices, system);
-    listen(hw, systemObject, HardwareProperty::defaultOutputDevice, system);
+    listen(hw, systemObject, P::devices, system);
+    listen(hw, systemObject, P::defaultOutputDevice, system);
     Recorder device;
-    listen(hw, first, HardwareProperty::deviceIsAlive, device);
+    listen(hw, first, P::deviceIsAlive, device);
 
     ASSERT_TRUE(sim.removeDevice(first));
     sim.drainNotifications();
     EXPECT_EQ(device.size(), 1u);
-    EXPECT_EQ(system.selectors(systemObject),
-              (std::vector<HardwareProperty>{HardwareProperty::devices,
-                                             HardwareProperty::defaultOutputDevice}));
+    EXPECT_EQ(system.selectors(systemObject), (std::vector<P>{P::devices, P::defaultOutputDevice}));
     ObjectId current = unknownObject;
     ASSERT_EQ(hw.defaultOutputDevice(current), 0);
     EXPECT_EQ(current, second);
     EXPECT_FALSE(sim.removeDevice(first));
-}
 
-TEST(SimulatedHardware, HonoursARequestedObjectIDSoATestCanReuseOne)
-{
-    SimulatedAudioSystem sim;
-    SimDevice d = SimDevice::input("first", "First", 2, 48000.0, 24);
-    d.id = 77;
-    ASSERT_EQ(sim.addDevice(d), 77u);
-    ASSERT_TRUE(sim.removeDevice(77));
-    SimDevice other = SimDevice::input("second", "Second", 2, 48000.0, 24);
-    other.id = 77;
-    ASSERT_EQ(sim.addDevice(other), 77u);
+    // A requested id is honoured once free again, so a test can reuse one.
+    SimDevice again = SimDevice::input("again", "Again", 2, 48000.0, 24);
+    again.id = first;
+    ASSERT_EQ(sim.addDevice(again), first);
     std::string uid;
-    ASSERT_EQ(sim.hardware().deviceUID(77, uid), 0);
-    EXPECT_EQ(uid, "second");         // same id, another device: compare by uid
-    EXPECT_NE(sim.addDevice(d), 77u); // taken: the simulation picks a free id
+    ASSERT_EQ(hw.deviceUID(first, uid), 0);
+    EXPECT_EQ(uid, "again");
+    EXPECT_NE(sim.addDevice(again), first); // taken: the simulation picks a free id
 }
 
 TEST(SimulatedHardware, ScriptsTheCapturePermission)
@@ -364,17 +287,18 @@ TEST(SimulatedHardware, ScriptsTheCapturePermission)
     SimulatedAudioSystem sim;
     auto& permission = sim.capturePermission();
     EXPECT_EQ(permission.authorizationStatus(), AudioCaptureAuthorization::authorized);
-
-    sim.setAuthorization(AudioCaptureAuthorization::notDetermined);
-    sim.setPermissionAnswer(std::nullopt);
     std::atomic<int> answers{0};
     std::atomic<bool> granted{true};
     std::thread::id answeredOn;
-    permission.requestAccess([&](bool g) {
+    const auto answer = [&](bool g) {
         granted = g;
         answeredOn = std::this_thread::get_id();
         ++answers;
-    });
+    };
+
+    sim.setAuthorization(AudioCaptureAuthorization::notDetermined);
+    sim.setPermissionAnswer(std::nullopt);
+    permission.requestAccess(answer);
     sim.drainNotifications();
     EXPECT_EQ(answers, 0); // waits for the script
     EXPECT_EQ(sim.permissionRequestCount(), 1u);
@@ -388,19 +312,27 @@ TEST(SimulatedHardware, ScriptsTheCapturePermission)
 
     sim.setAuthorization(AudioCaptureAuthorization::notDetermined);
     sim.setPermissionAnswer(true);
-    permission.requestAccess([&](bool g) {
-        granted = g;
-        ++answers;
-    });
+    permission.requestAccess(answer);
     sim.drainNotifications();
     EXPECT_EQ(answers, 2);
     EXPECT_TRUE(granted);
     EXPECT_EQ(permission.authorizationStatus(), AudioCaptureAuthorization::authorized);
 }
 
-TEST(SimulatedHardware, ReadsDeviceDescriptionsFromJSON)
+TEST(SimulatedHardware, ReadsDeviceDescriptionsFromJSONAndAddsNothingFromAMalformedOne)
 {
     SimulatedAudioSystem sim;
+    for (const char* malformed :
+         {"{", R"({"devices": {}})",
+          R"({"devices": [{"uid": "a", "name": "A"}, {"uid": "b"}]})", // second lacks a name
+          R"({"devices": [{"uid": "a", "name": "A", "bufferFrameSize": -4}]})",
+          R"({"devices": [{"uid": "a", "name": "A", "inputSignals": [{"kind": "noise"}]}]})"}) {
+        EXPECT_TRUE(sim.addDevicesFromJSON(malformed).empty()) << malformed;
+    }
+    std::vector<ObjectId> devices;
+    ASSERT_EQ(sim.hardware().devices(devices), 0);
+    EXPECT_TRUE(devices.empty());
+
     const auto ids = sim.addDevicesFromJSON(R"({
         "devices": [
             {"uid": "tt", "name": "Turntable", "nominalSampleRate": 96000, "clockPPM": 20,
@@ -423,24 +355,4 @@ TEST(SimulatedHardware, ReadsDeviceDescriptionsFromJSON)
     ObjectId defaultOutput = unknownObject;
     ASSERT_EQ(sim.hardware().defaultOutputDevice(defaultOutput), 0);
     EXPECT_EQ(defaultOutput, ids[2]);
-}
-
-TEST(SimulatedHardware, AddsNothingFromAMalformedJSONDescription)
-{
-    SimulatedAudioSystem sim;
-    EXPECT_TRUE(sim.addDevicesFromJSON("{").empty());
-    EXPECT_TRUE(sim.addDevicesFromJSON(R"({"devices": {}})").empty());
-    // The second device lacks a name: the first one is not added either.
-    EXPECT_TRUE(sim.addDevicesFromJSON(R"({"devices": [{"uid": "a", "name": "A"}, {"uid": "b"}]})")
-                    .empty());
-    EXPECT_TRUE(
-        sim.addDevicesFromJSON(R"({"devices": [{"uid": "a", "name": "A", "bufferFrameSize": -4}]})")
-            .empty());
-    EXPECT_TRUE(
-        sim.addDevicesFromJSON(
-               R"({"devices": [{"uid": "a", "name": "A", "inputSignals": [{"kind": "noise"}]}]})")
-            .empty());
-    std::vector<ObjectId> devices;
-    ASSERT_EQ(sim.hardware().devices(devices), 0);
-    EXPECT_TRUE(devices.empty());
 }
