@@ -1,5 +1,6 @@
 #include "capture/atomic_file.h"
 
+#include "capture/file_descriptor.h"
 #include "platform/errors.h"
 
 #include <QFile>
@@ -21,32 +22,6 @@ namespace {
     throw CaptureError(what + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error)) +
                        QLatin1Char('.'));
 }
-
-class Descriptor
-{
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor()
-    {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-
-    int get() const { return fd_; }
-    // close() can report a deferred write error (NFS, quota), so its result matters.
-    int release()
-    {
-        const int result = ::close(fd_);
-        fd_ = -1;
-        return result;
-    }
-
-private:
-    int fd_;
-};
 
 void writeAll(int fd, const QByteArray& bytes, const QString& name)
 {
@@ -78,7 +53,7 @@ void writeFileAtomically(const QString& path, const QByteArray& bytes,
                               QUuid::createUuid().toString(QUuid::Id128) + QStringLiteral(".tmp");
     const QByteArray temporaryName = QFile::encodeName(temporary);
 
-    Descriptor file(
+    FileDescriptor file(
         ::open(temporaryName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
     if (file.get() < 0) {
         failWithErrno(QStringLiteral("“") + name + QStringLiteral("” could not be saved"), errno);

@@ -10,7 +10,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
-#include <QTextBoundaryFinder>
 
 #include <sndfile.h>
 
@@ -265,24 +264,6 @@ qsizetype utf8Size(QStringView text)
     return text.toUtf8().size();
 }
 
-// The longest start of text, cut between user-perceived characters, whose UTF-8 form fits
-// maxBytes. Names are limited in bytes (255 on Linux file systems), while a safe file-name
-// component is limited in characters, so a long title in a non-Latin script can overflow.
-QString fittedToBytes(const QString& text, qsizetype maxBytes)
-{
-    if (utf8Size(text) <= maxBytes) {
-        return text;
-    }
-    QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, text);
-    qsizetype kept = 0;
-    for (qsizetype next = graphemes.toNextBoundary();
-         next > 0 && utf8Size(QStringView(text).left(next)) <= maxBytes;
-         next = graphemes.toNextBoundary()) {
-        kept = next;
-    }
-    return text.left(kept);
-}
-
 QString trackFileName(qint64 disc, qint64 trackNumber, qsizetype recordCount, const QString& title)
 {
     const QString number = recordCount < 2 ? QString::asprintf("%02lld", trackNumber)
@@ -290,22 +271,20 @@ QString trackFileName(qint64 disc, qint64 trackNumber, qsizetype recordCount, co
     const QString prefix = number + QStringLiteral(" - ");
     const QString suffix = QStringLiteral(".flac");
     return prefix +
-           fittedToBytes(safeFileNameComponent(title),
-                         fileNameByteLimit - utf8Size(prefix) - utf8Size(suffix)) +
+           fitFileNameComponents({safeFileNameComponent(title)},
+                                 utf8Size(prefix) + utf8Size(suffix))[0] +
            suffix;
 }
 
-// "<artist> - <title> - <8 hex>", with artist and title shortened to fit the byte limit: each
-// keeps at least half of the room when both are long.
+// "<artist> - <title> - <8 hex>", artist and title shortened to fit the byte limit.
 QString albumFolderName(const CaptureProject& project, const QUuid& id)
 {
     const QString separator = QStringLiteral(" - ");
     const QString tail = separator + shortUuid(id);
-    const QString artist = safeFileNameComponent(project.artist);
-    const QString title = safeFileNameComponent(project.title);
-    const qsizetype room = fileNameByteLimit - utf8Size(separator) - utf8Size(tail);
-    const QString fittedArtist = fittedToBytes(artist, std::max(room / 2, room - utf8Size(title)));
-    return fittedArtist + separator + fittedToBytes(title, room - utf8Size(fittedArtist)) + tail;
+    const QStringList parts = fitFileNameComponents(
+        {safeFileNameComponent(project.artist), safeFileNameComponent(project.title)},
+        utf8Size(separator) + utf8Size(tail));
+    return parts[0] + separator + parts[1] + tail;
 }
 
 void makeDirectory(const QString& path)

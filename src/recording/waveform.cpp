@@ -2,6 +2,7 @@
 
 #include "capture/atomic_file.h"
 #include "capture/capture_storage.h"
+#include "capture/file_descriptor.h"
 #include "platform/errors.h"
 #include "recording/waveform_cache.h"
 
@@ -59,24 +60,6 @@ CaptureError unreadableFile(const QString& location, QString reason)
     return CaptureError(QStringLiteral("“") + QFileInfo(location).fileName() +
                         QStringLiteral("” could not be read: ") + reason + QLatin1Char('.'));
 }
-
-class Descriptor
-{
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor()
-    {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 struct SoundFileCloser
 {
@@ -359,7 +342,7 @@ QList<WaveformPeak> computePeaks(const QString& masterFile, qint64 start, qint64
                                  qint64 framesPerPeak, const CancellationToken& cancellation)
 {
     framesPerPeak = std::max<qint64>(1, framesPerPeak);
-    const Descriptor descriptor(
+    const FileDescriptor descriptor(
         ::open(QFile::encodeName(masterFile).constData(), O_RDONLY | O_CLOEXEC));
     if (descriptor.get() < 0) {
         throw unreadableFile(masterFile, QString::fromLocal8Bit(std::strerror(errno)));
