@@ -15,7 +15,7 @@ step() { printf '\n==== %s ====\n' "$*"; }
 
 step "ThreadSanitizer build (realtime tests)"
 "$root/scripts/build.sh" build-tsan $werror -DBREVALO_SANITIZE=thread -DBREVALO_BENCH=OFF
-TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$root/scripts/tsan.supp" \
   "$root/scripts/test-env.sh" ctest --test-dir build-tsan "${ctest_args[@]}"
 
 step "AddressSanitizer + UndefinedBehaviorSanitizer build (whole suite)"
