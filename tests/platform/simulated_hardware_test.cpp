@@ -253,14 +253,15 @@ TEST(SimulatedHardware, DeviceChangesPostTheMatchingNotifications)
 
 TEST(SimulatedHardware, RemovingTheDefaultOutputMovesTheDefaultAndNotifies)
 {
+    // The recorders outlive the simulation: the last additions below notify after the final drain.
+    Recorder system;
+    Recorder device;
     SimulatedAudioSystem sim;
     auto& hw = sim.hardware();
     const ObjectId first = sim.addDevice(SimDevice::output("o1", "One", 2, 48000.0));
     const ObjectId second = sim.addDevice(SimDevice::output("o2", "Two", 2, 44100.0));
-    Recorder system;
     listen(hw, systemObject, P::devices, system);
     listen(hw, systemObject, P::defaultOutputDevice, system);
-    Recorder device;
     listen(hw, first, P::deviceIsAlive, device);
 
     ASSERT_TRUE(sim.removeDevice(first));
