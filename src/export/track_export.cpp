@@ -32,8 +32,6 @@ namespace {
 
 constexpr qint64 chunkFrames = 8192;
 constexpr qint64 progressSteps = 1000;
-// Longest file name in bytes (NAME_MAX).
-constexpr qsizetype fileNameByteLimit = 255;
 
 QString notReadyMessage()
 {
