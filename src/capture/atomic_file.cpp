@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace brevalo {
@@ -42,6 +43,15 @@ void writeAll(int fd, const QByteArray& bytes, const QString& name)
 }
 
 } // namespace
+
+void makeDirectory(const QString& path)
+{
+    if (::mkdir(QFile::encodeName(path).constData(), 0777) != 0) {
+        failWithErrno(QStringLiteral("The folder “") + QFileInfo(path).fileName() +
+                          QStringLiteral("” could not be created"),
+                      errno);
+    }
+}
 
 void writeFileAtomically(const QString& path, const QByteArray& bytes,
                          const BeforeReplaceHook& beforeReplace)

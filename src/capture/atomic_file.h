@@ -19,4 +19,9 @@ using BeforeReplaceHook = std::function<void(const QString& temporaryPath)>;
 void writeFileAtomically(const QString& path, const QByteArray& bytes,
                          const BeforeReplaceHook& beforeReplace = {});
 
+// Creates exactly one folder level and refuses an existing name, so nothing is ever merged into
+// a folder someone else made (a new project, an export's temporary folder). Throws CaptureError
+// "The folder “<name>” could not be created: <reason>."
+void makeDirectory(const QString& path);
+
 } // namespace brevalo

@@ -51,18 +51,6 @@ QString systemError(int error)
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-void makeDirectory(const QString& path)
-{
-    // mkdir(2) creates exactly one level and refuses an existing name, which is what a new
-    // project folder needs: never merge into someone else's folder.
-    if (::mkdir(QFile::encodeName(path).constData(), 0777) != 0) {
-        const int error = errno;
-        throw CaptureError(QStringLiteral("The folder “") + QFileInfo(path).fileName() +
-                           QStringLiteral("” could not be created: ") + systemError(error) +
-                           QLatin1Char('.'));
-    }
-}
-
 QString joined(const QString& folder, const QString& name)
 {
     return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;

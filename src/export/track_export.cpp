@@ -1,5 +1,6 @@
 #include "export/track_export.h"
 
+#include "capture/atomic_file.h"
 #include "capture/capture_storage.h"
 #include "capture/safe_file_name.h"
 #include "export/track_encoder.h"
@@ -283,17 +284,6 @@ QString albumFolderName(const CaptureProject& project, const QUuid& id)
         {safeFileNameComponent(project.artist), safeFileNameComponent(project.title)},
         utf8Size(separator) + utf8Size(tail));
     return parts[0] + separator + parts[1] + tail;
-}
-
-void makeDirectory(const QString& path)
-{
-    // One level only: the destination must exist, and an existing name is never merged into.
-    if (::mkdir(QFile::encodeName(path).constData(), 0777) != 0) {
-        const int error = errno;
-        throw CaptureError(QStringLiteral("The folder “") + QFileInfo(path).fileName() +
-                           QStringLiteral("” could not be created: ") + systemError(error) +
-                           QLatin1Char('.'));
-    }
 }
 
 // Moves the finished folder into place without ever replacing what is there: rename(2) would
