@@ -1,6 +1,6 @@
 #include "app/app_windows.h"
 
-#include "app/faceplate_widgets.h"
+#include "app/capture_workspace_view.h"
 #include "app/monitor_view.h"
 #include "app/window_policy.h"
 
@@ -13,9 +13,11 @@ namespace brevalo {
 
 namespace {
 
-QAction* addFileMenu(QMainWindow* window)
+// The File menu with its Quit command; the capture commands are put above it later.
+QAction* addFileMenu(QMainWindow* window, QMenu** menu)
 {
     QMenu* file = window->menuBar()->addMenu(QStringLiteral("&File"));
+    *menu = file;
     QAction* quit = file->addAction(QStringLiteral("&Quit"));
     quit->setShortcut(QKeySequence::Quit);
     quit->setShortcutContext(Qt::WindowShortcut);
@@ -34,7 +36,7 @@ MonitorWindow::MonitorWindow(MonitorViewModel& monitor, DesktopSettings* setting
     setWindowTitle(windowTitle::monitor);
     view_ = new MonitorView(monitor, settings, this);
     setCentralWidget(view_);
-    quitAction_ = addFileMenu(this);
+    quitAction_ = addFileMenu(this, &fileMenu_);
     // The content's minimum is the window's; the menu bar comes on top of it.
     view_->setMinimumSize(monitorWindowMinimumSize);
     resize(monitorWindowMinimumSize.width(),
@@ -48,14 +50,15 @@ void MonitorWindow::showEvent(QShowEvent* event)
     emit appeared();
 }
 
-CaptureWindow::CaptureWindow(QWidget* parent) : QMainWindow(parent)
+CaptureWindow::CaptureWindow(MonitorViewModel& monitor, CaptureViewModel& capture, QWidget* parent)
+    : QMainWindow(parent)
 {
     setObjectName(QStringLiteral("capture-project"));
     setWindowTitle(windowTitle::capture);
-    auto* plate = new Faceplate(this);
-    setCentralWidget(plate);
-    quitAction_ = addFileMenu(this);
-    plate->setMinimumSize(captureWindowMinimumSize);
+    view_ = new CaptureWorkspaceView(monitor, capture, this);
+    setCentralWidget(view_);
+    quitAction_ = addFileMenu(this, &fileMenu_);
+    view_->setMinimumSize(captureWindowMinimumSize);
     std::optional<QRectF> available;
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         available = QRectF(screen->availableGeometry());

@@ -5,8 +5,12 @@
 
 #include <QMainWindow>
 
+class QMenu;
+
 namespace brevalo {
 
+class CaptureViewModel;
+class CaptureWorkspaceView;
 class DesktopSettings;
 class MonitorView;
 class MonitorViewModel;
@@ -19,6 +23,7 @@ public:
     MonitorWindow(MonitorViewModel& monitor, DesktopSettings* settings, QWidget* parent = nullptr);
 
     MonitorView* view() const { return view_; }
+    QMenu* fileMenu() const { return fileMenu_; }
     QAction* quitAction() const { return quitAction_; }
 
 signals:
@@ -30,19 +35,25 @@ protected:
 
 private:
     MonitorView* view_;
+    QMenu* fileMenu_;
     QAction* quitAction_;
 };
 
-// "Album Capture": the capture workspace. Empty until the capture controller exists.
+// "Album Capture": the capture workspace, sized to the screen it opens on.
 class CaptureWindow : public QMainWindow
 {
     Q_OBJECT
 public:
-    explicit CaptureWindow(QWidget* parent = nullptr);
+    // Both controllers must outlive the window.
+    CaptureWindow(MonitorViewModel& monitor, CaptureViewModel& capture, QWidget* parent = nullptr);
 
+    CaptureWorkspaceView* view() const { return view_; }
+    QMenu* fileMenu() const { return fileMenu_; }
     QAction* quitAction() const { return quitAction_; }
 
 private:
+    CaptureWorkspaceView* view_;
+    QMenu* fileMenu_;
     QAction* quitAction_;
 };
 

@@ -4,7 +4,6 @@ namespace brevalo {
 
 CaptureMetadataSheet::CaptureMetadataSheet(CaptureViewModel& capture, bool isNew, QWidget* parent)
     : QDialog(parent), capture_(capture), isNew_(isNew)
-{
-}
+{}
 
 } // namespace brevalo

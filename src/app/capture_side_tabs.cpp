@@ -4,7 +4,6 @@ namespace brevalo {
 
 CaptureSideTabBar::CaptureSideTabBar(CaptureViewModel& capture, QWidget* parent)
     : QWidget(parent), capture_(capture)
-{
-}
+{}
 
 } // namespace brevalo

@@ -5,7 +5,6 @@ namespace brevalo {
 CaptureWorkspaceView::CaptureWorkspaceView(MonitorViewModel& monitor, CaptureViewModel& capture,
                                            QWidget* parent)
     : QWidget(parent), monitor_(monitor), capture_(capture)
-{
-}
+{}
 
 } // namespace brevalo

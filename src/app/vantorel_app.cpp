@@ -1,6 +1,8 @@
 #include "app/vantorel_app.h"
 
 #include "app/app_windows.h"
+#include "app/capture_commands.h"
+#include "app/dialog_file_panels.h"
 #include "app/faceplate_widgets.h"
 #include "app/monitor_view.h"
 
@@ -35,7 +37,28 @@ VantorelApp::VantorelApp(Options options, QObject* parent)
     monitor_ =
         std::make_unique<MonitorViewModel>(*audioSystem_, *settings_, std::move(options.monitor));
 
+    CaptureViewModelOptions& captureOptions = options.capture;
+    if (!captureOptions.settings) {
+        // The library folder is remembered beside the monitor's settings; the root owns them.
+        captureOptions.settings = std::shared_ptr<QSettings>(settings_, [](QSettings*) {});
+    }
+    if (!captureOptions.panels) {
+        captureOptions.panels = std::make_shared<DialogFilePanels>();
+    }
+    capture_ = std::make_unique<CaptureViewModel>(monitor_.get(), std::move(captureOptions));
+
+    captureCommands_ = std::make_unique<CaptureCommands>([this] { openCaptureWindow(); });
+    CaptureViewModel* capture = capture_.get();
+    connect(captureCommands_.get(), &CaptureCommands::beginNewProject, capture,
+            &CaptureViewModel::beginNewProject);
+    connect(captureCommands_.get(), &CaptureCommands::openExistingProject, capture,
+            &CaptureViewModel::openExistingProject);
+    connect(capture, &CaptureViewModel::derivedStateChanged, captureCommands_.get(),
+            [this] { captureCommands_->setBusy(capture_->isBusy()); });
+    captureCommands_->setBusy(capture_->isBusy());
+
     monitorWindow_ = std::make_unique<MonitorWindow>(*monitor_, desktopSettings_.get());
+    captureCommands_->addTo(monitorWindow_->fileMenu());
     connect(monitorWindow_->view(), &MonitorView::openCaptureRequested, this,
             &VantorelApp::openCaptureWindow);
     connect(monitorWindow_.get(), &MonitorWindow::appeared, this,
@@ -67,7 +90,8 @@ void VantorelApp::showMonitorWindow()
 void VantorelApp::openCaptureWindow()
 {
     if (!captureWindow_) {
-        captureWindow_ = std::make_unique<CaptureWindow>();
+        captureWindow_ = std::make_unique<CaptureWindow>(*monitor_, *capture_);
+        captureCommands_->addTo(captureWindow_->fileMenu());
     }
     captureWindow_->show();
     captureWindow_->raise();
@@ -77,9 +101,14 @@ void VantorelApp::openCaptureWindow()
 void VantorelApp::installTerminationHook()
 {
     // Weak references: the hook keeps neither controller alive and does nothing for one that
-    // is already gone. The capture controller's shutdown will run first once it exists.
+    // is already gone. The capture controller goes first, so that a take being recorded is
+    // stored while its input still runs.
+    QPointer<CaptureViewModel> capture = capture_.get();
     QPointer<MonitorViewModel> monitor = monitor_.get();
-    appDelegate_->onTerminate = [monitor] {
+    appDelegate_->onTerminate = [capture, monitor] {
+        if (capture) {
+            capture->shutdown();
+        }
         if (monitor) {
             monitor->shutdown();
         }

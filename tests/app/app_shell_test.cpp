@@ -3,13 +3,17 @@
 
 #include "app/app_delegate.h"
 #include "app/app_windows.h"
+#include "app/capture_commands.h"
 #include "app/desktop_settings.h"
 #include "app/monitor_view.h"
 #include "app/vantorel_app.h"
 #include "app/window_policy.h"
 #include "app_test_support.h"
+#include "discogs/token_store.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QMenu>
 #include <QPushButton>
 
 #include <gmock/gmock.h>
@@ -21,6 +25,13 @@ namespace {
 
 using ::testing::ElementsAre;
 using Kind = MonitoringPhase::Kind;
+
+// Every picker is cancelled, as a user closing the dialog would.
+struct CancelledPanels : FilePanels
+{
+    std::optional<QString> chooseFolder(const FolderRequest&) override { return std::nullopt; }
+    std::optional<QString> chooseImage(const ImageRequest&) override { return std::nullopt; }
+};
 
 class ApplicationShell : public ::testing::Test, public SimulatedDesk
 {
@@ -45,6 +56,8 @@ protected:
         options.audioSystem = std::move(owned);
         options.settings = &settings;
         options.monitor = controllerOptions();
+        options.capture.keychain = std::make_shared<MemoryKeychain>();
+        options.capture.panels = std::make_shared<CancelledPanels>();
         if (adjust) {
             adjust(options);
         }
@@ -102,12 +115,18 @@ TEST_F(ApplicationShell, CaptureWindowOpensOnDemandAndOnlyOnce)
     EXPECT_TRUE(capture->windowFlags().testFlag(Qt::WindowFullscreenButtonHint));
     EXPECT_GE(capture->centralWidget()->minimumWidth(), 1000);
     EXPECT_EQ(capture->quitAction()->shortcut(), QKeySequence(QKeySequence::Quit));
+    // Both windows' File menus start with the capture commands.
+    for (QMenu* menu : {app_->monitorWindow().fileMenu(), capture->fileMenu()}) {
+        ASSERT_GE(menu->actions().size(), 2);
+        EXPECT_EQ(menu->actions()[0]->text(), "New Capture…");
+        EXPECT_EQ(menu->actions()[1]->text(), "Open Capture Project…");
+    }
 
-    // Closing both windows leaves the application, and reopening finds the same window.
+    // Closing both windows leaves the application, and "New Capture…" finds the same window.
     capture->close();
     app_->monitorWindow().close();
     EXPECT_FALSE(capture->isVisible());
-    app_->openCaptureWindow();
+    app_->captureCommands().newCaptureAction()->trigger();
     EXPECT_EQ(app_->captureWindow(), capture);
     EXPECT_TRUE(capture->isVisible());
 }
