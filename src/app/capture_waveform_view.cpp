@@ -2,6 +2,7 @@
 
 #include "app/faceplate_widgets.h"
 #include "app/panel_icons.h"
+#include "workflow/capture_edits.h"
 
 #include <QCheckBox>
 #include <QContextMenuEvent>
@@ -46,22 +47,6 @@ QColor withAlpha(QColor color, double alpha)
 QString edgeWord(TrimEdge edge)
 {
     return edge == TrimEdge::start ? QStringLiteral("start") : QStringLiteral("end");
-}
-
-// The trims a side accepts: they stay a frame short of the nearest boundary (or of the other
-// trim). None without audio or while the stored boundaries are invalid.
-std::optional<std::pair<qint64, qint64>> allowedTrimRange(const CaptureSide& side, TrimEdge edge)
-{
-    if (!side.master || side.master->frameCount < 1 || !side.hasValidBoundaries()) {
-        return std::nullopt;
-    }
-    const qint64 total = side.master->frameCount;
-    if (edge == TrimEdge::start) {
-        const qint64 end = side.trimEndFrame.value_or(total);
-        return std::pair{qint64{0}, (side.markers.isEmpty() ? end : side.markers.front()) - 1};
-    }
-    const qint64 start = side.trimStartFrame.value_or(0);
-    return std::pair{(side.markers.isEmpty() ? start : side.markers.back()) + 1, total};
 }
 
 QToolButton* symbolButton(const QString& symbol, const QString& help, QWidget* parent)
@@ -814,11 +799,13 @@ void CaptureWaveformView::dragTrim(TrimEdge edge, double translation)
 {
     draggedTrim_ = edge;
     const qint64 candidate = frameAt(xOf(gesture_->startFrame) + translation);
-    const auto range = allowedTrimRange(state_.side, edge);
+    // The same clamp the controller applies when the drag ends.
+    const auto range =
+        edge == TrimEdge::start ? trimStartRange(state_.side) : trimEndRange(state_.side);
     if (!range) {
         return;
     }
-    const qint64 frame = std::min(range->second, std::max(candidate, range->first));
+    const qint64 frame = std::min(range->upper, std::max(candidate, range->lower));
     trimDragFrame_ = frame;
     CaptureSide preview = state_.side;
     // A trim at its default is stored as absent.

@@ -175,16 +175,10 @@ MonitorView::MonitorView(MonitorViewModel& monitor, DesktopSettings* settings, Q
         connect(settings_, &DesktopSettings::unavailable, this, &MonitorView::showNotice);
     }
 
+    // Every published value the panel shows (other than meters and diagnostics) also announces
+    // presentationChanged, so this one connection rebuilds the panel once per change.
     connect(&monitor_, &MonitorViewModel::presentationChanged, this,
             &MonitorView::updatePresentation);
-    for (auto signal :
-         {&MonitorViewModel::isMutedChanged, &MonitorViewModel::monitorIntentChanged,
-          &MonitorViewModel::phaseChanged, &MonitorViewModel::permissionChanged,
-          &MonitorViewModel::inputDevicesChanged, &MonitorViewModel::selectedDeviceUIDChanged,
-          &MonitorViewModel::selectedPairIDChanged, &MonitorViewModel::outputDeviceChanged,
-          &MonitorViewModel::isInputSelectionLockedChanged}) {
-        connect(&monitor_, signal, this, &MonitorView::updatePresentation);
-    }
     connect(&monitor_, &MonitorViewModel::leftMeterChanged, this, &MonitorView::updateMeters);
     connect(&monitor_, &MonitorViewModel::rightMeterChanged, this, &MonitorView::updateMeters);
     connect(&monitor_, &MonitorViewModel::diagnosticsChanged, this,

@@ -957,8 +957,9 @@ void CaptureViewModel::followOutputDevice()
     }
     try {
         player_->selectOutput(monitor_->outputDevice()->id);
-    } catch (const std::exception&) {
-        // The player stays on the system's default output; a refused play shows the reason.
+    } catch (const std::exception& failure) {
+        // The player stays on its previous output; the user learns why review may not follow.
+        setError(QString::fromUtf8(failure.what()));
     }
     publishPlayer();
 }
