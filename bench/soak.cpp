@@ -1,17 +1,22 @@
 // brevalo_soak MINUTES: monitors in real time for that long on two rigs at once, the PipeWire
 // server (a stereo interface node a sine is played into, monitored to a speakers node) and the
 // simulated demo hardware, each through its own monitor controller as the application runs it.
+// While the demo rig monitors, a take of its input is recorded bit-exact the whole time, as a
+// user recording a side while listening would.
 // Then prints, per rig, the underruns and overruns after priming, the range of the drift
-// readout (the varispeed's rate correction), and for the process its CPU share and memory.
+// readout (the varispeed's rate correction), for the take its stored frames against the wall
+// time, and for the process its CPU share and memory.
 //
-// Exit status: 0 when both rigs ran throughout without an xrun after priming and the resident
-// memory grew by at most 10 % after priming; 1 otherwise; 2 when a rig could not start.
+// Exit status: 0 when both rigs ran throughout without an xrun after priming, the take ended
+// normally and the resident memory grew by at most 10 % after priming; 1 otherwise; 2 when a rig
+// or the take could not start.
 // scripts/soak.sh builds it and runs it against the private PipeWire session.
 
 #include "monitor/monitor_view_model.h"
 #include "pipewire/pipewire_test_graph.h"
 #include "platform/audio/pipewire/pipewire_audio_system.h"
 #include "platform/audio/simulated_audio_system.h"
+#include "recording/native_recorder.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -221,6 +226,25 @@ int main(int argc, char** argv)
         }
     }
 
+    // The take: the demo rig's monitored input, recorded while it is monitored.
+    NativeRecorder recorder(demo);
+    const auto takeDevice = demoRig->controller().selectedInputDevice();
+    const auto takePair = demoRig->controller().selectedChannelPair();
+    if (!takeDevice || !takePair) {
+        std::fprintf(stderr, "soak: the demo rig has no input to record\n");
+        return 2;
+    }
+    try {
+        recorder.start({takeDevice->id, takeDevice->uid, takeDevice->bufferFrameSize},
+                       takePair->leftChannel, takePair->rightChannel,
+                       directory.filePath(QStringLiteral("soak-take.caf")),
+                       QStringLiteral("Masters/soak-take.caf"));
+    } catch (const std::exception& failure) {
+        std::fprintf(stderr, "soak: the take did not start: %s\n", failure.what());
+        return 2;
+    }
+    const auto takeStarted = std::chrono::steady_clock::now();
+
     const auto started = std::chrono::steady_clock::now();
     const double cpuAtStart = cpuSeconds();
     double residentAtPriming = 0.0;
@@ -247,6 +271,10 @@ int main(int argc, char** argv)
     tick.start(1000);
     QCoreApplication::exec();
 
+    const auto interruption = recorder.interruptionMessage();
+    const auto take = recorder.stop();
+    const double takeWall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - takeStarted).count();
     const double wall =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     const double cpuShare = (cpuSeconds() - cpuAtStart) / wall;
@@ -255,6 +283,18 @@ int main(int argc, char** argv)
 
     bool held = pipeWireRig->report();
     held = demoRig->report() && held;
+    const bool takeHeld = take && take->isComplete && !interruption;
+    if (take) {
+        const double stored = static_cast<double>(take->frameCount) / take->sampleRate;
+        std::printf("take      %lld frames at %.0f Hz / %lld-bit: %.1f s stored over %.1f s "
+                    "(%+.2f %%)%s%s\n",
+                    static_cast<long long>(take->frameCount), take->sampleRate,
+                    static_cast<long long>(take->bitDepth), stored, takeWall,
+                    (stored / takeWall - 1.0) * 100.0, interruption ? "; interrupted: " : "",
+                    interruption ? interruption->toStdString().c_str() : "");
+    } else {
+        std::printf("take      no master\n");
+    }
     std::printf("process   CPU %.1f %% of one core over %.0f s; resident %.1f MiB after priming, "
                 "%.1f MiB at the end (%+.1f %%), peak %.1f MiB\n",
                 cpuShare * 100.0, wall, residentAtPriming, residentAtEnd, growth * 100.0,
@@ -272,5 +312,5 @@ int main(int argc, char** argv)
     player->dispose();
     player.reset();
     graph.reset();
-    return held && memoryHeld ? 0 : 1;
+    return held && takeHeld && memoryHeld ? 0 : 1;
 }
