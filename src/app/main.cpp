@@ -1,41 +1,23 @@
 #include "app/app_windows.h"
 #include "app/appearance.h"
 #include "app/quit_on_signals.h"
+#include "app/screenshot_tour.h"
 #include "app/vantorel_app.h"
+#include "capture/file_panels.h"
+#include "discogs/token_store.h"
 #include "platform/audio/audio_system.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
 #include <QIcon>
 #include <QMessageBox>
-#include <QTimer>
+#include <QSettings>
+#include <QTemporaryDir>
 
-#include <cstdio>
+#include <memory>
 
 using namespace brevalo;
-
-namespace {
-
-// BREVALO_SCREENSHOT=<file.png>: save the monitor window once it has been on screen for a
-// moment, then quit. BREVALO_SCREENSHOT_MONITORING=1 presses the transport key first. For
-// looking at the panel on a machine without a desktop (xvfb-run).
-void scheduleScreenshot(VantorelApp& app)
-{
-    const QString path = qEnvironmentVariable("BREVALO_SCREENSHOT");
-    if (path.isEmpty()) {
-        return;
-    }
-    if (qEnvironmentVariableIntValue("BREVALO_SCREENSHOT_MONITORING") == 1) {
-        QTimer::singleShot(300, &app, [&app] { app.monitor().toggleMonitoring(); });
-    }
-    QTimer::singleShot(2500, &app, [&app, path] {
-        const bool saved = app.monitorWindow().grab().save(path);
-        std::fprintf(saved ? stdout : stderr, "%s %s\n", saved ? "Saved" : "Could not save",
-                     qPrintable(path));
-        QCoreApplication::exit(saved ? 0 : 1);
-    });
-}
-
-} // namespace
 
 int main(int argc, char** argv)
 {
@@ -48,7 +30,25 @@ int main(int argc, char** argv)
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("com.brevalo.Capture")));
     applyDarkAppearance(application);
 
-    std::unique_ptr<AudioSystem> audio = createAudioSystem(AudioBackend::automatic);
+    QCommandLineParser arguments;
+    arguments.setApplicationDescription(
+        QStringLiteral("Monitors an audio interface and captures records to tagged FLAC."));
+    arguments.addHelpOption();
+    const QCommandLineOption demo(
+        QStringLiteral("demo"),
+        QStringLiteral("Use the simulated demo hardware (Virtual Turntable) even when an audio "
+                       "server is running."));
+    const QCommandLineOption screenshots(
+        QStringLiteral("screenshots"),
+        QStringLiteral("On the demo hardware, run a short album capture, save a picture of each "
+                       "window into <folder> and quit."),
+        QStringLiteral("folder"));
+    arguments.addOptions({demo, screenshots});
+    arguments.process(application);
+    const bool touring = arguments.isSet(screenshots);
+
+    std::unique_ptr<AudioSystem> audio = createAudioSystem(
+        arguments.isSet(demo) || touring ? AudioBackend::simulatedDemo : AudioBackend::automatic);
     if (!audio) {
         QMessageBox::critical(nullptr, QStringLiteral("Brevalo Capture"),
                               QStringLiteral("No audio backend could be started on this machine."));
@@ -57,11 +57,36 @@ int main(int argc, char** argv)
 
     VantorelApp::Options options;
     options.audioSystem = std::move(audio);
-    options.trayIcon = true;
+    options.trayIcon = !touring;
+    // The tour's project goes into a library of its own, answered by a picker that asks no one.
+    QTemporaryDir tourDirectory;
+    if (touring) {
+        struct TourPanels : FilePanels
+        {
+            QString library;
+            std::optional<QString> chooseFolder(const FolderRequest&) override { return library; }
+            std::optional<QString> chooseImage(const ImageRequest&) override
+            {
+                return std::nullopt;
+            }
+        };
+        auto panels = std::make_shared<TourPanels>();
+        panels->library = ScreenshotTour::libraryFolder(tourDirectory);
+        QDir().mkpath(panels->library);
+        options.capture.panels = panels;
+        options.capture.keychain = std::make_shared<MemoryKeychain>();
+        options.settings = new QSettings(tourDirectory.filePath(QStringLiteral("settings.ini")),
+                                         QSettings::IniFormat, &application);
+    }
     VantorelApp app(std::move(options));
     quitOnTerminationSignals(&app);
     app.showMonitorWindow();
     app.appDelegate().applicationDidFinishLaunching();
-    scheduleScreenshot(app);
+    if (touring) {
+        auto* tour = new ScreenshotTour(app, arguments.value(screenshots), &app);
+        QObject::connect(tour, &ScreenshotTour::finished, &app,
+                         [](bool ok) { QCoreApplication::exit(ok ? 0 : 1); });
+        tour->start();
+    }
     return application.exec();
 }
