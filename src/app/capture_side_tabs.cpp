@@ -176,8 +176,13 @@ protected:
         if (!usable) {
             fill.setAlphaF(0.55f);
         }
-        painter.setPen(highlighted ? QPen(dropHighlight, 2.5)
-                                   : QPen(palette().color(QPalette::Mid), 1));
+        if (highlighted) {
+            painter.setPen(QPen(dropHighlight, 2.5));
+        } else if (hasFocus()) {
+            painter.setPen(QPen(palette().color(QPalette::Highlight), 1.5, Qt::DashLine));
+        } else {
+            painter.setPen(QPen(palette().color(QPalette::Mid), 1));
+        }
         painter.setBrush(fill);
         painter.drawRoundedRect(frame, tabRadius, tabRadius);
         if (selected) {
