@@ -29,14 +29,6 @@ public:
     std::optional<QString> chooseImage(const ImageRequest&) override { return std::nullopt; }
 };
 
-std::unique_ptr<QMimeData> mimeWith(const QByteArray& payload, const QList<QUrl>& urls = {})
-{
-    auto data = std::make_unique<QMimeData>();
-    data->setData(sideRecordingMimeType, payload);
-    data->setUrls(urls);
-    return data;
-}
-
 TEST(SideTabDrop, TakesOnlyOnePayloadOfTheSameProjectNamingAnotherSide)
 {
     const CaptureDocument document{testing::project(), QStringLiteral("/library/album")};
@@ -70,11 +62,13 @@ TEST(SideTabDrop, TakesOnlyOnePayloadOfTheSameProjectNamingAnotherSide)
              Case{"extra key", json(project.toString(QUuid::WithoutBraces), ",\"x\":1"), false},
              Case{"braced identifier", json(project.toString()), false},
          }) {
-        const auto data = mimeWith(c.payload, c.urls);
-        EXPECT_EQ(acceptableSideDrop(data.get(), document, project, b).has_value(), c.accepted)
+        QMimeData data;
+        data.setData(sideRecordingMimeType, c.payload);
+        data.setUrls(c.urls);
+        EXPECT_EQ(acceptableSideDrop(&data, document, project, b).has_value(), c.accepted)
             << c.name;
+        EXPECT_FALSE(acceptableSideDrop(&data, std::nullopt, project, b)); // no project open
     }
-    EXPECT_FALSE(acceptableSideDrop(mimeWith(fromA).get(), std::nullopt, project, b));
 }
 
 TEST(SideTabText, TitlesAndStates)
@@ -194,7 +188,7 @@ TEST_F(SideTabBarTest, NothingIsSelectedOrDraggedWhileBusyOrASheetIsOpen)
     }
 }
 
-TEST_F(SideTabBarTest, DroppingATabSwapsTheRecordings)
+TEST_F(SideTabBarTest, DroppingATabOrChoosingFromItsMenuSwapsTheRecordings)
 {
     drag(0, {10, 0});
     ASSERT_EQ(drags.size(), 1u);
@@ -210,11 +204,8 @@ TEST_F(SideTabBarTest, DroppingATabSwapsTheRecordings)
               QStringLiteral("Swapped recordings and boundaries for Record 1 \u00B7 Side A and "
                              "Record 1 \u00B7 Side B. Each side kept its tracklist."));
     EXPECT_EQ(tab(1), target); // tabs outlive a swap: the drop handler is still running
-}
 
-TEST_F(SideTabBarTest, ContextMenuSwapsWithAnyOtherSide)
-{
-    std::unique_ptr<QMenu> menu(bar->createContextMenu(id(0), nullptr));
+    std::unique_ptr<QMenu> menu(bar->createContextMenu(id(1), nullptr));
     ASSERT_EQ(menu->actions().size(), 1);
     QMenu* swap = menu->actions()[0]->menu();
     ASSERT_NE(swap, nullptr);
@@ -223,7 +214,7 @@ TEST_F(SideTabBarTest, ContextMenuSwapsWithAnyOtherSide)
     for (QAction* action : swap->actions()) {
         titles.append(action->text());
     }
-    EXPECT_EQ(titles, QStringList({QStringLiteral("Side B"), QStringLiteral("Side C")}));
+    EXPECT_EQ(titles, QStringList({QStringLiteral("Side A"), QStringLiteral("Side C")}));
     swap->actions()[1]->trigger();
     EXPECT_TRUE(capture->document()->project.sides[2].master);
     EXPECT_EQ(capture->selectedSideID(), id(2));
