@@ -22,8 +22,7 @@ QString ScreenshotTour::libraryFolder(const QTemporaryDir& directory)
 
 ScreenshotTour::ScreenshotTour(VantorelApp& app, QString outputDirectory, QObject* parent)
     : QObject(parent), app_(app), outputDirectory_(std::move(outputDirectory))
-{
-}
+{}
 
 void ScreenshotTour::start()
 {
