@@ -262,6 +262,7 @@ QWidget* CaptureLayoutEditor::makeTrack(const CaptureSide& side, qsizetype index
     layout->setContentsMargins(0, 0, 0, 0);
 
     auto* position = new QLabel(track.position, row);
+    position->setTextFormat(Qt::PlainText);
     position->setMinimumWidth(position->fontMetrics().horizontalAdvance(QStringLiteral("2-C10")));
     layout->addWidget(position);
 
@@ -343,7 +344,10 @@ void CaptureLayoutEditor::refreshMoveMenus(const CaptureProject& draft)
                 }
                 const QUuid destinationID = draft.sides.at(d).id;
                 const QUuid trackID = track.id;
-                track.moveTo->addAction(QStringLiteral("Move to ") + titles.at(d), this,
+                // Menu texts take "&" as a mnemonic mark; a label may hold one.
+                QString title = titles.at(d);
+                title.replace(QLatin1Char('&'), QStringLiteral("&&"));
+                track.moveTo->addAction(QStringLiteral("Move to ") + title, this,
                                         [this, trackID, sourceID, destinationID] {
                                             capture_.moveDraftTrackToSide(trackID, sourceID,
                                                                           destinationID);

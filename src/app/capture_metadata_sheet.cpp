@@ -107,13 +107,19 @@ QWidget* resultRow(const DiscogsSearchResult& hit, QWidget* parent)
     layout->setContentsMargins(6, 3, 6, 3);
     auto* texts = new QVBoxLayout;
     texts->setSpacing(0);
-    texts->addWidget(heading(hit.title, row));
+    QLabel* title = heading(hit.title, row);
+    title->setTextFormat(Qt::PlainText);
+    texts->addWidget(title);
+    // Smaller rather than dimmed: a dimmed text would vanish on the selected row.
     auto* subtitle = new QLabel(hit.subtitle(), row);
-    subtitle->setEnabled(false);
+    subtitle->setTextFormat(Qt::PlainText);
+    QFont small = subtitle->font();
+    small.setPointSizeF(small.pointSizeF() * 0.85);
+    subtitle->setFont(small);
     texts->addWidget(subtitle);
     layout->addLayout(texts, 1);
     auto* id = new QLabel(QString::number(hit.id), row);
-    id->setEnabled(false);
+    id->setFont(small);
     layout->addWidget(id);
     // Clicks on the labels reach the list, which picks the row.
     row->setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -190,6 +196,7 @@ CaptureMetadataSheet::CaptureMetadataSheet(CaptureViewModel& capture, bool isNew
     warning_ = new QLabel(content);
     warning_->setObjectName(QStringLiteral("draftWarning"));
     warning_->setWordWrap(true);
+    warning_->setTextFormat(Qt::PlainText);
     QPalette warningPalette = warning_->palette();
     warningPalette.setColor(QPalette::WindowText, faceplate::lampAmber());
     warning_->setPalette(warningPalette);
@@ -208,6 +215,7 @@ CaptureMetadataSheet::CaptureMetadataSheet(CaptureViewModel& capture, bool isNew
     error_ = new QLabel(this);
     error_->setObjectName(QStringLiteral("sheetError"));
     error_->setWordWrap(true);
+    error_->setTextFormat(Qt::PlainText);
     QPalette errorPalette = error_->palette();
     errorPalette.setColor(QPalette::WindowText, faceplate::errorTextColor());
     error_->setPalette(errorPalette);
@@ -225,8 +233,12 @@ CaptureMetadataSheet::CaptureMetadataSheet(CaptureViewModel& capture, bool isNew
     QPushButton* cancel = pushButton(sheetText::cancel, QStringLiteral("cancelButton"), this);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     buttons->addWidget(cancel);
-    confirmButton_ = pushButton(isNew_ ? sheetText::confirm : sheetText::save,
-                                QStringLiteral("confirmButton"), this);
+    // A single "&" on a button marks its mnemonic; doubled, it shows as itself.
+    const QString confirmText = isNew_ ? sheetText::confirm : sheetText::save;
+    confirmButton_ =
+        pushButton(QString(confirmText).replace(QLatin1Char('&'), QStringLiteral("&&")),
+                   QStringLiteral("confirmButton"), this);
+    confirmButton_->setAccessibleName(confirmText);
     connect(confirmButton_, &QPushButton::clicked, this, [this] {
         if (isNew_) {
             capture_.confirmDraft();
@@ -340,10 +352,12 @@ QWidget* CaptureMetadataSheet::makeLookup()
     token_->setEchoMode(QLineEdit::Password);
     connect(token_, &QLineEdit::textEdited, &capture_, &CaptureViewModel::setToken);
     tokenLayout->addWidget(token_);
-    auto* link = new QLabel(QStringLiteral("<a href=\"%1\">%2</a>")
-                                .arg(discogsTokenSettingsURL().toString(QUrl::FullyEncoded),
-                                     sheetText::tokenSettings.toHtmlEscaped()),
-                            tokenArea);
+    // Drawn in the lamp blue: the palette's own link colour is too dark on the dark sheet.
+    auto* link =
+        new QLabel(QStringLiteral("<a href=\"%1\" style=\"color: %2\">%3</a>")
+                       .arg(discogsTokenSettingsURL().toString(QUrl::FullyEncoded),
+                            faceplate::lampBlue().name(), sheetText::tokenSettings.toHtmlEscaped()),
+                   tokenArea);
     link->setObjectName(QStringLiteral("tokenSettingsLink"));
     link->setTextFormat(Qt::RichText);
     link->setOpenExternalLinks(true);
@@ -533,7 +547,10 @@ void CaptureMetadataSheet::followCover()
 
 void CaptureMetadataSheet::followWarning()
 {
-    const std::optional<QString>& warning = capture_.draftWarning();
+    // Warnings come with a fetched release; an editor's draft never has one, and what the
+    // controller still holds then belongs to an earlier new-project sheet.
+    const std::optional<QString> warning =
+        isNew_ ? capture_.draftWarning() : std::optional<QString>();
     warning_->setText(warning.value_or(QString()));
     warning_->setVisible(warning.has_value());
 }
