@@ -93,8 +93,8 @@ CaptureTrack* trackIn(CaptureProject& draft, const QUuid& sideID, const QUuid& t
     return nullptr;
 }
 
-} // namespace
-
+// The title of a side's tab: "Side A" while the project has fewer than 2 distinct records,
+// otherwise "Record 1 · Side A".
 QString sideTabTitle(const CaptureProject& project, const CaptureSide& side)
 {
     if (project.recordCount() < 2) {
@@ -103,6 +103,8 @@ QString sideTabTitle(const CaptureProject& project, const CaptureSide& side)
     return QStringLiteral("Record ") + QString::number(side.record) +
            QStringLiteral(" \u00B7 Side ") + side.label;
 }
+
+} // namespace
 
 CaptureLayoutEditor::CaptureLayoutEditor(CaptureViewModel& capture, QWidget* parent)
     : QWidget(parent), capture_(capture)

@@ -53,10 +53,6 @@ inline const QString note =
                    "masters stay attached to their original side.");
 } // namespace layoutText
 
-// The title of a side's tab: "Side A" while the project has fewer than 2 distinct records,
-// otherwise "Record 1 · Side A".
-QString sideTabTitle(const CaptureProject& project, const CaptureSide& side);
-
 class CaptureLayoutEditor : public QWidget
 {
     Q_OBJECT
