@@ -184,6 +184,13 @@ void CaptureLayoutEditor::rebuild(const CaptureProject& draft)
     }
     sidesLayout_->addWidget(sides_);
     refreshMoveMenus(draft);
+    // A track just added is named next, so its placeholder title is ready to be typed over.
+    for (const SideFields& side : std::as_const(fields_)) {
+        if (side.id == focusNewTrackOf_ && !side.tracks.isEmpty()) {
+            side.tracks.last().title->setFocus();
+            side.tracks.last().title->selectAll();
+        }
+    }
 }
 
 QWidget* CaptureLayoutEditor::makeSide(const CaptureSide& side, QWidget* parent)
@@ -244,7 +251,11 @@ QWidget* CaptureLayoutEditor::makeSide(const CaptureSide& side, QWidget* parent)
 
     auto* footer = new QHBoxLayout;
     QPushButton* add = textButton(layoutText::addTrack, QStringLiteral("addTrackButton"), block);
-    connect(add, &QPushButton::clicked, this, [this, sideID] { capture_.addDraftTrack(sideID); });
+    connect(add, &QPushButton::clicked, this, [this, sideID] {
+        focusNewTrackOf_ = sideID;
+        capture_.addDraftTrack(sideID);
+        focusNewTrackOf_.reset();
+    });
     footer->addWidget(add);
     footer->addStretch(1);
     layout->addLayout(footer);

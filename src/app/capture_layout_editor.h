@@ -21,6 +21,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <optional>
 #include <utility>
 
 class QLabel;
@@ -97,6 +98,8 @@ private:
     QList<SideFields> fields_;
     // The tab titles the move menus were last built with.
     QStringList titles_;
+    // Set while "Add expected track" of that side runs.
+    std::optional<QUuid> focusNewTrackOf_;
 };
 
 } // namespace brevalo
