@@ -1,5 +1,6 @@
 #include "app/capture_layout_editor.h"
 
+#include "app/capture_side_tabs.h"
 #include "app/faceplate_widgets.h"
 #include "app/panel_icons.h"
 #include "workflow/capture_view_model.h"
@@ -91,17 +92,6 @@ CaptureTrack* trackIn(CaptureProject& draft, const QUuid& sideID, const QUuid& t
         }
     }
     return nullptr;
-}
-
-// The title of a side's tab: "Side A" while the project has fewer than 2 distinct records,
-// otherwise "Record 1 · Side A".
-QString sideTabTitle(const CaptureProject& project, const CaptureSide& side)
-{
-    if (project.recordCount() < 2) {
-        return QStringLiteral("Side ") + side.label;
-    }
-    return QStringLiteral("Record ") + QString::number(side.record) +
-           QStringLiteral(" \u00B7 Side ") + side.label;
 }
 
 } // namespace
