@@ -584,7 +584,8 @@ void CaptureViewModel::searchReleases()
     if (isFetching_) {
         return;
     }
-    if (searchArtist_.trimmed().isEmpty() && searchAlbum_.trimmed().isEmpty()) {
+    // Only truly empty fields stop here; spaces are sent as typed, as the client sends them.
+    if (searchArtist_.isEmpty() && searchAlbum_.isEmpty()) {
         setError(enterSearchText);
         return;
     }
