@@ -140,12 +140,8 @@ CaptureWorkspaceView::CaptureWorkspaceView(MonitorViewModel& monitor, CaptureVie
         connect(&capture_, changed, this, &CaptureWorkspaceView::updateWaveform);
     }
     connect(&capture_, &VM::elapsedChanged, this, &CaptureWorkspaceView::updateRecording);
-    connect(&capture_, &VM::leftMeterChanged, this, [this] {
-        leftMeter_->setLevels(capture_.leftMeter().levelDBFS, capture_.leftMeter().peakDBFS);
-    });
-    connect(&capture_, &VM::rightMeterChanged, this, [this] {
-        rightMeter_->setLevels(capture_.rightMeter().levelDBFS, capture_.rightMeter().peakDBFS);
-    });
+    connect(&capture_, &VM::leftMeterChanged, this, &CaptureWorkspaceView::updateMeters);
+    connect(&capture_, &VM::rightMeterChanged, this, &CaptureWorkspaceView::updateMeters);
     connect(&capture_, &VM::noticeChanged, this, &CaptureWorkspaceView::updateMessages);
     connect(&capture_, &VM::errorChanged, this, &CaptureWorkspaceView::updateMessages);
     connect(&capture_, &VM::showsNewProjectChanged, this, &CaptureWorkspaceView::syncSheet);
@@ -632,8 +628,18 @@ void CaptureWorkspaceView::updateRecording()
     setText(format_, capture_.captureFormat().isEmpty()
                          ? QStringLiteral("Capture format: —")
                          : QStringLiteral("Capture format: ") + capture_.captureFormat());
-    leftMeter_->setLevels(capture_.leftMeter().levelDBFS, capture_.leftMeter().peakDBFS);
-    rightMeter_->setLevels(capture_.rightMeter().levelDBFS, capture_.rightMeter().peakDBFS);
+    updateMeters();
+}
+
+void CaptureWorkspaceView::updateMeters()
+{
+    // The controller keeps the last take's readings; the meters show input only during a take.
+    const bool live = capture_.isRecording();
+    const MeterReading silent = MeterReading::silent();
+    const MeterReading& left = live ? capture_.leftMeter() : silent;
+    const MeterReading& right = live ? capture_.rightMeter() : silent;
+    leftMeter_->setLevels(left.levelDBFS, left.peakDBFS);
+    rightMeter_->setLevels(right.levelDBFS, right.peakDBFS);
 }
 
 void CaptureWorkspaceView::updateWaveform()
@@ -666,7 +672,7 @@ void CaptureWorkspaceView::updateWaveform()
     acceptButton_->setEnabled(hasAudio && !capture_.isBusy());
     discardButton_->setVisible(hasMaster);
     discardButton_->setEnabled(capture_.canDiscardTake());
-    boundaryStatus_->setText(side != nullptr ? side->boundaryStatus() : QString());
+    boundaryStatus_->setText(showsEditor ? side->boundaryStatus() : QString());
     boundaryStatus_->setAccessibleName(boundaryStatus_->text());
 
     CaptureWaveformState state;
@@ -730,6 +736,7 @@ void CaptureWorkspaceView::updateMessages()
     setText(errorText_, error.value_or(QString()));
     noticeBar_->setVisible(notice.has_value());
     errorBar_->setVisible(error.has_value());
+    noticeBar_->parentWidget()->setVisible(notice.has_value() || error.has_value());
 }
 
 void CaptureWorkspaceView::syncSheet()
@@ -746,7 +753,7 @@ void CaptureWorkspaceView::syncSheet()
         CaptureMetadataSheet* closing = sheet_;
         sheet_ = nullptr;
         disconnect(closing, nullptr, this, nullptr);
-        closing->close();
+        closing->hide();
         closing->deleteLater();
     }
     if (wanted && !sheet_) {

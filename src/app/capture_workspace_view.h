@@ -124,6 +124,7 @@ private:
     void updateAll();
     void updateDocument();
     void updateRecording();
+    void updateMeters();
     void updateWaveform();
     void updateTracks();
     void updateExport();
