@@ -385,8 +385,14 @@ QWidget* CaptureWorkspaceView::buildWaveformPanel()
         plateText(workspaceText::interrupted, interruptedBanner_, faceplate::lampAmber(), 1, true);
     bannerText->setObjectName(QStringLiteral("interruptedText"));
     acceptButton_ = button(workspaceText::acceptTake, "acceptTakeButton", interruptedBanner_);
-    banner->addWidget(bannerText, 1);
-    banner->addWidget(acceptButton_);
+    interruptionReason_ =
+        plateText(QString(), interruptedBanner_, faceplate::engravingColor(), 0.9);
+    auto* texts = new QVBoxLayout;
+    texts->setSpacing(2);
+    texts->addWidget(bannerText);
+    texts->addWidget(interruptionReason_);
+    banner->addLayout(texts, 1);
+    banner->addWidget(acceptButton_, 0, Qt::AlignTop);
     column->addWidget(interruptedBanner_);
 
     waveformMessage_ = plateText(QString(), content, faceplate::engravingColor(), 1.05);
@@ -669,6 +675,10 @@ void CaptureWorkspaceView::updateWaveform()
 
     interruptedBanner_->setVisible(hasMaster && !side->master->isComplete && !recording &&
                                    !finalizing);
+    // Why the take ended early stays readable after the error has been dismissed.
+    setText(interruptionReason_,
+            hasMaster ? side->master->interruption.value_or(QString()) : QString());
+    interruptionReason_->setVisible(!interruptionReason_->text().isEmpty());
     acceptButton_->setEnabled(hasAudio && !capture_.isBusy());
     discardButton_->setVisible(hasMaster);
     discardButton_->setEnabled(capture_.canDiscardTake());

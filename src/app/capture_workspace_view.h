@@ -176,6 +176,7 @@ private:
     CapturePanel* waveformPanel_ = nullptr;
     QLabel* waveformMessage_ = nullptr;
     QWidget* interruptedBanner_ = nullptr;
+    QLabel* interruptionReason_ = nullptr;
     QPushButton* acceptButton_ = nullptr;
     QPushButton* discardButton_ = nullptr;
     CaptureWaveformView* waveform_ = nullptr;

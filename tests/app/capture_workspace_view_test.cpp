@@ -195,22 +195,6 @@ TEST_F(CaptureWorkspace, MetadataSheetFollowsTheControllerAndCancelClearsItsFlag
     EXPECT_EQ(view_->metadataSheet(), nullptr);
 }
 
-TEST_F(CaptureWorkspace, DiscardTakeAsksFirstAndDoesNothingWhenDeclined)
-{
-    recordAndCut();
-    auto* discard = find("discardTakeButton");
-    ASSERT_TRUE(discard->isEnabled());
-    discard->click();
-    EXPECT_EQ(discardQuestions_, 1);
-    EXPECT_TRUE(capture().selectedSide()->master);
-    discardAnswer_ = true;
-    discard->click();
-    EXPECT_EQ(discardQuestions_, 2);
-    EXPECT_FALSE(capture().selectedSide()->master);
-    EXPECT_TRUE(find("recordButton")->isEnabled());
-    EXPECT_EQ(find<QLabel>("waveformMessage")->text(), "Record this side to review its waveform.");
-}
-
 TEST_F(CaptureWorkspace, KeyboardCommandsReachTheControllerUnlessATextFieldHasFocus)
 {
     // Past the turntable's 8 s run-in groove, so the render shows music.
@@ -268,7 +252,7 @@ TEST_F(CaptureWorkspace, TrackListFollowsAWaveformDragLive)
     EXPECT_EQ(capture().playhead(), stored.markers[0]);
 }
 
-TEST_F(CaptureWorkspace, InterruptedTakeIsReviewedBeforeItIsAccepted)
+TEST_F(CaptureWorkspace, InterruptedTakeIsAcceptedOrDiscardedAfterAQuestion)
 {
     createProject();
     ASSERT_TRUE(startTake());
@@ -288,6 +272,16 @@ TEST_F(CaptureWorkspace, InterruptedTakeIsReviewedBeforeItIsAccepted)
     accept->click();
     EXPECT_TRUE(capture().selectedSide()->master->isComplete);
     EXPECT_FALSE(accept->isVisible());
+
+    // Discarding asks first; a declined question changes nothing.
+    find("discardTakeButton")->click();
+    EXPECT_EQ(discardQuestions_, 1);
+    EXPECT_TRUE(capture().selectedSide()->master);
+    discardAnswer_ = true;
+    find("discardTakeButton")->click();
+    EXPECT_FALSE(capture().selectedSide()->master);
+    EXPECT_TRUE(find("recordButton")->isEnabled());
+    EXPECT_EQ(find<QLabel>("waveformMessage")->text(), "Record this side to review its waveform.");
 }
 
 } // namespace
