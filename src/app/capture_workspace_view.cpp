@@ -94,6 +94,7 @@ QWidget* introductionCard(const QString& eyebrow, const QString& title, const QS
     layout->addWidget(plateText(headline, card, faceplate::lampAmber(), 1.05, true));
     layout->addWidget(plateText(body, card, faceplate::engravingColor()));
     layout->addStretch(1);
+    card->setMinimumHeight(200);
     return card;
 }
 
@@ -223,9 +224,12 @@ QWidget* CaptureWorkspaceView::buildIntroduction()
 {
     auto* page = new QWidget(this);
     page->setObjectName(QStringLiteral("noProjectPage"));
-    auto* row = new QHBoxLayout(page);
-    row->setContentsMargins(0, 10, 0, 0);
+    auto* column = new QVBoxLayout(page);
+    column->setContentsMargins(0, 10, 0, 0);
+    auto* row = new QHBoxLayout;
     row->setSpacing(14);
+    column->addLayout(row);
+    column->addStretch(1);
     row->addWidget(introductionCard(
         QStringLiteral("Step 1 of 4"), QStringLiteral("Start with your album"),
         QStringLiteral("Identify your release before recording."),
