@@ -4,7 +4,8 @@
 // for tests of the capture views and of whole capture flows through the GUI.
 //
 //   CaptureDesk desk;                       // demo devices ("Virtual Turntable", 96 kHz 24-bit,
-//                                           // playing an album side; "Virtual Output"), input
+//                                           // an album side that opens with 8 s of run-in
+//                                           // groove; "Virtual Output"), input
 //                                           // access granted, monitor and capture controllers
 //                                           // created, library folder chosen
 //   desk.monitor(), desk.capture()          // the controllers (MonitorViewModel, CaptureViewModel)
@@ -15,8 +16,8 @@
 //                                           // side A selected
 //   desk.recordTake(2s)                     // records the selected side for that much virtual
 //                                           // time and waits until its master is stored and
-//                                           // its waveform loaded; false (with the error) on
-//                                           // failure
+//                                           // its waveform loaded; false on failure (the
+//                                           // reason is in capture().error())
 //   desk.startTake() / desk.runTake(1s)     // the same in steps, leaving the take running
 //   desk.stopTake()                         // stops a running take and waits for its master
 //   desk.settle(&CaptureViewModel::isExporting)  // processes events until the flag falls
