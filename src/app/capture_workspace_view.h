@@ -12,6 +12,7 @@
 //
 // Threads: main thread.
 
+#include "app/capture_metadata_sheet.h"
 #include "capture/capture_project.h"
 
 #include <QPointer>
@@ -29,7 +30,6 @@ class QStackedWidget;
 
 namespace brevalo {
 
-class CaptureMetadataSheet;
 class CapturePanel;
 class CaptureSideTabBar;
 class CaptureTrackList;
