@@ -1,13 +1,17 @@
 #pragma once
 
-// A simulated route for the engine tests: one stereo input device and the default output, in
-// manual time, and the configuration the controller would build for them.
+// A simulated route for the engine tests: one stereo input device and the
+// default output, in manual time, and the configuration the controller would
+// build for them.
 
 #include "monitor/monitoring_engine.h"
 #include "platform/audio/simulated_audio_system.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
+#include <vector>
 
 namespace brevalo::test {
 
@@ -47,16 +51,42 @@ struct SimulatedRoute
         configuration.outputBufferFrameSize = options.outputBuffer;
     }
 
-    // A sleep that lets simulated time pass, so stop's fade-out runs without waiting.
+    // A sleep that lets simulated time pass, so stop's fade-out runs without
+    // waiting, and is recorded in `sleeps`.
     MonitoringEngine::Sleep simulatedSleep()
     {
-        return [this](std::chrono::nanoseconds duration) { sim.advance(duration); };
+        return [this](std::chrono::nanoseconds duration) {
+            sleeps.push_back(duration);
+            sim.advance(duration);
+        };
     }
 
     SimulatedAudioSystem sim;
     ObjectId input = unknownObject;
     ObjectId output = unknownObject;
     MonitoringConfiguration configuration;
+    std::vector<std::chrono::nanoseconds> sleeps;
 };
+
+inline double peakIn(const std::vector<float>& x, std::size_t from, std::size_t to)
+{
+    double peak = 0.0;
+    for (std::size_t i = from; i < std::min(to, x.size()); ++i) {
+        peak = std::max(peak, static_cast<double>(std::fabs(x[i])));
+    }
+    return peak;
+}
+
+// Smallest per-period peak in [from, to): a gap or a dip in level shows up
+// here.
+inline double smallestPeriodPeak(const std::vector<float>& x, std::size_t from, std::size_t to,
+                                 std::size_t period)
+{
+    double smallest = 1e9;
+    for (std::size_t start = from; start + period <= std::min(to, x.size()); start += period) {
+        smallest = std::min(smallest, peakIn(x, start, start + period));
+    }
+    return smallest;
+}
 
 } // namespace brevalo::test

@@ -11,7 +11,6 @@ namespace brevalo::testing_support {
 namespace {
 
 using Kind = MonitoringPhase::Kind;
-using TimePoint = std::chrono::steady_clock::time_point;
 
 constexpr double floorDB = MeterReading::floorDBFS;
 
@@ -35,21 +34,6 @@ TEST(MonitorMeterRule, InstantaneousLevelHasAFloorAtMinusSixty)
         SCOPED_TRACE(c.peak);
         EXPECT_DOUBLE_EQ(MonitorMeterRule::instantaneousLevel(c.peak), c.level);
     }
-}
-
-TEST(MonitorMeterRule, ANewPeakAtOrAboveTheHeldOneRestartsTheHold)
-{
-    const TimePoint start = TimePoint{} + std::chrono::hours(1);
-    TimePoint holdUntil = TimePoint::min();
-    MeterReading reading = MonitorMeterRule::next({}, 0.25f, false, start, holdUntil);
-    reading =
-        MonitorMeterRule::next(reading, 0.5f, false, start + std::chrono::seconds(2), holdUntil);
-    EXPECT_EQ(holdUntil, start + std::chrono::seconds(5));
-    // A lower peak leaves the hold alone.
-    reading =
-        MonitorMeterRule::next(reading, 0.25f, false, start + std::chrono::seconds(4), holdUntil);
-    EXPECT_EQ(holdUntil, start + std::chrono::seconds(5));
-    EXPECT_DOUBLE_EQ(reading.peakDBFS, 20.0 * std::log10(0.5));
 }
 
 class LiveMeters : public ControllerFixture

@@ -44,34 +44,13 @@ TEST_F(ControllerFixture, AbsentSavedDeviceKeepsItsUIDAndWaits)
     EXPECT_FALSE(controller.engine().isRunning());
 }
 
-TEST_F(ControllerFixture, MissingInputWaitsAndResumesTwoHundredMillisecondsAfterItReturns)
-{
-    MonitorViewModel& controller = running();
-    sim_.removeDevice(input_);
-    wait(debounce);
-
-    EXPECT_EQ(controller.phase(), Kind::waitingForInput);
-    EXPECT_TRUE(controller.monitorIntent());
-    EXPECT_FALSE(controller.engine().isRunning());
-    EXPECT_EQ(controller.transportTitle(), QStringLiteral("Cancel Auto-Resume"));
-    EXPECT_EQ(controller.status().title, QStringLiteral("Waiting for the selected input"));
-    EXPECT_EQ(controller.selectedDeviceUID(), QStringLiteral("scarlett-1"));
-
-    PhaseRecorder recorder(controller);
-    const ObjectId returned = addInput("scarlett-1", "Scarlett 2i2");
-    wait(debounce - 1ms);
-    EXPECT_EQ(controller.phase(), Kind::waitingForInput);
-    wait(1ms);
-    EXPECT_THAT(recorder.phases,
-                ElementsAre(MonitoringPhase(Kind::reconfiguring), MonitoringPhase(Kind::running)));
-    EXPECT_EQ(controller.engine().configuration()->inputDeviceID, returned);
-}
-
 struct WaitCase
 {
     const char* label;
     Kind waitingPhase;
-    const char* statusTitle;
+    const char* problem; // the status while the route is broken
+    const char* waiting; // the status once it is mended, until monitoring resumes
+    const char* waitingDetail;
     // Takes the route away and gives it back.
     void (*breakRoute)(SimulatedAudioSystem&, ObjectId input, ObjectId output);
     void (*mendRoute)(SimulatedAudioSystem&, ObjectId input, ObjectId output);
@@ -80,32 +59,60 @@ struct WaitCase
 class WaitingPhases : public ControllerFixture, public ::testing::WithParamInterface<WaitCase>
 {};
 
-TEST_P(WaitingPhases, IntentWaitsWhileTheRouteIsBrokenAndResumesWhenMended)
+TEST_P(WaitingPhases, IntentWaitsWhileTheRouteIsBrokenAndResumesOnTheRefreshOnceMended)
 {
     const WaitCase& param = GetParam();
     MonitorViewModel& controller = running();
     param.breakRoute(sim_, input_, output_);
     wait(debounce);
     EXPECT_EQ(controller.phase(), param.waitingPhase);
-    EXPECT_EQ(controller.status().title, QString::fromUtf8(param.statusTitle));
+    EXPECT_EQ(controller.status().title, QString::fromUtf8(param.problem));
     EXPECT_EQ(controller.transportTitle(), QStringLiteral("Cancel Auto-Resume"));
+    EXPECT_TRUE(controller.monitorIntent());
     EXPECT_FALSE(controller.engine().isRunning());
+    EXPECT_EQ(controller.selectedDeviceUID(), QStringLiteral("scarlett-1"));
 
+    // Mended while the permission is undecided: the waiting row of the status table shows.
+    sim_.setAuthorization(AudioCaptureAuthorization::notDetermined);
     param.mendRoute(sim_, input_, output_);
     wait(debounce);
-    EXPECT_EQ(controller.phase(), Kind::running);
+    ASSERT_TRUE(controller.routeReadiness().isReady());
+    EXPECT_EQ(controller.phase(), param.waitingPhase);
+    EXPECT_EQ(controller.status(), (StatusPresentation{QString::fromUtf8(param.waiting),
+                                                       QString::fromUtf8(param.waitingDetail),
+                                                       StatusSeverity::warning}));
+
+    PhaseRecorder recorder(controller);
+    sim_.setAuthorization(AudioCaptureAuthorization::authorized);
+    addInput("deck", "Deck");
+    wait(debounce - 1ms);
+    EXPECT_EQ(controller.phase(), param.waitingPhase);
+    wait(1ms);
+    EXPECT_THAT(recorder.phases,
+                ElementsAre(MonitoringPhase(Kind::reconfiguring), MonitoringPhase(Kind::running)));
     EXPECT_TRUE(controller.engine().isRunning());
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Routes, WaitingPhases,
     ::testing::Values(
+        WaitCase{"InputRemoved", Kind::waitingForInput, "Waiting for the selected input",
+                 "Waiting for the selected input",
+                 "Monitoring will resume when the exact device and channel pair return.",
+                 [](SimulatedAudioSystem& sim, ObjectId in, ObjectId) { sim.removeDevice(in); },
+                 [](SimulatedAudioSystem& sim, ObjectId, ObjectId) {
+                     sim.addDevice(SimDevice::input("scarlett-1", "Scarlett 2i2", 2, 48000.0, 24));
+                 }},
         WaitCase{"OutputRemoved", Kind::waitingForOutput, "System output unavailable",
+                 "Waiting for the system output",
+                 "Monitoring will resume when the system output route is ready.",
                  [](SimulatedAudioSystem& sim, ObjectId, ObjectId out) { sim.removeDevice(out); },
                  [](SimulatedAudioSystem& sim, ObjectId, ObjectId) {
                      sim.addDevice(SimDevice::output("out-2", "Headphones", 2, 44100.0));
                  }},
         WaitCase{"InputRateUnsupported", Kind::waitingForFormat, "Unsupported input sample rate",
+                 "Waiting for a supported format",
+                 "Monitoring will resume when the audio system reports a usable PCM format.",
                  [](SimulatedAudioSystem& sim, ObjectId in, ObjectId) {
                      sim.setNominalSampleRate(in, 384000.0);
                  },
@@ -113,6 +120,8 @@ INSTANTIATE_TEST_SUITE_P(
                      sim.setNominalSampleRate(in, 96000.0);
                  }},
         WaitCase{"OutputRateUnsupported", Kind::waitingForFormat, "Unsupported output sample rate",
+                 "Waiting for a supported format",
+                 "Monitoring will resume when the audio system reports a usable PCM format.",
                  [](SimulatedAudioSystem& sim, ObjectId, ObjectId out) {
                      sim.setNominalSampleRate(out, 4000.0);
                  },
@@ -120,51 +129,6 @@ INSTANTIATE_TEST_SUITE_P(
                      sim.setNominalSampleRate(out, 48000.0);
                  }}),
     LabelName());
-
-// The waiting rows of the status table show once the route is ready again but monitoring has
-// not resumed, which happens while the permission is undecided.
-TEST_F(ControllerFixture, WaitingRowsShowWhileTheRouteIsReadyButNotResumed)
-{
-    struct Row
-    {
-        Kind phase;
-        const char* title;
-        const char* detail;
-    };
-    const Row rows[] = {
-        {Kind::waitingForInput, "Waiting for the selected input",
-         "Monitoring will resume when the exact device and channel pair return."},
-        {Kind::waitingForOutput, "Waiting for the system output",
-         "Monitoring will resume when the system output route is ready."},
-        {Kind::waitingForFormat, "Waiting for a supported format",
-         "Monitoring will resume when the audio system reports a usable PCM format."},
-    };
-    MonitorViewModel& controller = running();
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.title);
-        sim_.setAuthorization(AudioCaptureAuthorization::authorized);
-        if (row.phase == Kind::waitingForInput) {
-            sim_.setAlive(input_, false);
-        } else if (row.phase == Kind::waitingForOutput) {
-            sim_.setAlive(output_, false);
-        } else {
-            sim_.setNominalSampleRate(input_, 4000.0);
-        }
-        wait(debounce);
-        ASSERT_EQ(controller.phase(), row.phase);
-
-        sim_.setAuthorization(AudioCaptureAuthorization::notDetermined);
-        sim_.setAlive(input_, true);
-        sim_.setAlive(output_, true);
-        sim_.setNominalSampleRate(input_, 48000.0);
-        wait(debounce);
-        ASSERT_TRUE(controller.routeReadiness().isReady());
-        EXPECT_EQ(controller.phase(), row.phase);
-        EXPECT_EQ(controller.status(),
-                  (StatusPresentation{QString::fromUtf8(row.title), QString::fromUtf8(row.detail),
-                                      StatusSeverity::warning}));
-    }
-}
 
 // Two notifications 100 ms apart: the first one's refresh is replaced by the second's, and the
 // refresh restarts the engine only when either concerned the selected devices.

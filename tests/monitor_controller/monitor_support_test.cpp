@@ -1,4 +1,4 @@
-// The manual scheduler the other tests rely on, and the settings keys.
+// The manual scheduler the other tests rely on, and reading the saved channel pair.
 
 #include "monitor/app_preferences.h"
 #include "monitor/main_thread_scheduler.h"
@@ -50,11 +50,8 @@ TEST(ManualMainThreadScheduler, RunsDueActionsInOrderAtTheirDueTime)
     scheduler.advance(50ms);
     EXPECT_EQ(runs.size(), 3U);
     EXPECT_EQ(scheduler.pendingCount(), 0U);
-}
 
-TEST(ManualMainThreadScheduler, AnActionMayRescheduleItselfAndDropItsOwnHandle)
-{
-    ManualMainThreadScheduler scheduler;
+    // An action may reschedule itself and drop its own handle.
     std::unique_ptr<ScheduledTask> handle;
     int ticks = 0;
     std::function<void()> tick = [&] {
@@ -66,37 +63,18 @@ TEST(ManualMainThreadScheduler, AnActionMayRescheduleItselfAndDropItsOwnHandle)
     EXPECT_EQ(ticks, 4); // 0, 33, 66, 99 ms
 }
 
-class Preferences : public ::testing::Test
+// The controller tests check which keys are written and removed; this is the reading side.
+TEST(AppPreferences, APairNeedsBothChannelsAsIntegers)
 {
-protected:
-    QTemporaryDir directory_;
-    QSettings settings_{directory_.filePath(QStringLiteral("p.ini")), QSettings::IniFormat};
-    AppPreferences preferences_{settings_};
-};
-
-TEST_F(Preferences, UsesTheFixedKeysAndRemovesThemForEmptyValues)
-{
-    preferences_.setInputDeviceUID(QStringLiteral("uid-1"));
-    preferences_.setChannelPair(AudioChannelPair{2, 3, {}, {}});
-    preferences_.setMuted(true);
-    EXPECT_EQ(settings_.value("inputDeviceUID").toString(), QStringLiteral("uid-1"));
-    EXPECT_EQ(settings_.value("leftChannel").toInt(), 2);
-    EXPECT_EQ(settings_.value("rightChannel").toInt(), 3);
-    EXPECT_TRUE(settings_.value("muted").toBool());
-    EXPECT_EQ(preferences_.channelPairID(), QStringLiteral("2-3"));
-
-    preferences_.setInputDeviceUID(QString());
-    preferences_.setChannelPair(std::nullopt);
-    EXPECT_FALSE(settings_.contains("inputDeviceUID"));
-    EXPECT_FALSE(settings_.contains("leftChannel"));
-    EXPECT_FALSE(settings_.contains("rightChannel"));
-    EXPECT_FALSE(preferences_.inputDeviceUID().has_value());
-
-    // A pair needs both channels, as integers.
-    settings_.setValue("leftChannel", 0);
-    EXPECT_FALSE(preferences_.channelPairID().has_value());
-    settings_.setValue("rightChannel", "one");
-    EXPECT_FALSE(preferences_.channelPairID().has_value());
+    QTemporaryDir directory;
+    QSettings settings(directory.filePath(QStringLiteral("p.ini")), QSettings::IniFormat);
+    AppPreferences preferences(settings);
+    settings.setValue("leftChannel", 2);
+    EXPECT_FALSE(preferences.channelPairID().has_value());
+    settings.setValue("rightChannel", "one");
+    EXPECT_FALSE(preferences.channelPairID().has_value());
+    settings.setValue("rightChannel", 3);
+    EXPECT_EQ(preferences.channelPairID(), QStringLiteral("2-3"));
 }
 
 } // namespace
