@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # scripts/screenshots.sh [FOLDER]: refreshes the README's pictures of the two windows (default
 # docs/). Builds the application and runs it on a virtual X display with --screenshots: on the
-# demo hardware it monitors, creates a project, records a side for a few seconds, places two
+# demo hardware it monitors, creates a project, records a side for a quarter of a minute, places two
 # boundaries and saves each window. Not part of the test command.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)

@@ -142,7 +142,8 @@ void ScreenshotTour::recordSide()
     capture.startRecording();
     when([&capture] { return capture.isRecording(); }, 10s,
          [this, &capture] {
-             after(8s, [this, &capture] {
+             // Past the demo side's run-in groove, so the picture shows music.
+             after(14s, [this, &capture] {
                  capture.stopRecording();
                  when(
                      [&capture] {
@@ -168,6 +169,7 @@ void ScreenshotTour::placeBoundaries()
     capture.addBoundary(frames * 5 / 8);
     capture.setTrimEnd(frames - frames / 20);
     capture.seek(frames / 5);
+    capture.clearNotice();
     after(1000ms, [this] {
         CaptureWindow* window = app_.captureWindow();
         if (window && save(window, QStringLiteral("capture-window.png"))) {

@@ -41,8 +41,8 @@ protected:
         panels_->folders = {directory.filePath("Library"), directory.filePath("Export")};
         auto owned = std::make_unique<SimulatedAudioSystem>(SimTimeMode::manual);
         simulation_ = owned.get();
-        turntable_ = sim().addDevice(SimDevice::input("brevalo.sim.virtual-turntable",
-                                                      "Virtual Turntable", 2, 96000.0, 24));
+        turntable_ = sim().addDevice(
+            SimDevice::input("brevalo.sim.virtual-turntable", "Virtual Turntable", 2, 96000.0, 24));
         sim().setInputSignal(turntable_, 0, SimSignal::counting());
         sim().setInputSignal(turntable_, 1, SimSignal::counting());
         addOutput();
@@ -74,8 +74,7 @@ protected:
     CaptureViewModel& capture() { return app_->capture(); }
     CaptureWindow& window() { return *app_->captureWindow(); }
 
-    template <typename T = QWidget>
-    T* find(const char* name, QWidget* in = nullptr)
+    template <typename T = QWidget> T* find(const char* name, QWidget* in = nullptr)
     {
         T* widget = (in ? in : static_cast<QWidget*>(&window()))->findChild<T*>(name);
         EXPECT_NE(widget, nullptr) << name;
@@ -85,7 +84,8 @@ protected:
     void click(QWidget* widget)
     {
         ASSERT_NE(widget, nullptr);
-        ASSERT_TRUE(widget->isVisible() && widget->isEnabled()) << widget->objectName().toStdString();
+        ASSERT_TRUE(widget->isVisible() && widget->isEnabled())
+            << widget->objectName().toStdString();
         // Near the left edge: a check box reacts only on its box and text, not across its row.
         QTest::mouseClick(widget, Qt::LeftButton, {},
                           QPoint(std::min(8, widget->width() / 2), widget->height() / 2));
