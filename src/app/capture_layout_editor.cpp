@@ -42,24 +42,6 @@ QToolButton* iconButton(const QString& text, const QString& objectName, QWidget*
     return button;
 }
 
-QPushButton* textButton(const QString& text, const QString& objectName, QWidget* parent)
-{
-    auto* button = new QPushButton(text, parent);
-    button->setObjectName(objectName);
-    // Return in a text field of the sheet must never press a button.
-    button->setAutoDefault(false);
-    return button;
-}
-
-QLineEdit* lineEdit(const QString& prompt, const QString& objectName, QWidget* parent)
-{
-    auto* field = new QLineEdit(parent);
-    field->setObjectName(objectName);
-    field->setPlaceholderText(prompt);
-    field->setAccessibleName(prompt);
-    return field;
-}
-
 void setTextUnlessEqual(QLineEdit* field, const QString& text)
 {
     if (field->text() != text) {
@@ -96,6 +78,25 @@ CaptureTrack* trackIn(CaptureProject& draft, const QUuid& sideID, const QUuid& t
 
 } // namespace
 
+QPushButton* sheetButton(const QString& text, const QString& objectName, QWidget* parent)
+{
+    auto* button = new QPushButton(text, parent);
+    button->setObjectName(objectName);
+    // Return in a text field runs that field's own action (fetch, search) and never presses a
+    // button, least of all the confirmation.
+    button->setAutoDefault(false);
+    return button;
+}
+
+QLineEdit* sheetLineEdit(const QString& prompt, const QString& objectName, QWidget* parent)
+{
+    auto* field = new QLineEdit(parent);
+    field->setObjectName(objectName);
+    field->setPlaceholderText(prompt);
+    field->setAccessibleName(prompt);
+    return field;
+}
+
 CaptureLayoutEditor::CaptureLayoutEditor(CaptureViewModel& capture, QWidget* parent)
     : QWidget(parent), capture_(capture)
 {
@@ -115,7 +116,7 @@ CaptureLayoutEditor::CaptureLayoutEditor(CaptureViewModel& capture, QWidget* par
     layout->addLayout(sidesLayout_);
 
     auto* footer = new QHBoxLayout;
-    QPushButton* addSide = textButton(layoutText::addSide, QStringLiteral("addSideButton"), this);
+    QPushButton* addSide = sheetButton(layoutText::addSide, QStringLiteral("addSideButton"), this);
     connect(addSide, &QPushButton::clicked, this, [this] { capture_.addDraftSide(); });
     footer->addWidget(addSide);
     footer->addStretch(1);
@@ -209,7 +210,7 @@ QWidget* CaptureLayoutEditor::makeSide(const CaptureSide& side, QWidget* parent)
     });
     header->addWidget(fields.record);
     header->addWidget(new QLabel(layoutText::side, block));
-    fields.label = lineEdit(layoutText::side, QStringLiteral("sideLabelField"), block);
+    fields.label = sheetLineEdit(layoutText::side, QStringLiteral("sideLabelField"), block);
     fields.label->setText(side.label);
     fields.label->setMaximumWidth(fields.label->fontMetrics().horizontalAdvance(QLatin1Char('M')) *
                                   8);
@@ -240,7 +241,7 @@ QWidget* CaptureLayoutEditor::makeSide(const CaptureSide& side, QWidget* parent)
     }
 
     auto* footer = new QHBoxLayout;
-    QPushButton* add = textButton(layoutText::addTrack, QStringLiteral("addTrackButton"), block);
+    QPushButton* add = sheetButton(layoutText::addTrack, QStringLiteral("addTrackButton"), block);
     connect(add, &QPushButton::clicked, this, [this, sideID] {
         focusNewTrackOf_ = sideID;
         capture_.addDraftTrack(sideID);
@@ -271,7 +272,8 @@ QWidget* CaptureLayoutEditor::makeTrack(const CaptureSide& side, qsizetype index
 
     TrackFields trackFields;
     trackFields.id = trackID;
-    trackFields.title = lineEdit(layoutText::trackTitle, QStringLiteral("trackTitleField"), row);
+    trackFields.title =
+        sheetLineEdit(layoutText::trackTitle, QStringLiteral("trackTitleField"), row);
     trackFields.title->setText(track.title);
     connect(trackFields.title, &QLineEdit::textEdited, this,
             [this, sideID, trackID](const QString& text) {
@@ -283,7 +285,7 @@ QWidget* CaptureLayoutEditor::makeTrack(const CaptureSide& side, qsizetype index
             });
     layout->addWidget(trackFields.title, 3);
     trackFields.artist =
-        lineEdit(layoutText::artistOverride, QStringLiteral("trackArtistField"), row);
+        sheetLineEdit(layoutText::artistOverride, QStringLiteral("trackArtistField"), row);
     trackFields.artist->setText(track.artist);
     connect(trackFields.artist, &QLineEdit::textEdited, this,
             [this, sideID, trackID](const QString& text) {

@@ -27,6 +27,7 @@
 class QLabel;
 class QLineEdit;
 class QMenu;
+class QPushButton;
 class QSpinBox;
 class QToolButton;
 class QVBoxLayout;
@@ -53,6 +54,12 @@ inline const QString note =
     QStringLiteral("Move a track to another side using its destination menu. Captured side "
                    "masters stay attached to their original side.");
 } // namespace layoutText
+
+// The metadata sheet and its layout editor build their buttons and fields alike.
+// A push button that Return in a text field never presses.
+QPushButton* sheetButton(const QString& text, const QString& objectName, QWidget* parent);
+// A text field whose prompt is also its accessible name.
+QLineEdit* sheetLineEdit(const QString& prompt, const QString& objectName, QWidget* parent);
 
 class CaptureLayoutEditor : public QWidget
 {

@@ -32,25 +32,6 @@ constexpr int coverPreviewSize = 96;
 // Search hits visible before the list scrolls.
 constexpr int visibleResultRows = 4;
 
-QPushButton* pushButton(const QString& text, const QString& objectName, QWidget* parent)
-{
-    auto* button = new QPushButton(text, parent);
-    button->setObjectName(objectName);
-    // Return in a text field runs that field's own action (fetch, search) and never presses a
-    // dialog button, least of all the confirmation.
-    button->setAutoDefault(false);
-    return button;
-}
-
-QLineEdit* lineEdit(const QString& prompt, const QString& objectName, QWidget* parent)
-{
-    auto* field = new QLineEdit(parent);
-    field->setObjectName(objectName);
-    field->setPlaceholderText(prompt);
-    field->setAccessibleName(prompt);
-    return field;
-}
-
 QLabel* heading(const QString& text, QWidget* parent)
 {
     auto* label = new QLabel(text, parent);
@@ -230,14 +211,14 @@ CaptureMetadataSheet::CaptureMetadataSheet(CaptureViewModel& capture, bool isNew
     }
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
-    QPushButton* cancel = pushButton(sheetText::cancel, QStringLiteral("cancelButton"), this);
+    QPushButton* cancel = sheetButton(sheetText::cancel, QStringLiteral("cancelButton"), this);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     buttons->addWidget(cancel);
     // A single "&" on a button marks its mnemonic; doubled, it shows as itself.
     const QString confirmText = isNew_ ? sheetText::confirm : sheetText::save;
     confirmButton_ =
-        pushButton(QString(confirmText).replace(QLatin1Char('&'), QStringLiteral("&&")),
-                   QStringLiteral("confirmButton"), this);
+        sheetButton(QString(confirmText).replace(QLatin1Char('&'), QStringLiteral("&&")),
+                    QStringLiteral("confirmButton"), this);
     confirmButton_->setAccessibleName(confirmText);
     connect(confirmButton_, &QPushButton::clicked, this, [this] {
         if (isNew_) {
@@ -298,12 +279,13 @@ QWidget* CaptureMetadataSheet::makeLookup()
     layout->addWidget(heading(sheetText::lookupHeading, section));
 
     auto* fetchRow = new QHBoxLayout;
-    releaseInput_ = lineEdit(sheetText::releasePrompt, QStringLiteral("releaseInput"), section);
+    releaseInput_ =
+        sheetLineEdit(sheetText::releasePrompt, QStringLiteral("releaseInput"), section);
     connect(releaseInput_, &QLineEdit::textEdited, &capture_, &CaptureViewModel::setReleaseInput);
     connect(releaseInput_, &QLineEdit::returnPressed, this, [this] { capture_.fetchRelease(); });
     fetchRow->addWidget(releaseInput_, 1);
     fetchButton_ =
-        pushButton(sheetText::fetchRelease, QStringLiteral("fetchReleaseButton"), section);
+        sheetButton(sheetText::fetchRelease, QStringLiteral("fetchReleaseButton"), section);
     connect(fetchButton_, &QPushButton::clicked, this, [this] { capture_.fetchRelease(); });
     fetchRow->addWidget(fetchButton_);
     layout->addLayout(fetchRow);
@@ -320,15 +302,16 @@ QWidget* CaptureMetadataSheet::makeLookup()
     searchLayout->setContentsMargins(0, 0, 0, 0);
     auto* searchRow = new QHBoxLayout;
     searchArtist_ =
-        lineEdit(sheetText::searchArtist, QStringLiteral("searchArtistField"), searchArea);
-    searchAlbum_ = lineEdit(sheetText::searchAlbum, QStringLiteral("searchAlbumField"), searchArea);
+        sheetLineEdit(sheetText::searchArtist, QStringLiteral("searchArtistField"), searchArea);
+    searchAlbum_ =
+        sheetLineEdit(sheetText::searchAlbum, QStringLiteral("searchAlbumField"), searchArea);
     connect(searchArtist_, &QLineEdit::textEdited, &capture_, &CaptureViewModel::setSearchArtist);
     connect(searchAlbum_, &QLineEdit::textEdited, &capture_, &CaptureViewModel::setSearchAlbum);
     for (QLineEdit* field : {searchArtist_, searchAlbum_}) {
         connect(field, &QLineEdit::returnPressed, this, [this] { capture_.searchReleases(); });
         searchRow->addWidget(field, 1);
     }
-    searchButton_ = pushButton(sheetText::search, QStringLiteral("searchButton"), searchArea);
+    searchButton_ = sheetButton(sheetText::search, QStringLiteral("searchButton"), searchArea);
     connect(searchButton_, &QPushButton::clicked, this, [this] { capture_.searchReleases(); });
     searchRow->addWidget(searchButton_);
     searchLayout->addLayout(searchRow);
@@ -348,7 +331,7 @@ QWidget* CaptureMetadataSheet::makeLookup()
     auto* tokenArea = new QWidget(section);
     auto* tokenLayout = new QVBoxLayout(tokenArea);
     tokenLayout->setContentsMargins(0, 0, 0, 0);
-    token_ = lineEdit(sheetText::tokenPrompt, QStringLiteral("tokenField"), tokenArea);
+    token_ = sheetLineEdit(sheetText::tokenPrompt, QStringLiteral("tokenField"), tokenArea);
     token_->setEchoMode(QLineEdit::Password);
     connect(token_, &QLineEdit::textEdited, &capture_, &CaptureViewModel::setToken);
     tokenLayout->addWidget(token_);
@@ -377,7 +360,7 @@ QWidget* CaptureMetadataSheet::makeAlbumFields()
     layout->addWidget(heading(sheetText::albumHeading, section));
     auto* form = new QFormLayout;
     const auto field = [&](const QString& label, const QString& objectName) {
-        QLineEdit* edit = lineEdit(QString(), objectName, section);
+        QLineEdit* edit = sheetLineEdit(QString(), objectName, section);
         edit->setAccessibleName(label);
         form->addRow(label, edit);
         return edit;
@@ -450,7 +433,7 @@ QWidget* CaptureMetadataSheet::makeCover()
     coverStatus_->setEnabled(false);
     layout->addWidget(coverStatus_);
     QPushButton* choose =
-        pushButton(sheetText::chooseCover, QStringLiteral("chooseCoverButton"), section);
+        sheetButton(sheetText::chooseCover, QStringLiteral("chooseCoverButton"), section);
     connect(choose, &QPushButton::clicked, this,
             [this] { capture_.chooseCover(CaptureViewModel::CoverTarget::draft); });
     layout->addWidget(choose);
