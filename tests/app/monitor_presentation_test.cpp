@@ -19,7 +19,8 @@ TEST(MeterTexts, RoundTheNumbersForEachPlace)
     EXPECT_EQ(t.memoryValue, "-3.3 decibels full scale");
     reading = {.levelDBFS = -0.2, .peakDBFS = 0.0, .sessionPeakDBFS = 0.0, .isClipping = true};
     EXPECT_EQ(meterTexts(QStringLiteral("Right"), reading).barValue,
-              "0 decibels full scale, held peak 0 decibels full scale, clipping indicator latched");
+              "0 decibels full scale, held peak 0 decibels full scale, clipping "
+              "indicator latched");
     EXPECT_EQ(meterTexts(QStringLiteral("Right"), reading).memoryText, "0.0 dBFS");
 }
 
@@ -77,9 +78,6 @@ TEST(OutputSummary, NameWithRateAndFormatWhenKnown)
     EXPECT_EQ(outputSummary(output), "Speakers");
     output.nominalSampleRate = 44100.0;
     EXPECT_EQ(outputSummary(output), "Speakers, 44.1 kHz");
-    output.physicalFormat = AudioDeviceFormat{32, true};
-    output.nominalSampleRate = 48000.0;
-    EXPECT_EQ(outputSummary(output), "Speakers, 48.0 kHz / 32-bit float");
 }
 
 TEST(Diagnostics, RowsInOrderWithTheErrorLast)
@@ -92,7 +90,7 @@ TEST(Diagnostics, RowsInOrderWithTheErrorLast)
     d.rateCorrectionPPM = -35.4;
     d.underruns = 2;
     d.overruns = 0;
-    const QList<DiagnosticsRow> expected{
+    QList<DiagnosticsRow> expected{
         {"INPUT RATE", "96000 Hz"},
         {"OUTPUT RATE", "—"},
         {"DRIFT BUFFER", "4801 / 4800 frames"},
@@ -101,11 +99,8 @@ TEST(Diagnostics, RowsInOrderWithTheErrorLast)
         {"OVERRUNS", "0"},
     };
     EXPECT_EQ(diagnosticsRows(d, std::nullopt), expected);
-
-    const auto withError = diagnosticsRows(d, QStringLiteral("Start the input device (-50)"));
-    ASSERT_EQ(withError.size(), 7);
-    EXPECT_EQ(withError.last(),
-              (DiagnosticsRow{"LAST ERROR", "Start the input device (-50)", true}));
+    expected.append({"LAST ERROR", "Start the input device (-50)", true});
+    EXPECT_EQ(diagnosticsRows(d, QStringLiteral("Start the input device (-50)")), expected);
 }
 
 TEST(ServiceActions, SettingsOnlyWhenRefused)
