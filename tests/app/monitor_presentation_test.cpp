@@ -107,7 +107,6 @@ TEST(ServiceActions, SettingsOnlyWhenRefused)
 {
     EXPECT_TRUE(showsMicrophoneSettings(MicrophonePermission::restricted));
     EXPECT_FALSE(showsMicrophoneSettings(MicrophonePermission::notDetermined));
-    EXPECT_FALSE(showsRetry(Kind::waitingForInput));
 }
 
 } // namespace

@@ -162,7 +162,6 @@ TEST_F(MonitorPanel, StoppedPanelShowsTheFaceplateAndOffersToEngageTheRoute)
           panelText::openCapture, QStringLiteral("MUTE"), QStringLiteral("CLIP")}) {
         EXPECT_TRUE(texts.contains(fixed)) << fixed.toStdString();
     }
-    EXPECT_EQ(v.openCaptureButton()->toolTip(), panelText::openCaptureHint);
 
     EXPECT_EQ(v.deviceMenuButton()->text(), "Scarlett 2i2");
     EXPECT_EQ(v.pairMenuButton()->text(), pairMenuText(*controller().selectedChannelPair()));
@@ -180,7 +179,6 @@ TEST_F(MonitorPanel, StoppedPanelShowsTheFaceplateAndOffersToEngageTheRoute)
     EXPECT_EQ(spoken(left->clipLamp()), "Left clipping indicator: No clipping");
     EXPECT_EQ(accessibleText(v.transportKey(), QAccessible::Description),
               "Starts audio monitoring");
-    EXPECT_EQ(left->clipLamp()->toolTip(), "No clipping detected");
     for (LevelMeterView* meter : {v.leftMeter(), v.rightMeter()}) {
         EXPECT_FALSE(meter->clipLamp()->isEnabled());
         EXPECT_EQ(meter->peakMemoryButton()->text(), "-60.0 dBFS");
@@ -270,7 +268,6 @@ TEST_F(MonitorPanel, EachMetersControlsActOnItsOwnChannel)
     EXPECT_TRUE(lamp->isEnabled());
     EXPECT_TRUE(lamp->isLit());
     EXPECT_EQ(spoken(lamp), "Clear left clipping indicator: Clipping detected");
-    EXPECT_EQ(lamp->toolTip(), "Click to clear the latched clip indicator");
     EXPECT_TRUE(accessibleText(v.leftMeter()->bar(), QAccessible::Value)
                     .endsWith("clipping indicator latched"));
     EXPECT_FALSE(v.rightMeter()->clipLamp()->isEnabled());
@@ -325,7 +322,6 @@ TEST_F(MonitorPanel, FailedStartShowsTheErrorAndRetryStartsAgain)
     EXPECT_FALSE(v.retryButton()->isHidden());
 
     v.setDiagnosticsExpanded(true);
-    EXPECT_FALSE(v.diagnosticsPanel()->isHidden());
     const QList<DiagnosticsRow> rows = v.shownDiagnostics();
     ASSERT_EQ(rows.size(), 7);
     EXPECT_EQ(rows.last(), (DiagnosticsRow{"LAST ERROR", *controller().technicalError(), true}));
