@@ -57,13 +57,8 @@ TEST(Transport, KeyFollowsEngagementAndTransitions)
     EXPECT_EQ(stopping.hint, "Starts audio monitoring");
 }
 
-TEST(Selectors, CaptionsForPresentSavedAndMissingSelections)
+TEST(Selectors, PairCaptionsForPresentAndSavedSelections)
 {
-    AudioInputDevice device;
-    device.uid = QStringLiteral("scarlett-1");
-    device.name = QStringLiteral("Scarlett 2i2");
-    EXPECT_EQ(deviceMenuCaption(device, device.uid), "Scarlett 2i2");
-
     const AudioChannelPair pair{2, 3, QStringLiteral("Line 3"), QStringLiteral("Line 4")};
     EXPECT_EQ(pairMenuText(pair), "Inputs 3 / 4 — Left: Line 3 · Right: Line 4");
     EXPECT_EQ(pairMenuCaption(pair, QStringLiteral("2-3")), pairMenuText(pair));
