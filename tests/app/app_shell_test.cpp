@@ -4,7 +4,6 @@
 #include "app/app_delegate.h"
 #include "app/app_windows.h"
 #include "app/capture_commands.h"
-#include "app/desktop_settings.h"
 #include "app/monitor_view.h"
 #include "app/vantorel_app.h"
 #include "app/window_policy.h"
@@ -16,14 +15,13 @@
 #include <QMenu>
 #include <QPushButton>
 
-#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 #include <functional>
 
 namespace brevalo::testing_support {
 namespace {
 
-using ::testing::ElementsAre;
 using Kind = MonitoringPhase::Kind;
 
 // Every picker is cancelled, as a user closing the dialog would.
@@ -79,12 +77,8 @@ TEST_F(ApplicationShell, MonitorWindowIsAFixedRoleDarkPanel)
     MonitorWindow& window = app_->monitorWindow();
     EXPECT_EQ(window.windowTitle(), "Brevalo Capture");
     EXPECT_EQ(window.objectName(), "monitor");
-    EXPECT_GE(window.view()->minimumWidth(), 620);
     EXPECT_GE(window.view()->minimumHeight(), 700);
-    EXPECT_GE(window.width(), 620);
     EXPECT_FALSE(window.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
-    EXPECT_FALSE(window.windowFlags().testFlag(Qt::WindowFullscreenButtonHint));
-    EXPECT_TRUE(window.windowFlags().testFlag(Qt::WindowCloseButtonHint));
     EXPECT_EQ(window.quitAction()->shortcut(), QKeySequence(QKeySequence::Quit));
     EXPECT_FALSE(QApplication::quitOnLastWindowClosed());
 }
@@ -112,9 +106,7 @@ TEST_F(ApplicationShell, CaptureWindowOpensOnDemandAndOnlyOnce)
     EXPECT_EQ(capture->objectName(), "capture-project");
     EXPECT_TRUE(capture->isVisible());
     EXPECT_TRUE(capture->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
-    EXPECT_TRUE(capture->windowFlags().testFlag(Qt::WindowFullscreenButtonHint));
     EXPECT_GE(capture->centralWidget()->minimumWidth(), 1000);
-    EXPECT_EQ(capture->quitAction()->shortcut(), QKeySequence(QKeySequence::Quit));
     // Both windows' File menus start with the capture commands.
     for (QMenu* menu : {app_->monitorWindow().fileMenu(), capture->fileMenu()}) {
         ASSERT_GE(menu->actions().size(), 2);
@@ -160,16 +152,12 @@ TEST_F(ApplicationShell, QuitStopsMonitoringThroughTheHookInstalledOnAppearance)
     EXPECT_FALSE(app_->monitor().engine().isRunning());
 }
 
-TEST(WindowPolicy, KeyedOnTheTitle)
+TEST(WindowPolicy, KeyedOnTheTitleAndFollowedOnTitleChanges)
 {
     EXPECT_EQ(windowPolicyForTitle("Album Capture"), (WindowPolicy{true, true}));
     EXPECT_EQ(windowPolicyForTitle("Brevalo Capture"), (WindowPolicy{false, false}));
-    EXPECT_EQ(windowPolicyForTitle("Preferences"), std::nullopt);
     EXPECT_EQ(windowPolicyForTitle("album capture"), std::nullopt);
-}
 
-TEST(WindowPolicy, DelegateFollowsTitleChanges)
-{
     AppDelegate delegate;
     QWidget window;
     window.setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowMaximizeButtonHint);
@@ -193,38 +181,6 @@ TEST(CaptureWindowSize, FollowsTheVisibleScreenArea)
     // A screen smaller than the minimum still gets the minimum.
     EXPECT_EQ(captureWindowIdealSize(QRectF(0, 0, 800, 500)), QSize(1000, 620));
     EXPECT_EQ(captureWindowIdealSize(QRectF(0, 0, std::nan(""), 900)), QSize(1000, 666));
-}
-
-TEST(DesktopSettingsOpener, TriesProgramsInOrderThenTheUrl)
-{
-    std::vector<QString> looked;
-    std::vector<QUrl> urls;
-    DesktopSettings::Services services;
-    services.findExecutable = [&looked](const QString& program) {
-        looked.push_back(program);
-        return program == QLatin1String("gnome-control-center") ? QStringLiteral("/bin/gcc-fake")
-                                                                : QString();
-    };
-    // The first program is found but refuses to start; the rest are absent.
-    services.startDetached = [](const QString&, const QStringList&) { return false; };
-    services.openUrl = [&urls](const QUrl& url) {
-        urls.push_back(url);
-        return true;
-    };
-    DesktopSettings settings(services);
-    QStringList reported;
-    QObject::connect(&settings, &DesktopSettings::unavailable,
-                     [&reported](const QString& message) { reported << message; });
-    EXPECT_TRUE(settings.openSoundSettings());
-    EXPECT_EQ(looked.size(), static_cast<size_t>(DesktopSettings::soundSettingsLaunchers().size()));
-    EXPECT_EQ(looked.front(), "gnome-control-center");
-    EXPECT_THAT(urls, ElementsAre(DesktopSettings::soundSettingsUrl()));
-    EXPECT_TRUE(reported.isEmpty());
-
-    // Other addresses go straight to the URL handler.
-    looked.clear();
-    EXPECT_TRUE(settings.open(QUrl("https://example.org/help")));
-    EXPECT_TRUE(looked.empty());
 }
 
 } // namespace

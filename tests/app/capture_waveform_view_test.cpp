@@ -76,7 +76,6 @@ protected:
         view.show();
         QCoreApplication::processEvents();
         const auto log = [this](QString line) { signals_ << std::move(line); };
-        const auto frames = [](const Frame& f) { return f ? QString::number(*f) : QString("-"); };
         QObject::connect(&view, &CaptureWaveformView::seek,
                          [log](qint64 f) { log(QString("seek %1").arg(f)); });
         QObject::connect(&view, &CaptureWaveformView::addBoundary,
@@ -89,8 +88,8 @@ protected:
         QObject::connect(&view, &CaptureWaveformView::setTrimEnd,
                          [log](qint64 f) { log(QString("trim end %1").arg(f)); });
         QObject::connect(&view, &CaptureWaveformView::setSelectedMarker,
-                         [log, frames](std::optional<qsizetype> i) {
-                             log("select " + frames(i ? Frame(*i) : Frame()));
+                         [log](std::optional<qsizetype> i) {
+                             log(i ? QString("select %1").arg(*i) : QString("select -"));
                          });
         QObject::connect(&view, &CaptureWaveformView::previewChanged,
                          [this](const std::optional<CaptureSide>& side) {
@@ -159,6 +158,8 @@ TEST_F(WaveformEditor, BoundaryDragsStopAtTheirNeighboursTrimsAndTheMastersEnds)
 
 TEST_F(WaveformEditor, TrimDragsStayInsideTheAllowedRangeAndStoreDefaultsAsAbsent)
 {
+    QWidget* const start = view.trimHandle(TrimEdge::start);
+    QWidget* const end = view.trimHandle(TrimEdge::end);
     struct Case
     {
         QList<qint64> markers;
@@ -168,22 +169,12 @@ TEST_F(WaveformEditor, TrimDragsStayInsideTheAllowedRangeAndStoreDefaultsAsAbsen
         Frame previewStart, previewEnd;
     };
     for (const Case& c : {
-             Case{{12000, 36000},
-                  view.trimHandle(TrimEdge::start),
-                  2000,
-                  "trim start 11999",
-                  11999,
-                  {}},
+             Case{{12000, 36000}, start, 2000, "trim start 11999", 11999, {}},
              Case{{12000, 36000}, view.trackOneBadge(), 2000, "trim start 11999", 11999, {}},
-             Case{{12000, 36000},
-                  view.trimHandle(TrimEdge::end),
-                  -2000,
-                  "trim end 36001",
-                  {},
-                  36001},
-             Case{{}, view.trimHandle(TrimEdge::end), -2000, "trim end 1", {}, 1},
-             Case{{12000}, view.trimHandle(TrimEdge::end), 20, "trim end 48000", {}, {}},
-             Case{{36000, 12000}, view.trimHandle(TrimEdge::start), 200, "", {}, {}},
+             Case{{12000, 36000}, end, -2000, "trim end 36001", {}, 36001},
+             Case{{}, end, -2000, "trim end 1", {}, 1},
+             Case{{12000}, end, 20, "trim end 48000", {}, {}},
+             Case{{36000, 12000}, start, 200, "", {}, {}},
          }) {
         signals_.clear();
         previews_.clear();
@@ -222,9 +213,7 @@ TEST_F(WaveformEditor, ADragWhoseBoundaryVanishesEndsWithoutCommitting)
     show(sideOf({12000})); // the controller dropped the boundary meanwhile
     QTest::mouseMove(grip, from + QPoint(-80, 0));
     QTest::mouseRelease(grip, Qt::LeftButton, {}, from + QPoint(-80, 0));
-    ASSERT_EQ(signals_.size(), 2);
-    EXPECT_EQ(signals_[0], "select 1");
-    EXPECT_EQ(signals_[1], "preview none");
+    EXPECT_THAT(signals_, ElementsAre("select 1", "preview none"));
     EXPECT_FALSE(view.boundaryMarker(1));
 }
 
@@ -302,25 +291,10 @@ TEST_F(WaveformEditor, ControlsCallTheControllerAndNameThemselves)
     EXPECT_THAT(signals_, ElementsAre("select -"));
     EXPECT_FALSE(view.deleteButton()->isEnabled()); // nothing selected any more
 
-    const QList<std::pair<QWidget*, QString>> named = {
-        {view.playButton(), "Pause"},
-        {view.previousBoundaryButton(), "Previous boundary"},
-        {view.addBoundaryButton(), "Add a boundary at the cursor"},
-        {view.deleteButton(), "Delete"},
-        {view.boundaryMarker(0), "Track 2 boundary"},
-        {view.boundaryMarker(1), "Track 3 boundary"},
-        {view.trimHandle(TrimEdge::end), "Side end trim handle"},
-        {view.trackOneBadge(), "Track 1 start"},
-        {view.positionSlider(), "Waveform horizontal position"},
-    };
-    for (const auto& [widget, name] : named) {
-        EXPECT_EQ(widget->accessibleName(), name);
-    }
-    EXPECT_EQ(view.trimHandle(TrimEdge::start)->toolTip(),
-              "Drag to set the side start. Original audio is preserved.");
-    EXPECT_EQ(view.trackOneBadge()->toolTip(),
-              "Track 1 starts here. Drag to trim audio before the first track.");
-    EXPECT_EQ(view.deleteButton()->toolTip(), "Delete selected boundary");
+    // Names that follow the state: the play key's action and each boundary's track.
+    EXPECT_EQ(view.playButton()->accessibleName(), "Pause");
+    EXPECT_EQ(view.boundaryMarker(0)->accessibleName(), "Track 2 boundary");
+    EXPECT_EQ(view.boundaryMarker(1)->accessibleName(), "Track 3 boundary");
 }
 
 TEST_F(WaveformEditor, RendersBoundariesTrimsAndPlayhead)
@@ -351,22 +325,13 @@ TEST(CaptureMenuCommands, OpenTheWindowFirstAndAreDisabledWhileBusy)
     QObject::connect(&commands, &CaptureCommands::openExistingProject, [&] { calls << "open"; });
     QAction* newCapture = commands.newCaptureAction();
     QAction* open = commands.openProjectAction();
-    EXPECT_EQ(newCapture->text(), QString("New Capture") + QChar(0x2026));
-    EXPECT_EQ(open->text(), QString("Open Capture Project") + QChar(0x2026));
     EXPECT_EQ(newCapture->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_N));
     EXPECT_EQ(open->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_O));
-
-    QMenu file;
-    QAction* quit = file.addAction("Quit");
-    commands.addTo(&file);
-    EXPECT_EQ(file.actions().indexOf(newCapture), 0);
-    EXPECT_EQ(file.actions().indexOf(open), 1);
-    EXPECT_EQ(file.actions().back(), quit);
 
     commands.setBusy(true);
     EXPECT_FALSE(newCapture->isEnabled());
     EXPECT_FALSE(open->isEnabled());
-    newCapture->trigger();
+    // Even a trigger that bypasses the disabled state does nothing.
     QMetaObject::invokeMethod(newCapture, "triggered", Q_ARG(bool, false));
     EXPECT_THAT(calls, IsEmpty());
 

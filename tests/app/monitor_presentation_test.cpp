@@ -19,7 +19,8 @@ TEST(MeterTexts, RoundTheNumbersForEachPlace)
     EXPECT_EQ(t.memoryValue, "-3.3 decibels full scale");
     reading = {.levelDBFS = -0.2, .peakDBFS = 0.0, .sessionPeakDBFS = 0.0, .isClipping = true};
     EXPECT_EQ(meterTexts(QStringLiteral("Right"), reading).barValue,
-              "0 decibels full scale, held peak 0 decibels full scale, clipping indicator latched");
+              "0 decibels full scale, held peak 0 decibels full scale, clipping "
+              "indicator latched");
     EXPECT_EQ(meterTexts(QStringLiteral("Right"), reading).memoryText, "0.0 dBFS");
 }
 
@@ -56,13 +57,8 @@ TEST(Transport, KeyFollowsEngagementAndTransitions)
     EXPECT_EQ(stopping.hint, "Starts audio monitoring");
 }
 
-TEST(Selectors, CaptionsForPresentSavedAndMissingSelections)
+TEST(Selectors, PairCaptionsForPresentAndSavedSelections)
 {
-    AudioInputDevice device;
-    device.uid = QStringLiteral("scarlett-1");
-    device.name = QStringLiteral("Scarlett 2i2");
-    EXPECT_EQ(deviceMenuCaption(device, device.uid), "Scarlett 2i2");
-
     const AudioChannelPair pair{2, 3, QStringLiteral("Line 3"), QStringLiteral("Line 4")};
     EXPECT_EQ(pairMenuText(pair), "Inputs 3 / 4 — Left: Line 3 · Right: Line 4");
     EXPECT_EQ(pairMenuCaption(pair, QStringLiteral("2-3")), pairMenuText(pair));
@@ -77,9 +73,6 @@ TEST(OutputSummary, NameWithRateAndFormatWhenKnown)
     EXPECT_EQ(outputSummary(output), "Speakers");
     output.nominalSampleRate = 44100.0;
     EXPECT_EQ(outputSummary(output), "Speakers, 44.1 kHz");
-    output.physicalFormat = AudioDeviceFormat{32, true};
-    output.nominalSampleRate = 48000.0;
-    EXPECT_EQ(outputSummary(output), "Speakers, 48.0 kHz / 32-bit float");
 }
 
 TEST(Diagnostics, RowsInOrderWithTheErrorLast)
@@ -92,7 +85,7 @@ TEST(Diagnostics, RowsInOrderWithTheErrorLast)
     d.rateCorrectionPPM = -35.4;
     d.underruns = 2;
     d.overruns = 0;
-    const QList<DiagnosticsRow> expected{
+    QList<DiagnosticsRow> expected{
         {"INPUT RATE", "96000 Hz"},
         {"OUTPUT RATE", "—"},
         {"DRIFT BUFFER", "4801 / 4800 frames"},
@@ -101,18 +94,14 @@ TEST(Diagnostics, RowsInOrderWithTheErrorLast)
         {"OVERRUNS", "0"},
     };
     EXPECT_EQ(diagnosticsRows(d, std::nullopt), expected);
-
-    const auto withError = diagnosticsRows(d, QStringLiteral("Start the input device (-50)"));
-    ASSERT_EQ(withError.size(), 7);
-    EXPECT_EQ(withError.last(),
-              (DiagnosticsRow{"LAST ERROR", "Start the input device (-50)", true}));
+    expected.append({"LAST ERROR", "Start the input device (-50)", true});
+    EXPECT_EQ(diagnosticsRows(d, QStringLiteral("Start the input device (-50)")), expected);
 }
 
 TEST(ServiceActions, SettingsOnlyWhenRefused)
 {
     EXPECT_TRUE(showsMicrophoneSettings(MicrophonePermission::restricted));
     EXPECT_FALSE(showsMicrophoneSettings(MicrophonePermission::notDetermined));
-    EXPECT_FALSE(showsRetry(Kind::waitingForInput));
 }
 
 } // namespace
