@@ -181,35 +181,16 @@ TEST(ManifestTest, RequiredKeysMissingOrNullAreNamed)
 
     CaptureProject recorded = project();
     recorded.sides[0].master = master(100);
-    for (const char* key : {"schemaVersion",
-                            "id",
-                            "createdAt",
-                            "artist",
-                            "albumArtist",
-                            "title",
-                            "date",
-                            "genres",
-                            "labels",
-                            "edition",
-                            "sides",
-                            "sides.0.id",
-                            "sides.0.record",
-                            "sides.0.label",
-                            "sides.0.tracks",
-                            "sides.0.tracks.0.id",
-                            "sides.0.tracks.0.position",
-                            "sides.0.tracks.0.title",
-                            "sides.0.tracks.0.artist",
-                            "sides.0.master.path",
-                            "sides.0.master.sampleRate",
-                            "sides.0.master.bitDepth",
-                            "sides.0.master.frameCount",
-                            "sides.0.master.inputDeviceUID",
-                            "sides.0.master.inputChannels",
-                            "sides.0.master.hardwareFormat",
-                            "sides.0.master.clientFormat",
-                            "sides.0.master.isComplete"}) {
-        EXPECT_FALSE(decodeFailure(withEdit(recorded, key)).isEmpty()) << key;
+    const QString keys = "schemaVersion id createdAt artist albumArtist title date genres labels "
+                         "edition sides sides.0.id sides.0.record sides.0.label sides.0.tracks "
+                         "sides.0.tracks.0.id sides.0.tracks.0.position sides.0.tracks.0.title "
+                         "sides.0.tracks.0.artist sides.0.master.path sides.0.master.sampleRate "
+                         "sides.0.master.bitDepth sides.0.master.frameCount "
+                         "sides.0.master.inputDeviceUID sides.0.master.inputChannels "
+                         "sides.0.master.hardwareFormat sides.0.master.clientFormat "
+                         "sides.0.master.isComplete";
+    for (const QString& key : keys.split(QLatin1Char(' '))) {
+        EXPECT_FALSE(decodeFailure(withEdit(recorded, key)).isEmpty()) << key.toStdString();
     }
 }
 

@@ -3,6 +3,7 @@
 #include "capture/capture_manifest.h"
 #include "capture/project_fixtures.h"
 #include "capture/safe_file_name.h"
+#include "capture/scripted_panels.h"
 #include "platform/errors.h"
 
 #include <QBuffer>
@@ -17,7 +18,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <deque>
 #include <future>
 
 #include <fcntl.h>
@@ -29,38 +29,6 @@ namespace {
 
 using testing::master;
 using testing::project;
-
-// Answers the pickers from a script (cancelling when it runs out) and remembers what was asked.
-class ScriptedPanels : public FilePanels
-{
-public:
-    std::deque<std::optional<QString>> folders;
-    std::deque<std::optional<QString>> images;
-    std::vector<FolderRequest> folderRequests;
-    std::vector<ImageRequest> imageRequests;
-
-    std::optional<QString> chooseFolder(const FolderRequest& request) override
-    {
-        folderRequests.push_back(request);
-        return next(folders);
-    }
-    std::optional<QString> chooseImage(const ImageRequest& request) override
-    {
-        imageRequests.push_back(request);
-        return next(images);
-    }
-
-private:
-    static std::optional<QString> next(std::deque<std::optional<QString>>& answers)
-    {
-        std::optional<QString> answer;
-        if (!answers.empty()) {
-            answer = answers.front();
-            answers.pop_front();
-        }
-        return answer;
-    }
-};
 
 QString failure(const std::function<void()>& action)
 {

@@ -2,9 +2,10 @@
 
 #include <gtest/gtest.h>
 
+// Shared by the suites that need an application object: for the Qt event loop that delivers
+// network replies and continuations, and for the image plugins. No display is needed.
 int main(int argc, char** argv)
 {
-    // Image plugins are found through the application object; no display is needed.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }

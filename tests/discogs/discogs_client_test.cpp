@@ -61,11 +61,7 @@ TEST_F(DiscogsClientTest, RequestsHaveTheirPathsQueriesAndHeaders)
     server.enqueue({.body = R"({"results": [
         {"id": 9, "title": "Tide - Salt Road", "year": "1972", "format": ["Vinyl", "LP"]},
         {"id": 3, "title": "Tide - Harbour Lights", "country": null}]})"});
-    const auto hits = valueOf(client->searchReleases("Can", QString(), "tok"));
-    ASSERT_EQ(hits.size(), 2);
-    EXPECT_EQ(hits[0].id, 9);
-    EXPECT_EQ(hits[0].subtitle(), "1972 · Vinyl, LP");
-    EXPECT_EQ(hits[1].id, 3);
+    EXPECT_EQ(valueOf(client->searchReleases("Can", QString(), "tok")).size(), 2);
 
     ASSERT_EQ(server.requests.size(), 3);
     EXPECT_EQ(server.requests[0].target, "/releases/1234");

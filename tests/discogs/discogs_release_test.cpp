@@ -27,32 +27,27 @@ TEST(DiscogsReleaseDecoding, DecodesEveryFieldOfAFullRelease)
         "images": [{"type": "secondary", "uri": "https://i.example/2.jpg"}, {"type": "primary"}]
     })json");
 
-    EXPECT_EQ(release.id, 249504);
-    EXPECT_EQ(release.title, "Harbour Lights");
-    EXPECT_EQ(release.artists, (QList<Artist>{{"Tide (2)", "&"}, {"Ola", std::nullopt}}));
-    EXPECT_EQ(release.year, 1971);
-    EXPECT_EQ(release.released, "1971-02-00");
-    EXPECT_EQ(release.genres, QStringList{"Rock"});
-    EXPECT_EQ(release.styles, QStringList{"Dub"});
-    EXPECT_EQ(release.labels,
-              (QList<DiscogsRelease::Label>{{"Meridian", "MER 211/12 X"}, {"Bare", std::nullopt}}));
-    EXPECT_EQ(release.country, "Germany");
-    EXPECT_EQ(release.formats,
-              (QList<DiscogsRelease::Format>{{"Vinyl", "2", QStringList{"LP", "Album"}}}));
-    ASSERT_EQ(release.tracklist.size(), 3);
-    EXPECT_EQ(release.tracklist[0].type_, "track");
-    EXPECT_EQ(release.tracklist[0].artists, (QList<Artist>{{"G", std::nullopt}}));
+    using Track = DiscogsRelease::Track;
+    const Track movement{"B1a", "First Movement", std::nullopt, std::nullopt, QList<Track>()};
     // Absent and null optionals are both absent.
-    EXPECT_FALSE(release.tracklist[0].sub_tracks.has_value());
-    EXPECT_FALSE(release.tracklist[1].type_.has_value());
-    EXPECT_FALSE(release.tracklist[1].sub_tracks.has_value());
-    EXPECT_FALSE(release.tracklist[1].artists.has_value());
-    ASSERT_EQ(release.tracklist[2].sub_tracks->size(), 1);
-    EXPECT_EQ(release.tracklist[2].sub_tracks->first().position, "B1a");
-    EXPECT_EQ(release.tracklist[2].sub_tracks->first().sub_tracks, QList<DiscogsRelease::Track>());
-    EXPECT_EQ(release.images,
-              (QList<DiscogsRelease::Image>{{"secondary", "https://i.example/2.jpg"},
-                                            {"primary", std::nullopt}}));
+    const DiscogsRelease expected{
+        .id = 249504,
+        .title = "Harbour Lights",
+        .artists = QList<Artist>{{"Tide (2)", "&"}, {"Ola", std::nullopt}},
+        .year = 1971,
+        .released = "1971-02-00",
+        .genres = QStringList{"Rock"},
+        .styles = QStringList{"Dub"},
+        .labels =
+            QList<DiscogsRelease::Label>{{"Meridian", "MER 211/12 X"}, {"Bare", std::nullopt}},
+        .country = "Germany",
+        .formats = QList<DiscogsRelease::Format>{{"Vinyl", "2", QStringList{"LP", "Album"}}},
+        .tracklist = {{"A1", "Lantern", "track", QList<Artist>{{"G", std::nullopt}}, std::nullopt},
+                      {"A2", "y", std::nullopt, std::nullopt, std::nullopt},
+                      {"B", "Suite", "index", std::nullopt, QList<Track>{movement}}},
+        .images = QList<DiscogsRelease::Image>{{"secondary", "https://i.example/2.jpg"},
+                                               {"primary", std::nullopt}}};
+    EXPECT_TRUE(release == expected);
 
     const DiscogsRelease bare =
         decodeDiscogsRelease(R"({"id": 12.0, "title": "", "tracklist": [], "year": null})");

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "capture/qt_printers.h"
+
 #include <QEventLoop>
 #include <QFuture>
 #include <QFutureWatcher>
@@ -10,18 +12,6 @@
 
 #include <chrono>
 #include <optional>
-#include <ostream>
-
-// Readable GoogleTest failure output for Qt texts.
-inline void PrintTo(const QString& text, std::ostream* out)
-{
-    *out << '"' << text.toStdString() << '"';
-}
-
-inline void PrintTo(const QByteArray& bytes, std::ostream* out)
-{
-    *out << (bytes.size() > 200 ? std::to_string(bytes.size()) + " bytes" : bytes.toStdString());
-}
 
 namespace brevalo::test {
 
