@@ -1,7 +1,6 @@
 #include "platform/audio/audio_system.h"
 #include "platform/audio/pipewire/pipewire_audio_system.h"
 #include "platform/audio/pipewire/pipewire_support.h"
-#include "platform/audio/pipewire/serial_notifier.h"
 
 #include <gtest/gtest.h>
 
@@ -109,31 +108,6 @@ TEST(PipeWireReconnect, FirstAttemptAtOnceThenDoublingUpToTwoSeconds)
     for (const auto& [failed, milliseconds] : rows) {
         EXPECT_EQ(pipeWireReconnectDelay(failed).count(), milliseconds) << failed;
     }
-}
-
-TEST(SerialNotifier, RunsTasksInOrderOnOneThreadAndDrains)
-{
-    std::vector<int> seen;
-    std::atomic<std::thread::id> thread{};
-    std::optional<SerialNotifier> notifier;
-    notifier.emplace();
-    for (int i = 0; i < 100; ++i) {
-        notifier->post([&, i] {
-            seen.push_back(i);
-            thread = std::this_thread::get_id();
-        });
-    }
-    notifier->drain();
-    std::vector<int> expected(100);
-    std::iota(expected.begin(), expected.end(), 0);
-    EXPECT_EQ(seen, expected);
-    EXPECT_EQ(thread.load(), notifier->threadID());
-    EXPECT_NE(thread.load(), std::this_thread::get_id());
-    // Tasks posted before the end still run.
-    int late = 0;
-    notifier->post([&] { late = 1; });
-    notifier.reset();
-    EXPECT_EQ(late, 1);
 }
 
 // With no server to reach, the automatic choice is the simulated demo hardware and the explicit

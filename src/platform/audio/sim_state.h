@@ -5,6 +5,7 @@
 // which is also its hardware model and permission provider. Not for use outside the backend.
 
 #include "platform/audio/property_listener_registry.h"
+#include "platform/audio/serial_notifier.h"
 #include "platform/audio/sim_signal_source.h"
 #include "platform/audio/simulated_audio_system.h"
 
@@ -14,7 +15,6 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
-#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -202,16 +202,9 @@ struct SimulatedAudioSystem::State : AudioHardware, AudioCapturePermission
     std::atomic<std::size_t> armedRules{0};
     std::array<std::atomic<std::uint64_t>, simOperationCount> calls{};
 
-    // Notifications.
-    std::mutex notifyMutex;
-    std::condition_variable notifyWake;
-    std::condition_variable notifyIdle;
-    std::deque<std::function<void()>> tasks;
-    std::uint64_t tasksPosted = 0;
-    std::uint64_t tasksDone = 0;
-    bool notifierQuit = false;
+    // Notifications. The notifier ends with the simulation; the state may live on in its units.
     PropertyListenerRegistry listeners;
-    std::thread notifier;
+    std::unique_ptr<SerialNotifier> notifier = std::make_unique<SerialNotifier>();
 
     // Permission.
     std::atomic<AudioCaptureAuthorization> authorization{AudioCaptureAuthorization::authorized};
@@ -275,50 +268,7 @@ struct SimulatedAudioSystem::State : AudioHardware, AudioCapturePermission
 
     // ----- notifications --------------------------------------------------------------------
 
-    void startNotifier()
-    {
-        notifier = std::thread([this] { notifierMain(); });
-    }
-
-    void stopNotifier()
-    {
-        {
-            std::lock_guard lock(notifyMutex);
-            notifierQuit = true;
-        }
-        notifyWake.notify_all();
-        if (notifier.joinable()) {
-            notifier.join();
-        }
-    }
-
-    void notifierMain()
-    {
-        std::unique_lock lock(notifyMutex);
-        while (true) {
-            notifyWake.wait(lock, [this] { return notifierQuit || !tasks.empty(); });
-            if (notifierQuit) {
-                return;
-            }
-            auto task = std::move(tasks.front());
-            tasks.pop_front();
-            lock.unlock();
-            task();
-            lock.lock();
-            ++tasksDone;
-            notifyIdle.notify_all();
-        }
-    }
-
-    void postTask(std::function<void()> task)
-    {
-        {
-            std::lock_guard lock(notifyMutex);
-            tasks.push_back(std::move(task));
-            ++tasksPosted;
-        }
-        notifyWake.notify_one();
-    }
+    void postTask(std::function<void()> task) { notifier->post(std::move(task)); }
 
     // Delivers to the listeners registered when the change happened that are still registered
     // when the notification is handled: a listener added later does not hear of an earlier
@@ -335,15 +285,7 @@ struct SimulatedAudioSystem::State : AudioHardware, AudioCapturePermission
         });
     }
 
-    void drain()
-    {
-        if (std::this_thread::get_id() == notifier.get_id()) {
-            return;
-        }
-        std::unique_lock lock(notifyMutex);
-        const std::uint64_t target = tasksPosted;
-        notifyIdle.wait(lock, [&] { return tasksDone >= target || notifierQuit; });
-    }
+    void drain() { notifier->drain(); }
 
     // ----- model lookups (modelMutex held) ----------------------------------------------------
 

@@ -297,7 +297,7 @@ SimulatedAudioSystem::State::removePropertyListener(const ListenerRegistration& 
     if (auto s = check(call)) {
         return s;
     }
-    const bool wait = std::this_thread::get_id() != notifier.get_id();
+    const bool wait = !notifier->onNotifierThread();
     return listeners.remove(registration, wait) ? 0 : status::paramError;
 }
 
@@ -391,9 +391,7 @@ const char* audioOperationName(AudioOperation operation)
 // ----- SimulatedAudioSystem -----------------------------------------------------------------
 
 SimulatedAudioSystem::SimulatedAudioSystem(SimTimeMode mode) : state_(std::make_shared<State>(mode))
-{
-    state_->startNotifier();
-}
+{}
 
 SimulatedAudioSystem::~SimulatedAudioSystem()
 {
@@ -407,7 +405,9 @@ SimulatedAudioSystem::~SimulatedAudioSystem()
     for (auto& runtime : runtimes) {
         State::stopIOThread(*runtime);
     }
-    state_->stopNotifier();
+    // Runs the notifications already posted, then ends the thread. The notifier object stays,
+    // so that a listener running meanwhile can still post (and drain) without a race.
+    state_->notifier->shutdown();
 }
 
 AudioHardware& SimulatedAudioSystem::hardware()
@@ -868,7 +868,7 @@ void SimulatedAudioSystem::drainNotifications()
 
 std::thread::id SimulatedAudioSystem::notificationThreadID() const
 {
-    return state_->notifier.get_id();
+    return state_->notifier->threadID();
 }
 
 void SimulatedAudioSystem::setAuthorization(AudioCaptureAuthorization authorization)

@@ -631,7 +631,9 @@ PipeWireHardware::~PipeWireHardware()
     }
     // No event arrives any more; listener calls already posted run now, while their reads can
     // still take the (stopped) loop's lock and answer from the cache.
-    notifier_.reset();
+    if (notifier_) {
+        notifier_->shutdown();
+    }
     if (model_) {
         for (auto& [id, node] : model_->nodes) {
             spa_hook_remove(&node->nodeListener);
@@ -755,8 +757,7 @@ std::int32_t PipeWireHardware::addPropertyListener(ObjectId object, const Proper
 
 std::int32_t PipeWireHardware::removePropertyListener(const ListenerRegistration& registration)
 {
-    // While the hardware shuts down (no notifier) only its own last listener calls run.
-    const bool wait = notifier_ && std::this_thread::get_id() != notifier_->threadID();
+    const bool wait = notifier_ && !notifier_->onNotifierThread();
     return listeners_.remove(registration, wait) ? 0 : status::paramError;
 }
 

@@ -25,7 +25,7 @@
 // the I/O units and tests still hold on it stay valid to destroy; it no longer carries anything.
 
 #include "platform/audio/audio_hardware.h"
-#include "platform/audio/pipewire/serial_notifier.h"
+#include "platform/audio/serial_notifier.h"
 #include "platform/audio/property_listener_registry.h"
 
 #include <chrono>
