@@ -1,7 +1,7 @@
 // The simulation's device I/O unit, its varispeed (the libsamplerate unit behind failure
 // injection) and the device blocks that drive them.
 
-#include "platform/audio/channel_maps.h"
+#include "platform/audio/io_unit_base.h"
 #include "platform/audio/sim_state.h"
 
 #include "platform/audio/samplerate_varispeed.h"
@@ -11,154 +11,31 @@
 
 namespace brevalo {
 
-class SimIOUnit final : public IOUnit
+class SimIOUnit final : public IOUnitBase
 {
 public:
     using State = SimulatedAudioSystem::State;
 
-    SimIOUnit(std::shared_ptr<State> state, std::uint32_t ordinal, std::uint32_t kindOrdinal)
-        : state_(std::move(state)), ordinal_(ordinal), kindOrdinal_(kindOrdinal)
+    // Configuration may change while initialized: a simulated device needs no renegotiation.
+    explicit SimIOUnit(std::shared_ptr<State> state) : IOUnitBase(false), state_(std::move(state))
     {}
 
     ~SimIOUnit() override
     {
         if (!disposed_) {
-            teardown();
+            finish();
         }
-    }
-
-    // ----- configuration ---------------------------------------------------------------------
-
-    std::int32_t setEnableIO(Scope scope, std::uint32_t element, bool enable) override
-    {
-        if (auto s = fault(AudioOperation::setProperty, UnitProperty::enableIO, scope, element)) {
-            return s;
-        }
-        if (const auto s = requireStopped()) {
-            return s;
-        }
-        if (scope == Scope::input && element == inputElement) {
-            inputEnabled_ = enable;
-        } else if (scope == Scope::output && element == outputElement) {
-            outputEnabled_ = enable;
-        } else {
-            return status::invalidElement;
-        }
-        return 0;
-    }
-
-    std::int32_t setCurrentDevice(ObjectId device) override
-    {
-        if (auto s =
-                fault(AudioOperation::setProperty, UnitProperty::currentDevice, Scope::global, 0)) {
-            return s;
-        }
-        if (const auto s = requireStopped()) {
-            return s;
-        }
-        std::lock_guard lock(state_->modelMutex);
-        const auto* record = state_->findDevice(device);
-        if (record == nullptr) {
-            return status::badObject;
-        }
-        device_ = device;
-        runtime_ = record->runtime;
-        return 0;
-    }
-
-    std::int32_t currentDevice(ObjectId& device) override
-    {
-        if (auto s =
-                fault(AudioOperation::getProperty, UnitProperty::currentDevice, Scope::global, 0)) {
-            return s;
-        }
-        if (disposed_) {
-            return status::illegalOperation;
-        }
-        device = device_;
-        return 0;
-    }
-
-    std::int32_t setMaximumFramesPerSlice(std::uint32_t frames) override
-    {
-        if (auto s = fault(AudioOperation::setProperty, UnitProperty::maximumFramesPerSlice,
-                           Scope::global, 0)) {
-            return s;
-        }
-        if (disposed_ || initialized_) {
-            return status::illegalOperation;
-        }
-        if (!isValidSliceSize(frames)) {
-            return status::paramError;
-        }
-        maximumFrames_ = frames;
-        return 0;
-    }
-
-    std::int32_t maximumFramesPerSlice(std::uint32_t& frames) override
-    {
-        if (auto s = fault(AudioOperation::getProperty, UnitProperty::maximumFramesPerSlice,
-                           Scope::global, 0)) {
-            return s;
-        }
-        if (disposed_) {
-            return status::illegalOperation;
-        }
-        frames = maximumFrames_;
-        return 0;
-    }
-
-    std::int32_t setChannelMap(Scope scope, std::uint32_t element,
-                               std::span<const std::int32_t> map) override
-    {
-        if (auto s = fault(AudioOperation::setProperty, UnitProperty::channelMap, scope, element)) {
-            return s;
-        }
-        if (const auto s = requireStopped()) {
-            return s;
-        }
-        return maps_.set(scope, element, map);
-    }
-
-    std::int32_t setStreamFormat(Scope scope, std::uint32_t element,
-                                 const StreamFormat& format) override
-    {
-        if (auto s =
-                fault(AudioOperation::setProperty, UnitProperty::streamFormat, scope, element)) {
-            return s;
-        }
-        if (const auto s = requireStopped()) {
-            return s;
-        }
-        const bool inputClient = scope == Scope::output && element == inputElement;
-        const bool outputClient = scope == Scope::input && element == outputElement;
-        if (!inputClient && !outputClient) {
-            // The hardware side follows the device; it cannot be set.
-            return status::illegalOperation;
-        }
-        if (!isClientFormat(format)) {
-            return status::formatNotSupported;
-        }
-        if (device_ != unknownObject && format.sampleRate != deviceRate()) {
-            return status::unsupportedFormat;
-        }
-        (inputClient ? inputClient_ : outputClient_) = format;
-        return 0;
     }
 
     std::int32_t streamFormat(Scope scope, std::uint32_t element, StreamFormat& format) override
     {
-        if (auto s =
-                fault(AudioOperation::getProperty, UnitProperty::streamFormat, scope, element)) {
-            return s;
-        }
         if (disposed_) {
             return status::illegalOperation;
         }
         if (scope == Scope::output && element == inputElement) {
-            format = inputClient_ ? *inputClient_ : defaultClient(Scope::input);
+            format = inputClient_ ? *inputClient_ : StreamFormat::float32Planar(deviceRate(), 2);
         } else if (scope == Scope::input && element == outputElement) {
-            format = outputClient_ ? *outputClient_ : defaultClient(Scope::output);
+            format = outputClient_ ? *outputClient_ : StreamFormat::float32Planar(deviceRate(), 2);
         } else if (scope == Scope::input && element == inputElement) {
             format = hardwareFormat(Scope::input);
         } else if (scope == Scope::output && element == outputElement) {
@@ -169,164 +46,11 @@ public:
         return 0;
     }
 
-    std::int32_t setInputCallback(RenderCallback callback) override
-    {
-        if (auto s = fault(AudioOperation::setProperty, UnitProperty::setInputCallback,
-                           Scope::global, 0)) {
-            return s;
-        }
-        if (const auto s = requireStopped()) {
-            return s;
-        }
-        inputCallback_ = callback;
-        return 0;
-    }
-
-    std::int32_t setRenderCallback(Scope scope, std::uint32_t element,
-                                   RenderCallback callback) override
-    {
-        if (auto s = fault(AudioOperation::setProperty, UnitProperty::setRenderCallback, scope,
-                           element)) {
-            return s;
-        }
-        if (const auto s = requireStopped()) {
-            return s;
-        }
-        if (scope != Scope::input || element != outputElement) {
-            return status::invalidScope;
-        }
-        renderCallback_ = callback;
-        return 0;
-    }
-
-    // ----- life cycle ------------------------------------------------------------------------
-
-    std::int32_t initialize() override
-    {
-        if (auto s = fault(AudioOperation::initialize)) {
-            return s;
-        }
-        if (disposed_) {
-            return status::illegalOperation;
-        }
-        if (initialized_) {
-            return 0;
-        }
-        if (device_ == unknownObject && outputEnabled_) {
-            std::lock_guard lock(state_->modelMutex);
-            if (const auto* record = state_->findDevice(state_->defaultOutput)) {
-                device_ = record->description.id;
-                runtime_ = record->runtime;
-            }
-        }
-        if (!runtime_) {
-            return status::deviceUnavailable;
-        }
-        {
-            std::lock_guard lock(state_->modelMutex);
-            const auto* record = state_->findDevice(device_);
-            if (record == nullptr || !record->description.isAlive) {
-                return status::deviceUnavailable;
-            }
-            const double rate = record->description.nominalSampleRate;
-            if (inputEnabled_ && (record->description.inputStreams.empty() ||
-                                  (inputClient_ && inputClient_->sampleRate != rate))) {
-                return status::unsupportedFormat;
-            }
-            if (outputEnabled_ && (record->description.outputStreams.empty() ||
-                                   (outputClient_ && outputClient_->sampleRate != rate))) {
-                return status::unsupportedFormat;
-            }
-        }
-        const StreamFormat output = outputClient_ ? *outputClient_ : defaultClient(Scope::output);
-        try {
-            renderScratch_.assign(std::size_t{output.channelsPerFrame} * maximumFrames_, 0.0f);
-        } catch (const std::bad_alloc&) {
-            return status::memoryFull;
-        }
-        initialized_ = true;
-        return 0;
-    }
-
-    std::int32_t uninitialize() override
-    {
-        const auto s = fault(AudioOperation::uninitialize);
-        if (disposed_) {
-            return status::illegalOperation;
-        }
-        // Clean-up stays safe even when a failure is injected: the unit still stops.
-        stopRunning();
-        initialized_ = false;
-        return s;
-    }
-
-    std::int32_t start() override
-    {
-        if (auto s = fault(AudioOperation::start)) {
-            return s;
-        }
-        if (disposed_) {
-            return status::illegalOperation;
-        }
-        if (!initialized_) {
-            return status::uninitialized;
-        }
-        if (started_) {
-            return 0;
-        }
-        {
-            std::lock_guard lock(state_->modelMutex);
-            const auto* record = state_->findDevice(device_);
-            if (record == nullptr || record->runtime != runtime_ || !record->description.isAlive) {
-                return status::deviceUnavailable;
-            }
-            const double rate = record->description.nominalSampleRate;
-            if ((inputEnabled_ && inputClient_ && inputClient_->sampleRate != rate) ||
-                (outputEnabled_ && outputClient_ && outputClient_->sampleRate != rate)) {
-                return status::unsupportedFormat;
-            }
-        }
-        {
-            std::lock_guard lock(runtime_->cycleMutex);
-            if (runtime_->running.empty()) {
-                runtime_->reanchor(state_->nowNs());
-            }
-            runtime_->running.push_back(this);
-            runtime_->wake.notify_all();
-        }
-        started_ = true;
-        state_->ensureIOThread(runtime_);
-        return 0;
-    }
-
-    std::int32_t stop() override
-    {
-        const auto s = fault(AudioOperation::stop);
-        if (disposed_) {
-            return status::illegalOperation;
-        }
-        stopRunning();
-        return s;
-    }
-
-    std::int32_t dispose() override
-    {
-        const auto s = fault(AudioOperation::dispose);
-        if (disposed_) {
-            return status::illegalOperation;
-        }
-        teardown();
-        return s;
-    }
-
     // ----- realtime ----------------------------------------------------------------------------
 
     std::int32_t render(RenderActionFlags& /*flags*/, const AudioTimeStamp& /*time*/,
                         std::uint32_t bus, std::uint32_t frames, AudioBufferList& buffers) override
     {
-        if (auto s = fault(AudioOperation::render, std::nullopt, std::nullopt, bus)) {
-            return s;
-        }
         if (disposed_ || !initialized_) {
             return status::uninitialized;
         }
@@ -440,18 +164,6 @@ public:
     bool wantsInput() const { return inputEnabled_; }
 
 private:
-    static bool isClientFormat(const StreamFormat& f)
-    {
-        const bool planar32 = f.isLinearPCM() && f.isNonInterleaved() && f.bitsPerChannel == 32 &&
-                              f.bytesPerFrame == 4 && f.bytesPerPacket == 4 &&
-                              f.framesPerPacket == 1 && f.channelsPerFrame >= 1 &&
-                              f.channelsPerFrame <= AudioBufferList::capacity;
-        const std::uint32_t kind =
-            f.formatFlags & (formatFlagIsFloat | formatFlagIsSignedInteger | formatFlagIsBigEndian);
-        return planar32 && (kind == formatFlagIsFloat || kind == formatFlagIsSignedInteger) &&
-               std::isfinite(f.sampleRate) && f.sampleRate > 0.0;
-    }
-
     static std::int32_t leftJustified(double sample, SimDeviceRuntime::ChannelFormat format)
     {
         if (format.isFloat) {
@@ -463,37 +175,11 @@ private:
         return static_cast<std::int32_t>(static_cast<std::uint32_t>(code) << shift);
     }
 
-    std::int32_t fault(AudioOperation operation, std::optional<UnitProperty> property = {},
-                       std::optional<Scope> scope = {}, std::optional<std::uint32_t> element = {})
-    {
-        SimCall call;
-        call.operation = operation;
-        call.unitKind = UnitKind::io;
-        call.unitOrdinal = ordinal_;
-        call.kindOrdinal = kindOrdinal_;
-        call.unitProperty = property;
-        call.scope = scope;
-        call.element = element;
-        call.object = device_;
-        return state_->check(call);
-    }
-
-    std::int32_t requireStopped() const
-    {
-        return disposed_ || started_ ? status::illegalOperation : 0;
-    }
-
-    double deviceRate() const
+    double deviceRate() const override
     {
         std::lock_guard lock(state_->modelMutex);
         const auto* record = state_->findDevice(device_);
         return record != nullptr ? record->description.nominalSampleRate : 0.0;
-    }
-
-    StreamFormat defaultClient(Scope side) const
-    {
-        (void)side;
-        return StreamFormat::float32Planar(deviceRate(), 2);
     }
 
     StreamFormat hardwareFormat(Scope side) const
@@ -518,56 +204,108 @@ private:
                    : StreamFormat::physicalInteger(rate, channels, streams.front().bitsPerChannel);
     }
 
-    void stopRunning()
+    // ----- life cycle ------------------------------------------------------------------------
+
+    bool bindDevice(ObjectId device) override
     {
-        if (!started_) {
-            return;
+        std::lock_guard lock(state_->modelMutex);
+        const auto* record = state_->findDevice(device);
+        if (record == nullptr) {
+            return false;
+        }
+        runtime_ = record->runtime;
+        return true;
+    }
+
+    std::int32_t initializeBackend() override
+    {
+        if (device_ == unknownObject && outputEnabled_) {
+            std::lock_guard lock(state_->modelMutex);
+            if (const auto* record = state_->findDevice(state_->defaultOutput)) {
+                device_ = record->description.id;
+                runtime_ = record->runtime;
+            }
+        }
+        if (!runtime_) {
+            return status::deviceUnavailable;
+        }
+        {
+            std::lock_guard lock(state_->modelMutex);
+            const auto* record = state_->findDevice(device_);
+            if (record == nullptr || !record->description.isAlive) {
+                return status::deviceUnavailable;
+            }
+            const double rate = record->description.nominalSampleRate;
+            if (inputEnabled_ && (record->description.inputStreams.empty() ||
+                                  (inputClient_ && inputClient_->sampleRate != rate))) {
+                return status::unsupportedFormat;
+            }
+            if (outputEnabled_ && (record->description.outputStreams.empty() ||
+                                   (outputClient_ && outputClient_->sampleRate != rate))) {
+                return status::unsupportedFormat;
+            }
+        }
+        const StreamFormat output =
+            outputClient_ ? *outputClient_ : StreamFormat::float32Planar(deviceRate(), 2);
+        try {
+            renderScratch_.assign(std::size_t{output.channelsPerFrame} * maximumFrames_, 0.0f);
+        } catch (const std::bad_alloc&) {
+            return status::memoryFull;
+        }
+        return 0;
+    }
+
+    std::int32_t startBackend() override
+    {
+        {
+            std::lock_guard lock(state_->modelMutex);
+            const auto* record = state_->findDevice(device_);
+            if (record == nullptr || record->runtime != runtime_ || !record->description.isAlive) {
+                return status::deviceUnavailable;
+            }
+            const double rate = record->description.nominalSampleRate;
+            if ((inputEnabled_ && inputClient_ && inputClient_->sampleRate != rate) ||
+                (outputEnabled_ && outputClient_ && outputClient_->sampleRate != rate)) {
+                return status::unsupportedFormat;
+            }
         }
         {
             std::lock_guard lock(runtime_->cycleMutex);
-            auto& running = runtime_->running;
-            running.erase(std::remove(running.begin(), running.end(), this), running.end());
+            if (runtime_->running.empty()) {
+                runtime_->reanchor(state_->nowNs());
+            }
+            runtime_->running.push_back(this);
+            runtime_->wake.notify_all();
         }
-        started_ = false;
+        state_->ensureIOThread(runtime_);
+        return 0;
     }
 
-    void teardown()
+    void stopBackend() override
     {
-        stopRunning();
-        initialized_ = false;
-        disposed_ = true;
+        std::lock_guard lock(runtime_->cycleMutex);
+        auto& running = runtime_->running;
+        running.erase(std::remove(running.begin(), running.end(), this), running.end());
     }
 
     std::shared_ptr<State> state_;
-    std::uint32_t ordinal_;
-    std::uint32_t kindOrdinal_;
-
-    bool inputEnabled_ = false;
-    bool outputEnabled_ = true;
-    ObjectId device_ = unknownObject;
     std::shared_ptr<SimDeviceRuntime> runtime_;
-    std::uint32_t maximumFrames_ = 4096;
-    ChannelMaps maps_;
-    std::optional<StreamFormat> inputClient_;
-    std::optional<StreamFormat> outputClient_;
-    RenderCallback inputCallback_;
-    RenderCallback renderCallback_;
-    bool initialized_ = false;
-    bool started_ = false;
-    bool disposed_ = false;
-
     std::vector<float> renderScratch_;
     SimDeviceRuntime* activeRuntime_ = nullptr;
 };
 
-// The varispeed of every backend, with the simulation's failure injection in front.
-class SimVarispeedUnit final : public VarispeedUnit
+// Every unit of the simulation sits behind this wrapper: each call is first matched against
+// the armed fault rules, and a matching rule's status is returned without reaching the unit.
+// A failed stop, uninitialize or dispose still does its work, so that clean-up stays safe.
+template <typename Unit> class FaultInjectingUnit : public Unit
 {
 public:
     using State = SimulatedAudioSystem::State;
 
-    SimVarispeedUnit(std::shared_ptr<State> state, std::uint32_t ordinal, std::uint32_t kindOrdinal)
-        : state_(std::move(state)), ordinal_(ordinal), kindOrdinal_(kindOrdinal)
+    FaultInjectingUnit(std::shared_ptr<State> state, std::unique_ptr<Unit> unit, UnitKind kind,
+                       std::uint32_t ordinal, std::uint32_t kindOrdinal)
+        : state_(std::move(state)), unit_(std::move(unit)), kind_(kind), ordinal_(ordinal),
+          kindOrdinal_(kindOrdinal)
     {}
 
     std::int32_t setMaximumFramesPerSlice(std::uint32_t frames) override
@@ -576,7 +314,7 @@ public:
                            Scope::global, 0)) {
             return s;
         }
-        return unit_.setMaximumFramesPerSlice(frames);
+        return unit_->setMaximumFramesPerSlice(frames);
     }
     std::int32_t maximumFramesPerSlice(std::uint32_t& frames) override
     {
@@ -584,7 +322,7 @@ public:
                            Scope::global, 0)) {
             return s;
         }
-        return unit_.maximumFramesPerSlice(frames);
+        return unit_->maximumFramesPerSlice(frames);
     }
     std::int32_t setStreamFormat(Scope scope, std::uint32_t element,
                                  const StreamFormat& format) override
@@ -593,7 +331,7 @@ public:
                 fault(AudioOperation::setProperty, UnitProperty::streamFormat, scope, element)) {
             return s;
         }
-        return unit_.setStreamFormat(scope, element, format);
+        return unit_->setStreamFormat(scope, element, format);
     }
     std::int32_t streamFormat(Scope scope, std::uint32_t element, StreamFormat& format) override
     {
@@ -601,7 +339,7 @@ public:
                 fault(AudioOperation::getProperty, UnitProperty::streamFormat, scope, element)) {
             return s;
         }
-        return unit_.streamFormat(scope, element, format);
+        return unit_->streamFormat(scope, element, format);
     }
     std::int32_t setRenderCallback(Scope scope, std::uint32_t element,
                                    RenderCallback callback) override
@@ -610,55 +348,25 @@ public:
                            element)) {
             return s;
         }
-        return unit_.setRenderCallback(scope, element, callback);
-    }
-    std::int32_t setRenderQuality(std::uint32_t quality) override
-    {
-        if (auto s =
-                fault(AudioOperation::setProperty, UnitProperty::renderQuality, Scope::global, 0)) {
-            return s;
-        }
-        return unit_.setRenderQuality(quality);
-    }
-    std::int32_t renderQuality(std::uint32_t& quality) override
-    {
-        if (auto s =
-                fault(AudioOperation::getProperty, UnitProperty::renderQuality, Scope::global, 0)) {
-            return s;
-        }
-        return unit_.renderQuality(quality);
-    }
-    std::int32_t setPlaybackRate(float rate) override
-    {
-        if (auto s = fault(AudioOperation::setParameter, std::nullopt, Scope::global, 0)) {
-            return s;
-        }
-        return unit_.setPlaybackRate(rate);
-    }
-    std::int32_t playbackRate(float& rate) override
-    {
-        if (auto s = fault(AudioOperation::getParameter, std::nullopt, Scope::global, 0)) {
-            return s;
-        }
-        return unit_.playbackRate(rate);
+        return unit_->setRenderCallback(scope, element, callback);
     }
     std::int32_t initialize() override
     {
         if (auto s = fault(AudioOperation::initialize)) {
             return s;
         }
-        return unit_.initialize();
+        return unit_->initialize();
     }
     std::int32_t uninitialize() override
     {
         const auto s = fault(AudioOperation::uninitialize);
-        const auto result = unit_.uninitialize();
+        const auto result = unit_->uninitialize();
         return s != 0 ? s : result;
     }
     std::int32_t dispose() override
     {
         const auto s = fault(AudioOperation::dispose);
-        const auto result = unit_.dispose();
+        const auto result = unit_->dispose();
         return s != 0 ? s : result;
     }
     std::int32_t render(RenderActionFlags& flags, const AudioTimeStamp& time, std::uint32_t bus,
@@ -667,41 +375,157 @@ public:
         if (auto s = fault(AudioOperation::render, std::nullopt, std::nullopt, bus)) {
             return s;
         }
-        return unit_.render(flags, time, bus, frames, buffers);
+        return unit_->render(flags, time, bus, frames, buffers);
     }
 
-private:
+protected:
+    // Realtime-safe while no rule is armed (render passes through here).
     std::int32_t fault(AudioOperation operation, std::optional<UnitProperty> property = {},
                        std::optional<Scope> scope = {}, std::optional<std::uint32_t> element = {})
     {
         SimCall call;
         call.operation = operation;
-        call.unitKind = UnitKind::varispeed;
+        call.unitKind = kind_;
         call.unitOrdinal = ordinal_;
         call.kindOrdinal = kindOrdinal_;
         call.unitProperty = property;
         call.scope = scope;
         call.element = element;
+        call.object = faultObject();
         return state_->check(call);
     }
+    // The object a rule's object field names for this unit's calls.
+    virtual ObjectId faultObject() { return unknownObject; }
 
     std::shared_ptr<State> state_;
+    std::unique_ptr<Unit> unit_;
+
+private:
+    UnitKind kind_;
     std::uint32_t ordinal_;
     std::uint32_t kindOrdinal_;
-    SamplerateVarispeed unit_;
+};
+
+class FaultInjectingIOUnit final : public FaultInjectingUnit<IOUnit>
+{
+public:
+    using FaultInjectingUnit::FaultInjectingUnit;
+
+    std::int32_t setEnableIO(Scope scope, std::uint32_t element, bool enable) override
+    {
+        if (auto s = fault(AudioOperation::setProperty, UnitProperty::enableIO, scope, element)) {
+            return s;
+        }
+        return unit_->setEnableIO(scope, element, enable);
+    }
+    std::int32_t setCurrentDevice(ObjectId device) override
+    {
+        if (auto s =
+                fault(AudioOperation::setProperty, UnitProperty::currentDevice, Scope::global, 0)) {
+            return s;
+        }
+        return unit_->setCurrentDevice(device);
+    }
+    std::int32_t currentDevice(ObjectId& device) override
+    {
+        if (auto s =
+                fault(AudioOperation::getProperty, UnitProperty::currentDevice, Scope::global, 0)) {
+            return s;
+        }
+        return unit_->currentDevice(device);
+    }
+    std::int32_t setChannelMap(Scope scope, std::uint32_t element,
+                               std::span<const std::int32_t> map) override
+    {
+        if (auto s = fault(AudioOperation::setProperty, UnitProperty::channelMap, scope, element)) {
+            return s;
+        }
+        return unit_->setChannelMap(scope, element, map);
+    }
+    std::int32_t setInputCallback(RenderCallback callback) override
+    {
+        if (auto s = fault(AudioOperation::setProperty, UnitProperty::setInputCallback,
+                           Scope::global, 0)) {
+            return s;
+        }
+        return unit_->setInputCallback(callback);
+    }
+    std::int32_t start() override
+    {
+        if (auto s = fault(AudioOperation::start)) {
+            return s;
+        }
+        return unit_->start();
+    }
+    std::int32_t stop() override
+    {
+        const auto s = fault(AudioOperation::stop);
+        const auto result = unit_->stop();
+        return s != 0 ? s : result;
+    }
+
+private:
+    ObjectId faultObject() override
+    {
+        ObjectId device = unknownObject;
+        unit_->currentDevice(device);
+        return device;
+    }
+};
+
+// The varispeed every backend shares, behind the simulation's fault rules.
+class FaultInjectingVarispeedUnit final : public FaultInjectingUnit<VarispeedUnit>
+{
+public:
+    using FaultInjectingUnit::FaultInjectingUnit;
+
+    std::int32_t setRenderQuality(std::uint32_t quality) override
+    {
+        if (auto s =
+                fault(AudioOperation::setProperty, UnitProperty::renderQuality, Scope::global, 0)) {
+            return s;
+        }
+        return unit_->setRenderQuality(quality);
+    }
+    std::int32_t renderQuality(std::uint32_t& quality) override
+    {
+        if (auto s =
+                fault(AudioOperation::getProperty, UnitProperty::renderQuality, Scope::global, 0)) {
+            return s;
+        }
+        return unit_->renderQuality(quality);
+    }
+    std::int32_t setPlaybackRate(float rate) override
+    {
+        if (auto s = fault(AudioOperation::setParameter, std::nullopt, Scope::global, 0)) {
+            return s;
+        }
+        return unit_->setPlaybackRate(rate);
+    }
+    std::int32_t playbackRate(float& rate) override
+    {
+        if (auto s = fault(AudioOperation::getParameter, std::nullopt, Scope::global, 0)) {
+            return s;
+        }
+        return unit_->playbackRate(rate);
+    }
 };
 
 std::unique_ptr<IOUnit> makeSimIOUnit(std::shared_ptr<SimulatedAudioSystem::State> state,
                                       std::uint32_t ordinal, std::uint32_t kindOrdinal)
 {
-    return std::make_unique<SimIOUnit>(std::move(state), ordinal, kindOrdinal);
+    auto unit = std::make_unique<SimIOUnit>(state);
+    return std::make_unique<FaultInjectingIOUnit>(std::move(state), std::move(unit), UnitKind::io,
+                                                  ordinal, kindOrdinal);
 }
 
 std::unique_ptr<VarispeedUnit>
 makeSimVarispeedUnit(std::shared_ptr<SimulatedAudioSystem::State> state, std::uint32_t ordinal,
                      std::uint32_t kindOrdinal)
 {
-    return std::make_unique<SimVarispeedUnit>(std::move(state), ordinal, kindOrdinal);
+    return std::make_unique<FaultInjectingVarispeedUnit>(std::move(state),
+                                                         std::make_unique<SamplerateVarispeed>(),
+                                                         UnitKind::varispeed, ordinal, kindOrdinal);
 }
 
 // ----- I/O ----------------------------------------------------------------------------------

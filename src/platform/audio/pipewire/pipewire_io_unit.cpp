@@ -53,18 +53,6 @@ std::uint32_t streamSampleFormat(bool integerSamples)
     return integerSamples ? SPA_AUDIO_FORMAT_S32P : SPA_AUDIO_FORMAT_F32P;
 }
 
-bool isClientFormat(const StreamFormat& f)
-{
-    const bool planar32 = f.isLinearPCM() && f.isNonInterleaved() && f.bitsPerChannel == 32 &&
-                          f.bytesPerFrame == 4 && f.bytesPerPacket == 4 && f.framesPerPacket == 1 &&
-                          f.channelsPerFrame >= 1 &&
-                          f.channelsPerFrame <= AudioBufferList::capacity;
-    const std::uint32_t kind =
-        f.formatFlags & (formatFlagIsFloat | formatFlagIsSignedInteger | formatFlagIsBigEndian);
-    return planar32 && (kind == formatFlagIsFloat || kind == formatFlagIsSignedInteger) &&
-           std::isfinite(f.sampleRate) && f.sampleRate > 0.0;
-}
-
 // RAII marker of a process callback in progress, so that stop can wait for it to leave.
 class BusyScope
 {
@@ -323,94 +311,24 @@ pw_thread_loop* PipeWireIOUnit::hardwareLoop() const
 
 // ----- configuration ----------------------------------------------------------------------------
 
-PipeWireIOUnit::PipeWireIOUnit(PipeWireHardware& hardware) : hardware_(hardware) {}
+PipeWireIOUnit::PipeWireIOUnit(PipeWireHardware& hardware)
+    : IOUnitBase(true), hardware_(hardware) // the streams are negotiated at initialize
+{}
 
 PipeWireIOUnit::~PipeWireIOUnit()
 {
     if (!disposed_) {
-        teardown();
+        finish();
     }
 }
 
-std::int32_t PipeWireIOUnit::requireStopped() const
+bool PipeWireIOUnit::bindDevice(ObjectId device)
 {
-    return disposed_ || started_ ? status::illegalOperation : 0;
-}
-
-std::int32_t PipeWireIOUnit::setEnableIO(Scope scope, std::uint32_t element, bool enable)
-{
-    if (const auto s = requireStopped()) {
-        return s;
-    }
-    if (initialized_) {
-        return status::illegalOperation; // the streams are connected already
-    }
-    if (scope == Scope::input && element == inputElement) {
-        inputEnabled_ = enable;
-    } else if (scope == Scope::output && element == outputElement) {
-        outputEnabled_ = enable;
-    } else {
-        return status::invalidElement;
-    }
-    return 0;
-}
-
-std::int32_t PipeWireIOUnit::setCurrentDevice(ObjectId device)
-{
-    if (const auto s = requireStopped()) {
-        return s;
-    }
-    if (initialized_) {
-        return status::illegalOperation;
-    }
     std::string uid;
-    if (hardware_.deviceUID(device, uid) != 0) {
-        return status::badObject;
-    }
-    device_ = device;
-    return 0;
+    return hardware_.deviceUID(device, uid) == 0;
 }
 
-std::int32_t PipeWireIOUnit::currentDevice(ObjectId& device)
-{
-    if (disposed_) {
-        return status::illegalOperation;
-    }
-    device = device_;
-    return 0;
-}
-
-std::int32_t PipeWireIOUnit::setMaximumFramesPerSlice(std::uint32_t frames)
-{
-    if (disposed_ || initialized_) {
-        return status::illegalOperation;
-    }
-    if (!isValidSliceSize(frames)) {
-        return status::paramError;
-    }
-    maximumFrames_ = frames;
-    return 0;
-}
-
-std::int32_t PipeWireIOUnit::maximumFramesPerSlice(std::uint32_t& frames)
-{
-    if (disposed_) {
-        return status::illegalOperation;
-    }
-    frames = maximumFrames_;
-    return 0;
-}
-
-std::int32_t PipeWireIOUnit::setChannelMap(Scope scope, std::uint32_t element,
-                                           std::span<const std::int32_t> map)
-{
-    if (const auto s = requireStopped()) {
-        return s;
-    }
-    return maps_.set(scope, element, map);
-}
-
-double PipeWireIOUnit::deviceRate(Scope side) const
+double PipeWireIOUnit::sideRate(Scope side) const
 {
     ObjectId device = device_;
     if (device == unknownObject && side == Scope::output) {
@@ -421,31 +339,6 @@ double PipeWireIOUnit::deviceRate(Scope side) const
         return 0.0;
     }
     return rate;
-}
-
-std::int32_t PipeWireIOUnit::setStreamFormat(Scope scope, std::uint32_t element,
-                                             const StreamFormat& format)
-{
-    if (const auto s = requireStopped()) {
-        return s;
-    }
-    const bool inputClient = scope == Scope::output && element == inputElement;
-    const bool outputClient = scope == Scope::input && element == outputElement;
-    if (!inputClient && !outputClient) {
-        return status::illegalOperation; // the hardware side follows the device
-    }
-    if (!isClientFormat(format)) {
-        return status::formatNotSupported;
-    }
-    if (initialized_) {
-        // The stream was negotiated for the old format; a new one needs a new stream.
-        return status::illegalOperation;
-    }
-    if (device_ != unknownObject && format.sampleRate != deviceRate(Scope::input)) {
-        return status::unsupportedFormat;
-    }
-    (inputClient ? inputClient_ : outputClient_) = format;
-    return 0;
 }
 
 std::int32_t PipeWireIOUnit::streamFormat(Scope scope, std::uint32_t element, StreamFormat& format)
@@ -460,7 +353,7 @@ std::int32_t PipeWireIOUnit::streamFormat(Scope scope, std::uint32_t element, St
     if (inputClient || outputClient) {
         const Scope sideScope = inputClient ? Scope::input : Scope::output;
         const auto& client = inputClient ? inputClient_ : outputClient_;
-        format = client ? *client : StreamFormat::float32Planar(deviceRate(sideScope), 2);
+        format = client ? *client : StreamFormat::float32Planar(sideRate(sideScope), 2);
         const Side* side = inputClient ? input_.get() : output_.get();
         if (initialized_ && side != nullptr) {
             ThreadLoopLock lock(hardware_.threadLoop());
@@ -496,28 +389,6 @@ std::int32_t PipeWireIOUnit::streamFormat(Scope scope, std::uint32_t element, St
         return 0;
     }
     return status::invalidElement;
-}
-
-std::int32_t PipeWireIOUnit::setInputCallback(RenderCallback callback)
-{
-    if (const auto s = requireStopped()) {
-        return s;
-    }
-    inputCallback_ = callback;
-    return 0;
-}
-
-std::int32_t PipeWireIOUnit::setRenderCallback(Scope scope, std::uint32_t element,
-                                               RenderCallback callback)
-{
-    if (const auto s = requireStopped()) {
-        return s;
-    }
-    if (scope != Scope::input || element != outputElement) {
-        return status::invalidScope;
-    }
-    renderCallback_ = callback;
-    return 0;
 }
 
 // ----- life cycle -------------------------------------------------------------------------------
@@ -621,14 +492,8 @@ void PipeWireIOUnit::destroySide(std::unique_ptr<Side>& side)
     side.reset();
 }
 
-std::int32_t PipeWireIOUnit::initialize()
+std::int32_t PipeWireIOUnit::initializeBackend()
 {
-    if (disposed_) {
-        return status::illegalOperation;
-    }
-    if (initialized_) {
-        return 0;
-    }
     if (device_ == unknownObject && outputEnabled_) {
         hardware_.defaultOutputDevice(device_);
     }
@@ -676,37 +541,19 @@ std::int32_t PipeWireIOUnit::initialize()
         s = makeSide(false, output_);
     }
     if (s != 0) {
-        destroySide(input_);
-        destroySide(output_);
-        return s;
+        uninitializeBackend();
     }
-    initialized_ = true;
-    return 0;
+    return s;
 }
 
-std::int32_t PipeWireIOUnit::uninitialize()
+void PipeWireIOUnit::uninitializeBackend()
 {
-    if (disposed_) {
-        return status::illegalOperation;
-    }
-    stopRunning();
     destroySide(input_);
     destroySide(output_);
-    initialized_ = false;
-    return 0;
 }
 
-std::int32_t PipeWireIOUnit::start()
+std::int32_t PipeWireIOUnit::startBackend()
 {
-    if (disposed_) {
-        return status::illegalOperation;
-    }
-    if (!initialized_) {
-        return status::uninitialized;
-    }
-    if (started_) {
-        return 0;
-    }
     for (Side* side : {input_.get(), output_.get()}) {
         if (side == nullptr) {
             continue;
@@ -721,15 +568,11 @@ std::int32_t PipeWireIOUnit::start()
             side->running.store(true);
         }
     }
-    started_ = true;
     return 0;
 }
 
-void PipeWireIOUnit::stopRunning()
+void PipeWireIOUnit::stopBackend()
 {
-    if (!started_) {
-        return;
-    }
     for (Side* side : {input_.get(), output_.get()}) {
         if (side == nullptr) {
             continue;
@@ -741,34 +584,6 @@ void PipeWireIOUnit::stopRunning()
             std::this_thread::yield();
         }
     }
-    started_ = false;
-}
-
-std::int32_t PipeWireIOUnit::stop()
-{
-    if (disposed_) {
-        return status::illegalOperation;
-    }
-    stopRunning();
-    return 0;
-}
-
-void PipeWireIOUnit::teardown()
-{
-    stopRunning();
-    destroySide(input_);
-    destroySide(output_);
-    initialized_ = false;
-    disposed_ = true;
-}
-
-std::int32_t PipeWireIOUnit::dispose()
-{
-    if (disposed_) {
-        return status::illegalOperation;
-    }
-    teardown();
-    return 0;
 }
 
 // ----- realtime ---------------------------------------------------------------------------------
