@@ -11,7 +11,7 @@
 #include "monitor/monitor_view_model.h"
 #include "pipewire/pipewire_test_graph.h"
 #include "platform/audio/pipewire/pipewire_audio_system.h"
-#include "platform/audio/simulated_audio_system.h"
+#include "platform/audio/simulated/simulated_demo_devices.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

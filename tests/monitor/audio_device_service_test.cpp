@@ -2,7 +2,7 @@
 // and sizes, the order, the default output, and the listeners with their change kinds.
 
 #include "monitor/audio_device_service.h"
-#include "platform/audio/simulated_audio_system.h"
+#include "platform/audio/simulated/simulated_audio_system.h"
 
 #include <gtest/gtest.h>
 

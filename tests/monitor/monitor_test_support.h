@@ -4,7 +4,7 @@
 // manual time, and the configuration the controller would build for them.
 
 #include "monitor/monitoring_engine.h"
-#include "platform/audio/simulated_audio_system.h"
+#include "platform/audio/simulated/simulated_audio_system.h"
 
 #include <chrono>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "core/monitor_ring.h"
 #include "monitor/monitoring_engine.h"
-#include "platform/audio/simulated_audio_system.h"
+#include "platform/audio/simulated/simulated_audio_system.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform/audio/simulated_audio_system.h"
+#include "platform/audio/simulated/simulated_demo_devices.h"
 
 #include "support/allocation_counter.h"
 

@@ -1,6 +1,6 @@
 #include "platform/audio/audio_system.h"
 #include "platform/audio/pipewire/pipewire_audio_system.h"
-#include "platform/audio/simulated_audio_system.h"
+#include "platform/audio/simulated/simulated_demo_devices.h"
 
 #include <chrono>
 
