@@ -1,9 +1,13 @@
 #include "platform/audio/pipewire/pipewire_io_unit.h"
 
+#include "platform/audio/audio_log.h"
 #include "platform/audio/pipewire/pipewire_support.h"
+
+#include <spa/utils/result.h>
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -30,6 +34,7 @@ struct PipeWireIOUnit::Side
     std::uint32_t negotiatedFormat = 0;
     double negotiatedRate = 0.0;
     std::uint32_t negotiatedChannels = 0;
+    std::string error; // the server's words when the stream failed
 
     // Crossing between the main thread and the data thread.
     std::atomic<bool> running{false};
@@ -80,11 +85,13 @@ void signalNotice(PipeWireIOUnit::Side& side)
 
 namespace {
 
-void onStateChanged(void* data, pw_stream_state /*old*/, pw_stream_state state,
-                    const char* /*error*/)
+void onStateChanged(void* data, pw_stream_state /*old*/, pw_stream_state state, const char* error)
 {
     auto& side = *static_cast<PipeWireIOUnit::Side*>(data);
     side.state = state;
+    if (state == PW_STREAM_STATE_ERROR) {
+        side.error = error != nullptr ? error : "unknown error";
+    }
     if (state == PW_STREAM_STATE_PAUSED || state == PW_STREAM_STATE_STREAMING) {
         side.wasConnected = true;
         // A session manager may restore a saved volume onto a stream; ours stays at unity.
@@ -100,6 +107,9 @@ void onStateChanged(void* data, pw_stream_state /*old*/, pw_stream_state state,
                       (state == PW_STREAM_STATE_UNCONNECTED && side.wasConnected);
     if (lost) {
         side.failed = true;
+        qCWarning(audioLog).nospace()
+            << "PipeWire stream of " << side.target.nodeName.c_str()
+            << " ended: " << (side.error.empty() ? "disconnected" : side.error.c_str());
         if (side.running.load()) {
             side.unit->reportStoppedAbnormally(side);
         }
@@ -393,6 +403,15 @@ std::int32_t PipeWireIOUnit::streamFormat(Scope scope, std::uint32_t element, St
 
 // ----- life cycle -------------------------------------------------------------------------------
 
+std::int32_t PipeWireIOUnit::refuseSide(const Side& side, const std::string& why,
+                                        std::int32_t failure)
+{
+    qCWarning(audioLog).nospace() << "PipeWire " << (side.isInput ? "capture" : "playback")
+                                  << " stream on " << side.target.nodeName.c_str()
+                                  << " could not start: " << why.c_str();
+    return failure;
+}
+
 std::int32_t PipeWireIOUnit::connectSide(Side& side)
 {
     const auto& t = side.target;
@@ -418,7 +437,7 @@ std::int32_t PipeWireIOUnit::connectSide(Side& side)
     side.stream =
         pw_stream_new(hardware_.core(), side.isInput ? "Brevalo input" : "Brevalo output", props);
     if (side.stream == nullptr) {
-        return status::memoryFull;
+        return refuseSide(side, std::strerror(errno), status::memoryFull);
     }
     pw_stream_add_listener(side.stream, &side.listener, &streamEvents, &side);
     side.noticeEvent =
@@ -437,9 +456,11 @@ std::int32_t PipeWireIOUnit::connectSide(Side& side)
     const spa_pod* params[1] = {spa_format_audio_raw_build(&builder, SPA_PARAM_EnumFormat, &info)};
     const auto flags = static_cast<pw_stream_flags>(
         PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS | PW_STREAM_FLAG_RT_PROCESS);
-    if (pw_stream_connect(side.stream, side.isInput ? PW_DIRECTION_INPUT : PW_DIRECTION_OUTPUT,
-                          PW_ID_ANY, flags, params, 1) < 0) {
-        return status::deviceUnavailable;
+    if (const int res =
+            pw_stream_connect(side.stream, side.isInput ? PW_DIRECTION_INPUT : PW_DIRECTION_OUTPUT,
+                              PW_ID_ANY, flags, params, 1);
+        res < 0) {
+        return refuseSide(side, spa_strerror(res), status::deviceUnavailable);
     }
     // The session manager links the stream to its target, then the format is agreed.
     timespec deadline{};
@@ -449,11 +470,15 @@ std::int32_t PipeWireIOUnit::connectSide(Side& side)
     while (!side.failed && !(side.formatKnown && (side.state == PW_STREAM_STATE_PAUSED ||
                                                   side.state == PW_STREAM_STATE_STREAMING))) {
         if (pw_thread_loop_timed_wait_full(hardware_.threadLoop(), &deadline) != 0) {
-            return status::deviceUnavailable;
+            return refuseSide(side,
+                              "no link and format within " +
+                                  std::to_string(negotiationTimeout.count()) + " ms",
+                              status::deviceUnavailable);
         }
     }
     if (side.failed) {
-        return status::deviceUnavailable;
+        return refuseSide(side, side.error.empty() ? "disconnected" : side.error,
+                          status::deviceUnavailable);
     }
     // The stream runs from here on (its blocks are dropped until start), so the first cycle
     // tells the rate the graph really runs at before a caller verifies the format.

@@ -31,6 +31,7 @@
 #include <chrono>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace brevalo {
@@ -69,6 +70,8 @@ private:
     void processInput(Side& side);
     void processOutput(Side& side);
     std::int32_t connectSide(Side& side);
+    // Thread loop lock held: logs why a step of connecting a side failed, returns failure.
+    static std::int32_t refuseSide(const Side& side, const std::string& why, std::int32_t failure);
     void destroySide(std::unique_ptr<Side>& side);
     double sideRate(Scope side) const;
 
