@@ -9,8 +9,8 @@
 // scripts/soak.sh builds it and runs it against the private PipeWire session.
 
 #include "monitor/monitor_view_model.h"
-#include "pipewire/pipewire_test_graph.h"
 #include "platform/audio/pipewire/pipewire_audio_system.h"
+#include "platform/audio/pipewire/pipewire_test_graph.h"
 #include "platform/audio/simulated/simulated_demo_devices.h"
 
 #include <QCoreApplication>

@@ -2,6 +2,7 @@
 #include "platform/audio/pipewire/pipewire_audio_system.h"
 #include "platform/audio/pipewire/pipewire_support.h"
 
+#include <QLoggingCategory>
 #include <gtest/gtest.h>
 
 #include <array>
@@ -110,10 +111,22 @@ TEST(PipeWireReconnect, FirstAttemptAtOnceThenDoublingUpToTwoSeconds)
     }
 }
 
+std::vector<std::string>* audioLogLines = nullptr;
+
+void keepAudioLog(QtMsgType, const QMessageLogContext& context, const QString& text)
+{
+    if (audioLogLines != nullptr && context.category == std::string("brevalo.audio")) {
+        audioLogLines->push_back(text.toStdString());
+    }
+}
+
 // With no server to reach, the automatic choice is the simulated demo hardware and the explicit
-// PipeWire choice is refused.
+// PipeWire choice is refused; each says so once, with the reason.
 TEST(PipeWireFactory, WithoutAServerTheDemoDevicesRun)
 {
+    std::vector<std::string> lines;
+    audioLogLines = &lines;
+    const auto previousHandler = qInstallMessageHandler(keepAudioLog);
     const char* previous = std::getenv("PIPEWIRE_REMOTE");
     const std::string saved = previous != nullptr ? previous : "";
     ::setenv("PIPEWIRE_REMOTE", "brevalo-no-such-server", 1);
@@ -124,9 +137,17 @@ TEST(PipeWireFactory, WithoutAServerTheDemoDevicesRun)
     } else {
         ::unsetenv("PIPEWIRE_REMOTE");
     }
+    qInstallMessageHandler(previousHandler);
+    audioLogLines = nullptr;
     ASSERT_TRUE(automatic);
     EXPECT_EQ(automatic->backendName(), "simulated");
     EXPECT_FALSE(explicitPipeWire);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].rfind("Audio backend: simulated demo devices, because cannot connect", 0),
+              0u)
+        << lines[0];
+    EXPECT_NE(lines[1].find("PipeWire was requested but cannot connect"), std::string::npos)
+        << lines[1];
 }
 
 } // namespace
