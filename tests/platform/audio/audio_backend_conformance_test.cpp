@@ -308,6 +308,9 @@ TYPED_TEST(AudioBackendConformance, RenderDeliversTheDevicesSamplesInTheClientFo
         auto output = this->player(device, format, source);
         ASSERT_EQ(unit->initialize(), 0);
         ASSERT_EQ(output->start(), 0);
+        // The capture starts once the player's stream has settled (a server may ramp a new
+        // stream's volume up over its first blocks).
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
         ASSERT_EQ(unit->start(), 0);
         const auto allocationsBefore = test::countedAllocations();
         EXPECT_TRUE(waitUntil([&] { return capture.full.load(); }))
