@@ -44,6 +44,9 @@ struct PipeWireIOUnit::Side
     bool mismatchReported = false;           // thread loop
     std::atomic<std::uint32_t> graphRate{0}; // as the last cycle saw it; 0 before the first
 
+    // The thread running the input callback, while it runs (render checks it first).
+    std::atomic<std::thread::id> callbackThread{};
+
     // Data thread only.
     std::array<const std::uint8_t*, SPA_AUDIO_MAX_CHANNELS> blockData{};
     std::uint32_t blockFrames = 0;
@@ -172,6 +175,7 @@ void PipeWireIOUnit::processInput(Side& side)
         }
     }
     if (side.running.load() && inputCallback_.proc != nullptr && frames > 0) {
+        side.callbackThread.store(std::this_thread::get_id(), std::memory_order_relaxed);
         // A graph block larger than the client's slice arrives in slices.
         for (std::uint32_t done = 0; done < frames;) {
             const std::uint32_t slice = std::min(frames - done, maximumFrames_);
@@ -189,6 +193,7 @@ void PipeWireIOUnit::processInput(Side& side)
         }
     }
     side.blockFrames = 0;
+    side.callbackThread.store(std::thread::id{}, std::memory_order_relaxed);
     pw_stream_queue_buffer(side.stream, buffer);
 }
 
@@ -624,8 +629,10 @@ std::int32_t PipeWireIOUnit::render(RenderActionFlags& /*flags*/, const AudioTim
         return status::invalidElement;
     }
     Side& side = *input_;
-    if (side.blockFrames == 0) {
-        return status::illegalOperation; // only inside this unit's input callback
+    // Only inside this unit's input callback: another thread must not even read the block.
+    if (side.callbackThread.load(std::memory_order_relaxed) != std::this_thread::get_id() ||
+        side.blockFrames == 0) {
+        return status::illegalOperation;
     }
     if (frames > side.blockFrames || frames > maximumFrames_) {
         return status::tooManyFramesToProcess;

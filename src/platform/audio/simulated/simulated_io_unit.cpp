@@ -6,6 +6,7 @@
 #include "platform/audio/simulated/simulated_hardware.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 namespace brevalo {
@@ -57,6 +58,9 @@ public:
             return status::invalidElement;
         }
         // Only valid inside this unit's input callback, while its device holds the block.
+        if (callbackThread_.load(std::memory_order_relaxed) != std::this_thread::get_id()) {
+            return status::illegalOperation; // another thread must not even read the block
+        }
         SimDeviceRuntime* runtime = activeRuntime_;
         if (runtime == nullptr || runtime->currentBlockFrames == 0) {
             return status::illegalOperation;
@@ -115,8 +119,10 @@ public:
             return;
         }
         activeRuntime_ = &runtime;
+        callbackThread_.store(std::this_thread::get_id(), std::memory_order_relaxed);
         RenderActionFlags flags = 0;
         inputCallback_.proc(inputCallback_.refCon, flags, time, inputElement, frames, nullptr);
+        callbackThread_.store(std::thread::id{}, std::memory_order_relaxed);
         activeRuntime_ = nullptr;
     }
 
@@ -290,7 +296,8 @@ private:
     std::shared_ptr<State> state_;
     std::shared_ptr<SimDeviceRuntime> runtime_;
     std::vector<float> renderScratch_;
-    SimDeviceRuntime* activeRuntime_ = nullptr;
+    SimDeviceRuntime* activeRuntime_ = nullptr;     // the I/O thread's, inside runInput
+    std::atomic<std::thread::id> callbackThread_{}; // the thread inside runInput, if any
 };
 
 std::unique_ptr<IOUnit> makeSimIOUnit(std::shared_ptr<SimulatedAudioSystem::State> state)
