@@ -6,7 +6,7 @@
 // graph's own share is the difference.
 
 #include "monitor/monitoring_engine.h"
-#include "platform/audio/simulated_audio_system.h"
+#include "platform/audio/simulated/simulated_audio_system.h"
 
 #include <benchmark/benchmark.h>
 

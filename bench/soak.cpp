@@ -13,9 +13,10 @@
 // scripts/soak.sh builds it and runs it against the private PipeWire session.
 
 #include "monitor/monitor_view_model.h"
-#include "pipewire/pipewire_test_graph.h"
 #include "platform/audio/pipewire/pipewire_audio_system.h"
-#include "platform/audio/simulated_audio_system.h"
+#include "platform/audio/pipewire/pipewire_test_graph.h"
+#include "platform/audio/simulated/simulated_audio_system.h"
+#include "platform/audio/simulated/simulated_demo_devices.h"
 #include "recording/native_recorder.h"
 
 #include <QCoreApplication>

@@ -5,7 +5,7 @@
 // follow it, and device notifications are delivered on demand.
 
 #include "monitor/monitor_view_model.h"
-#include "platform/audio/simulated_audio_system.h"
+#include "platform/audio/simulated/simulated_audio_system.h"
 
 #include <QCoreApplication>
 #include <QDir>

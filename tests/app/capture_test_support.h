@@ -32,7 +32,7 @@
 #include "capture/file_panels.h"
 #include "discogs/token_store.h"
 #include "monitor/monitor_view_model.h"
-#include "platform/audio/simulated_audio_system.h"
+#include "platform/audio/simulated/simulated_audio_system.h"
 #include "recording/native_recorder.h"
 #include "workflow/capture_view_model.h"
 

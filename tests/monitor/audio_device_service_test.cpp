@@ -3,7 +3,7 @@
 // with their change kinds.
 
 #include "monitor/audio_device_service.h"
-#include "platform/audio/simulated_audio_system.h"
+#include "platform/audio/simulated/simulated_audio_system.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 // build for them.
 
 #include "monitor/monitoring_engine.h"
-#include "platform/audio/simulated_audio_system.h"
+#include "platform/audio/simulated/simulated_audio_system.h"
 
 #include <algorithm>
 #include <chrono>

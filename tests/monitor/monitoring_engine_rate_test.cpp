@@ -1,7 +1,7 @@
 #include "core/monitor_ring.h"
 #include "monitor/monitoring_engine.h"
 #include "platform/audio/samplerate_varispeed.h"
-#include "platform/audio/simulated_audio_system.h"
+#include "platform/audio/simulated/simulated_audio_system.h"
 
 #include <gtest/gtest.h>
 

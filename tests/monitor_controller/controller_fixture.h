@@ -4,7 +4,7 @@
 // virtual time, the simulated devices follow it, and notifications are delivered on demand.
 
 #include "monitor/monitor_view_model.h"
-#include "platform/audio/simulated_audio_system.h"
+#include "platform/audio/simulated/simulated_audio_system.h"
 
 #include <QCoreApplication>
 #include <QSettings>

@@ -4,8 +4,8 @@
 // daemon the test is skipped.
 
 #include "monitor/monitor_view_model.h"
-#include "pipewire/pipewire_test_graph.h"
 #include "platform/audio/pipewire/pipewire_audio_system.h"
+#include "platform/audio/pipewire/pipewire_test_graph.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

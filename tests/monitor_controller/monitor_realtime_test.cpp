@@ -3,7 +3,7 @@
 // notification thread to the main thread and the poll against the running callbacks.
 
 #include "monitor/monitor_view_model.h"
-#include "platform/audio/simulated_audio_system.h"
+#include "platform/audio/simulated/simulated_audio_system.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

@@ -4,7 +4,7 @@
 
 #include "recording/native_recorder.h"
 
-#include "platform/audio/simulated_audio_system.h"
+#include "platform/audio/simulated/simulated_audio_system.h"
 #include "support/test_masters.h"
 
 #include <gtest/gtest.h>

@@ -4,8 +4,8 @@
 
 #include "recording/native_recorder.h"
 
-#include "pipewire/pipewire_test_graph.h"
 #include "platform/audio/pipewire/pipewire_audio_system.h"
+#include "platform/audio/pipewire/pipewire_test_graph.h"
 #include "support/test_masters.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "recording/native_recorder.h"
 
-#include "platform/audio/simulated_audio_system.h"
+#include "platform/audio/simulated/simulated_audio_system.h"
 #include "support/allocation_counter.h"
 #include "support/test_masters.h"
 

@@ -1,8 +1,8 @@
 // The review player against a running PipeWire session (scripts/test-env.sh starts a private
 // one): a 96 kHz master plays through a 48 kHz null sink to its end.
 
-#include "pipewire/pipewire_test_graph.h"
 #include "platform/audio/pipewire/pipewire_audio_system.h"
+#include "platform/audio/pipewire/pipewire_test_graph.h"
 #include "recording/capture_review_player.h"
 #include "support/test_masters.h"
 

@@ -2,7 +2,7 @@
 // serviceReader(), and end-of-segment notices arrive through the Qt event loop, so every run
 // plays the same frames.
 
-#include "platform/audio/simulated_audio_system.h"
+#include "platform/audio/simulated/simulated_audio_system.h"
 #include "recording/capture_review_player.h"
 #include "support/allocation_counter.h"
 #include "support/test_masters.h"

@@ -3,7 +3,7 @@
 #include "capture/project_fixtures.h"
 #include "capture/scripted_panels.h"
 #include "monitor/monitor_view_model.h"
-#include "platform/audio/simulated_audio_system.h"
+#include "platform/audio/simulated/simulated_audio_system.h"
 #include "platform/errors.h"
 #include "recording/native_recorder.h"
 #include "support/test_masters.h"

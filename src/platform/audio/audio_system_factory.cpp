@@ -1,6 +1,7 @@
+#include "platform/audio/audio_log.h"
 #include "platform/audio/audio_system.h"
 #include "platform/audio/pipewire/pipewire_audio_system.h"
-#include "platform/audio/simulated_audio_system.h"
+#include "platform/audio/simulated/simulated_demo_devices.h"
 
 #include <chrono>
 
@@ -16,21 +17,31 @@ constexpr std::chrono::milliseconds serverTimeout{1500};
 
 std::unique_ptr<AudioSystem> createAudioSystem(AudioBackend backend)
 {
+    std::string failure;
     switch (backend) {
     case AudioBackend::pipeWire:
-        return PipeWireAudioSystem::connect(serverTimeout);
-    case AudioBackend::automatic:
-        if (auto system = PipeWireAudioSystem::connect(serverTimeout)) {
+        if (auto system = PipeWireAudioSystem::connect(serverTimeout, &failure)) {
+            qCInfo(audioLog) << "Audio backend: PipeWire (requested)";
             return system;
         }
-        [[fallthrough]];
-    case AudioBackend::simulatedDemo: {
-        auto sim = std::make_unique<SimulatedAudioSystem>(SimTimeMode::realTime);
-        addDemoDevices(*sim);
-        return sim;
+        qCWarning(audioLog).nospace()
+            << "Audio backend: none; PipeWire was requested but " << failure.c_str();
+        return nullptr;
+    case AudioBackend::automatic:
+        if (auto system = PipeWireAudioSystem::connect(serverTimeout, &failure)) {
+            qCInfo(audioLog) << "Audio backend: PipeWire";
+            return system;
+        }
+        qCInfo(audioLog).nospace()
+            << "Audio backend: simulated demo devices, because " << failure.c_str();
+        break;
+    case AudioBackend::simulatedDemo:
+        qCInfo(audioLog) << "Audio backend: simulated demo devices (requested)";
+        break;
     }
-    }
-    return nullptr;
+    auto sim = std::make_unique<SimulatedAudioSystem>(SimTimeMode::realTime);
+    addDemoDevices(*sim);
+    return sim;
 }
 
 } // namespace brevalo

@@ -25,9 +25,10 @@ private:
     PipeWireHardware& hardware_;
 };
 
-std::unique_ptr<PipeWireAudioSystem> PipeWireAudioSystem::connect(std::chrono::milliseconds timeout)
+std::unique_ptr<PipeWireAudioSystem> PipeWireAudioSystem::connect(std::chrono::milliseconds timeout,
+                                                                  std::string* failure)
 {
-    auto hardware = PipeWireHardware::connect(timeout);
+    auto hardware = PipeWireHardware::connect(timeout, failure);
     if (!hardware) {
         return nullptr;
     }

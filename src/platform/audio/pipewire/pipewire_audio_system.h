@@ -13,14 +13,16 @@
 
 #include <chrono>
 #include <memory>
+#include <string>
 
 namespace brevalo {
 
 class PipeWireAudioSystem final : public AudioSystem
 {
 public:
-    // Null when no server answers within timeout.
-    static std::unique_ptr<PipeWireAudioSystem> connect(std::chrono::milliseconds timeout);
+    // Null when no server answers within timeout; failure then says why.
+    static std::unique_ptr<PipeWireAudioSystem> connect(std::chrono::milliseconds timeout,
+                                                        std::string* failure = nullptr);
     ~PipeWireAudioSystem() override;
 
     AudioHardware& hardware() override;

@@ -1,6 +1,9 @@
 #include "platform/audio/pipewire/pipewire_hardware.h"
 
+#include "platform/audio/audio_log.h"
 #include "platform/audio/pipewire/pipewire_support.h"
+
+#include <spa/utils/result.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -503,9 +506,11 @@ void onCoreDone(void* data, std::uint32_t id, int seq)
     }
 }
 
-void onCoreError(void* data, std::uint32_t id, int /*seq*/, int res, const char* /*message*/)
+void onCoreError(void* data, std::uint32_t id, int /*seq*/, int res, const char* message)
 {
     auto& model = *static_cast<PipeWireHardware::Model*>(data);
+    qCWarning(audioLog).nospace() << "PipeWire error on object " << id << ": "
+                                  << (message != nullptr ? message : spa_strerror(res));
     if (id == PW_ID_CORE && res == -EPIPE) {
         model.connectionLost();
     }
@@ -534,7 +539,7 @@ bool PipeWireHardware::Model::openConnection()
     o.core_ = pw_context_connect(o.context_,
                                  pw_properties_new(PW_KEY_APP_NAME, "Brevalo Capture", nullptr), 0);
     if (o.core_ == nullptr) {
-        return false; // no server listens (yet)
+        return false; // no server listens (yet); errno says why
     }
     pw_core_add_listener(o.core_, &coreListener, &coreEvents, this);
     registry = pw_core_get_registry(o.core_, PW_VERSION_REGISTRY, 0);
@@ -631,7 +636,9 @@ PipeWireHardware::~PipeWireHardware()
     }
     // No event arrives any more; listener calls already posted run now, while their reads can
     // still take the (stopped) loop's lock and answer from the cache.
-    notifier_.reset();
+    if (notifier_) {
+        notifier_->shutdown();
+    }
     if (model_) {
         for (auto& [id, node] : model_->nodes) {
             spa_hook_remove(&node->nodeListener);
@@ -663,24 +670,35 @@ PipeWireHardware::~PipeWireHardware()
     }
 }
 
-std::unique_ptr<PipeWireHardware> PipeWireHardware::connect(std::chrono::milliseconds timeout)
+std::unique_ptr<PipeWireHardware> PipeWireHardware::connect(std::chrono::milliseconds timeout,
+                                                            std::string* failure)
 {
+    const auto fail = [failure](std::string why) -> std::unique_ptr<PipeWireHardware> {
+        if (failure != nullptr) {
+            *failure = std::move(why);
+        }
+        return nullptr;
+    };
     ensurePipeWireInitialized();
     std::unique_ptr<PipeWireHardware> hw(new PipeWireHardware());
     hw->notifier_ = std::make_unique<SerialNotifier>();
     hw->threadLoop_ = pw_thread_loop_new("brevalo-pipewire", nullptr);
     if (hw->threadLoop_ == nullptr) {
-        return nullptr;
+        return fail(std::string("no PipeWire thread loop: ") + std::strerror(errno));
     }
     hw->context_ = pw_context_new(pw_thread_loop_get_loop(hw->threadLoop_), nullptr, 0);
-    if (hw->context_ == nullptr || pw_thread_loop_start(hw->threadLoop_) < 0) {
-        return nullptr;
+    if (hw->context_ == nullptr) {
+        return fail(std::string("no PipeWire context: ") + std::strerror(errno));
+    }
+    if (const int res = pw_thread_loop_start(hw->threadLoop_); res < 0) {
+        return fail(std::string("the PipeWire thread loop did not start: ") + spa_strerror(res));
     }
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     {
         ThreadLoopLock lock(hw->threadLoop_);
         if (!hw->model_->openConnection()) {
-            return nullptr;
+            return fail(std::string("cannot connect to the PipeWire server: ") +
+                        std::strerror(errno));
         }
         hw->reconnectTimer_ = pw_loop_add_timer(pw_thread_loop_get_loop(hw->threadLoop_),
                                                 onReconnectTimer, hw->model_.get());
@@ -691,7 +709,8 @@ std::unique_ptr<PipeWireHardware> PipeWireHardware::connect(std::chrono::millise
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0 || !hw->roundTrip(left)) {
-            return nullptr;
+            return fail("the PipeWire server did not answer within " +
+                        std::to_string(timeout.count()) + " ms");
         }
     }
     // Nothing is reported for the picture every caller reads first.
@@ -755,8 +774,7 @@ std::int32_t PipeWireHardware::addPropertyListener(ObjectId object, const Proper
 
 std::int32_t PipeWireHardware::removePropertyListener(const ListenerRegistration& registration)
 {
-    // While the hardware shuts down (no notifier) only its own last listener calls run.
-    const bool wait = notifier_ && std::this_thread::get_id() != notifier_->threadID();
+    const bool wait = notifier_ && !notifier_->onNotifierThread();
     return listeners_.remove(registration, wait) ? 0 : status::paramError;
 }
 

@@ -25,8 +25,8 @@
 // the I/O units and tests still hold on it stay valid to destroy; it no longer carries anything.
 
 #include "platform/audio/audio_hardware.h"
-#include "platform/audio/pipewire/serial_notifier.h"
 #include "platform/audio/property_listener_registry.h"
+#include "platform/audio/serial_notifier.h"
 
 #include <chrono>
 #include <cstdint>
@@ -66,8 +66,9 @@ public:
     PipeWireHardware& operator=(const PipeWireHardware&) = delete;
 
     // Connects to the server and waits, at most timeout, for the first complete picture of its
-    // nodes and metadata. Null when no server answers in time.
-    static std::unique_ptr<PipeWireHardware> connect(std::chrono::milliseconds timeout);
+    // nodes and metadata. Null when no server answers in time; failure then says why.
+    static std::unique_ptr<PipeWireHardware> connect(std::chrono::milliseconds timeout,
+                                                     std::string* failure = nullptr);
 
     // AudioHardware
     bool hasProperty(ObjectId object, const PropertyAddress& address) override;

@@ -1,9 +1,13 @@
 #include "platform/audio/pipewire/pipewire_io_unit.h"
 
+#include "platform/audio/audio_log.h"
 #include "platform/audio/pipewire/pipewire_support.h"
+
+#include <spa/utils/result.h>
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -30,6 +34,7 @@ struct PipeWireIOUnit::Side
     std::uint32_t negotiatedFormat = 0;
     double negotiatedRate = 0.0;
     std::uint32_t negotiatedChannels = 0;
+    std::string error; // the server's words when the stream failed
 
     // Crossing between the main thread and the data thread.
     std::atomic<bool> running{false};
@@ -38,6 +43,9 @@ struct PipeWireIOUnit::Side
     std::atomic<bool> mismatchSignalled{false};
     bool mismatchReported = false;           // thread loop
     std::atomic<std::uint32_t> graphRate{0}; // as the last cycle saw it; 0 before the first
+
+    // The thread running the input callback, while it runs (render checks it first).
+    std::atomic<std::thread::id> callbackThread{};
 
     // Data thread only.
     std::array<const std::uint8_t*, SPA_AUDIO_MAX_CHANNELS> blockData{};
@@ -51,18 +59,6 @@ namespace {
 std::uint32_t streamSampleFormat(bool integerSamples)
 {
     return integerSamples ? SPA_AUDIO_FORMAT_S32P : SPA_AUDIO_FORMAT_F32P;
-}
-
-bool isClientFormat(const StreamFormat& f)
-{
-    const bool planar32 = f.isLinearPCM() && f.isNonInterleaved() && f.bitsPerChannel == 32 &&
-                          f.bytesPerFrame == 4 && f.bytesPerPacket == 4 && f.framesPerPacket == 1 &&
-                          f.channelsPerFrame >= 1 &&
-                          f.channelsPerFrame <= AudioBufferList::capacity;
-    const std::uint32_t kind =
-        f.formatFlags & (formatFlagIsFloat | formatFlagIsSignedInteger | formatFlagIsBigEndian);
-    return planar32 && (kind == formatFlagIsFloat || kind == formatFlagIsSignedInteger) &&
-           std::isfinite(f.sampleRate) && f.sampleRate > 0.0;
 }
 
 // RAII marker of a process callback in progress, so that stop can wait for it to leave.
@@ -92,11 +88,13 @@ void signalNotice(PipeWireIOUnit::Side& side)
 
 namespace {
 
-void onStateChanged(void* data, pw_stream_state /*old*/, pw_stream_state state,
-                    const char* /*error*/)
+void onStateChanged(void* data, pw_stream_state /*old*/, pw_stream_state state, const char* error)
 {
     auto& side = *static_cast<PipeWireIOUnit::Side*>(data);
     side.state = state;
+    if (state == PW_STREAM_STATE_ERROR) {
+        side.error = error != nullptr ? error : "unknown error";
+    }
     if (state == PW_STREAM_STATE_PAUSED || state == PW_STREAM_STATE_STREAMING) {
         side.wasConnected = true;
         // A session manager may restore a saved volume onto a stream; ours stays at unity.
@@ -112,6 +110,9 @@ void onStateChanged(void* data, pw_stream_state /*old*/, pw_stream_state state,
                       (state == PW_STREAM_STATE_UNCONNECTED && side.wasConnected);
     if (lost) {
         side.failed = true;
+        qCWarning(audioLog).nospace()
+            << "PipeWire stream of " << side.target.nodeName.c_str()
+            << " ended: " << (side.error.empty() ? "disconnected" : side.error.c_str());
         if (side.running.load()) {
             side.unit->reportStoppedAbnormally(side);
         }
@@ -174,6 +175,7 @@ void PipeWireIOUnit::processInput(Side& side)
         }
     }
     if (side.running.load() && inputCallback_.proc != nullptr && frames > 0) {
+        side.callbackThread.store(std::this_thread::get_id(), std::memory_order_relaxed);
         // A graph block larger than the client's slice arrives in slices.
         for (std::uint32_t done = 0; done < frames;) {
             const std::uint32_t slice = std::min(frames - done, maximumFrames_);
@@ -191,6 +193,7 @@ void PipeWireIOUnit::processInput(Side& side)
         }
     }
     side.blockFrames = 0;
+    side.callbackThread.store(std::thread::id{}, std::memory_order_relaxed);
     pw_stream_queue_buffer(side.stream, buffer);
 }
 
@@ -323,94 +326,24 @@ pw_thread_loop* PipeWireIOUnit::hardwareLoop() const
 
 // ----- configuration ----------------------------------------------------------------------------
 
-PipeWireIOUnit::PipeWireIOUnit(PipeWireHardware& hardware) : hardware_(hardware) {}
+PipeWireIOUnit::PipeWireIOUnit(PipeWireHardware& hardware)
+    : IOUnitBase(true), hardware_(hardware) // the streams are negotiated at initialize
+{}
 
 PipeWireIOUnit::~PipeWireIOUnit()
 {
     if (!disposed_) {
-        teardown();
+        finish();
     }
 }
 
-std::int32_t PipeWireIOUnit::requireStopped() const
+bool PipeWireIOUnit::bindDevice(ObjectId device)
 {
-    return disposed_ || started_ ? status::illegalOperation : 0;
-}
-
-std::int32_t PipeWireIOUnit::setEnableIO(Scope scope, std::uint32_t element, bool enable)
-{
-    if (const auto s = requireStopped()) {
-        return s;
-    }
-    if (initialized_) {
-        return status::illegalOperation; // the streams are connected already
-    }
-    if (scope == Scope::input && element == inputElement) {
-        inputEnabled_ = enable;
-    } else if (scope == Scope::output && element == outputElement) {
-        outputEnabled_ = enable;
-    } else {
-        return status::invalidElement;
-    }
-    return 0;
-}
-
-std::int32_t PipeWireIOUnit::setCurrentDevice(ObjectId device)
-{
-    if (const auto s = requireStopped()) {
-        return s;
-    }
-    if (initialized_) {
-        return status::illegalOperation;
-    }
     std::string uid;
-    if (hardware_.deviceUID(device, uid) != 0) {
-        return status::badObject;
-    }
-    device_ = device;
-    return 0;
+    return hardware_.deviceUID(device, uid) == 0;
 }
 
-std::int32_t PipeWireIOUnit::currentDevice(ObjectId& device)
-{
-    if (disposed_) {
-        return status::illegalOperation;
-    }
-    device = device_;
-    return 0;
-}
-
-std::int32_t PipeWireIOUnit::setMaximumFramesPerSlice(std::uint32_t frames)
-{
-    if (disposed_ || initialized_) {
-        return status::illegalOperation;
-    }
-    if (!isValidSliceSize(frames)) {
-        return status::paramError;
-    }
-    maximumFrames_ = frames;
-    return 0;
-}
-
-std::int32_t PipeWireIOUnit::maximumFramesPerSlice(std::uint32_t& frames)
-{
-    if (disposed_) {
-        return status::illegalOperation;
-    }
-    frames = maximumFrames_;
-    return 0;
-}
-
-std::int32_t PipeWireIOUnit::setChannelMap(Scope scope, std::uint32_t element,
-                                           std::span<const std::int32_t> map)
-{
-    if (const auto s = requireStopped()) {
-        return s;
-    }
-    return maps_.set(scope, element, map);
-}
-
-double PipeWireIOUnit::deviceRate(Scope side) const
+double PipeWireIOUnit::sideRate(Scope side) const
 {
     ObjectId device = device_;
     if (device == unknownObject && side == Scope::output) {
@@ -421,31 +354,6 @@ double PipeWireIOUnit::deviceRate(Scope side) const
         return 0.0;
     }
     return rate;
-}
-
-std::int32_t PipeWireIOUnit::setStreamFormat(Scope scope, std::uint32_t element,
-                                             const StreamFormat& format)
-{
-    if (const auto s = requireStopped()) {
-        return s;
-    }
-    const bool inputClient = scope == Scope::output && element == inputElement;
-    const bool outputClient = scope == Scope::input && element == outputElement;
-    if (!inputClient && !outputClient) {
-        return status::illegalOperation; // the hardware side follows the device
-    }
-    if (!isClientFormat(format)) {
-        return status::formatNotSupported;
-    }
-    if (initialized_) {
-        // The stream was negotiated for the old format; a new one needs a new stream.
-        return status::illegalOperation;
-    }
-    if (device_ != unknownObject && format.sampleRate != deviceRate(Scope::input)) {
-        return status::unsupportedFormat;
-    }
-    (inputClient ? inputClient_ : outputClient_) = format;
-    return 0;
 }
 
 std::int32_t PipeWireIOUnit::streamFormat(Scope scope, std::uint32_t element, StreamFormat& format)
@@ -460,7 +368,7 @@ std::int32_t PipeWireIOUnit::streamFormat(Scope scope, std::uint32_t element, St
     if (inputClient || outputClient) {
         const Scope sideScope = inputClient ? Scope::input : Scope::output;
         const auto& client = inputClient ? inputClient_ : outputClient_;
-        format = client ? *client : StreamFormat::float32Planar(deviceRate(sideScope), 2);
+        format = client ? *client : StreamFormat::float32Planar(sideRate(sideScope), 2);
         const Side* side = inputClient ? input_.get() : output_.get();
         if (initialized_ && side != nullptr) {
             ThreadLoopLock lock(hardware_.threadLoop());
@@ -498,29 +406,16 @@ std::int32_t PipeWireIOUnit::streamFormat(Scope scope, std::uint32_t element, St
     return status::invalidElement;
 }
 
-std::int32_t PipeWireIOUnit::setInputCallback(RenderCallback callback)
-{
-    if (const auto s = requireStopped()) {
-        return s;
-    }
-    inputCallback_ = callback;
-    return 0;
-}
-
-std::int32_t PipeWireIOUnit::setRenderCallback(Scope scope, std::uint32_t element,
-                                               RenderCallback callback)
-{
-    if (const auto s = requireStopped()) {
-        return s;
-    }
-    if (scope != Scope::input || element != outputElement) {
-        return status::invalidScope;
-    }
-    renderCallback_ = callback;
-    return 0;
-}
-
 // ----- life cycle -------------------------------------------------------------------------------
+
+std::int32_t PipeWireIOUnit::refuseSide(const Side& side, const std::string& why,
+                                        std::int32_t failure)
+{
+    qCWarning(audioLog).nospace() << "PipeWire " << (side.isInput ? "capture" : "playback")
+                                  << " stream on " << side.target.nodeName.c_str()
+                                  << " could not start: " << why.c_str();
+    return failure;
+}
 
 std::int32_t PipeWireIOUnit::connectSide(Side& side)
 {
@@ -547,7 +442,7 @@ std::int32_t PipeWireIOUnit::connectSide(Side& side)
     side.stream =
         pw_stream_new(hardware_.core(), side.isInput ? "Brevalo input" : "Brevalo output", props);
     if (side.stream == nullptr) {
-        return status::memoryFull;
+        return refuseSide(side, std::strerror(errno), status::memoryFull);
     }
     pw_stream_add_listener(side.stream, &side.listener, &streamEvents, &side);
     side.noticeEvent =
@@ -566,9 +461,11 @@ std::int32_t PipeWireIOUnit::connectSide(Side& side)
     const spa_pod* params[1] = {spa_format_audio_raw_build(&builder, SPA_PARAM_EnumFormat, &info)};
     const auto flags = static_cast<pw_stream_flags>(
         PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS | PW_STREAM_FLAG_RT_PROCESS);
-    if (pw_stream_connect(side.stream, side.isInput ? PW_DIRECTION_INPUT : PW_DIRECTION_OUTPUT,
-                          PW_ID_ANY, flags, params, 1) < 0) {
-        return status::deviceUnavailable;
+    if (const int res =
+            pw_stream_connect(side.stream, side.isInput ? PW_DIRECTION_INPUT : PW_DIRECTION_OUTPUT,
+                              PW_ID_ANY, flags, params, 1);
+        res < 0) {
+        return refuseSide(side, spa_strerror(res), status::deviceUnavailable);
     }
     // The session manager links the stream to its target, then the format is agreed.
     timespec deadline{};
@@ -578,11 +475,15 @@ std::int32_t PipeWireIOUnit::connectSide(Side& side)
     while (!side.failed && !(side.formatKnown && (side.state == PW_STREAM_STATE_PAUSED ||
                                                   side.state == PW_STREAM_STATE_STREAMING))) {
         if (pw_thread_loop_timed_wait_full(hardware_.threadLoop(), &deadline) != 0) {
-            return status::deviceUnavailable;
+            return refuseSide(side,
+                              "no link and format within " +
+                                  std::to_string(negotiationTimeout.count()) + " ms",
+                              status::deviceUnavailable);
         }
     }
     if (side.failed) {
-        return status::deviceUnavailable;
+        return refuseSide(side, side.error.empty() ? "disconnected" : side.error,
+                          status::deviceUnavailable);
     }
     // The stream runs from here on (its blocks are dropped until start), so the first cycle
     // tells the rate the graph really runs at before a caller verifies the format.
@@ -621,14 +522,8 @@ void PipeWireIOUnit::destroySide(std::unique_ptr<Side>& side)
     side.reset();
 }
 
-std::int32_t PipeWireIOUnit::initialize()
+std::int32_t PipeWireIOUnit::initializeBackend()
 {
-    if (disposed_) {
-        return status::illegalOperation;
-    }
-    if (initialized_) {
-        return 0;
-    }
     if (device_ == unknownObject && outputEnabled_) {
         hardware_.defaultOutputDevice(device_);
     }
@@ -676,37 +571,19 @@ std::int32_t PipeWireIOUnit::initialize()
         s = makeSide(false, output_);
     }
     if (s != 0) {
-        destroySide(input_);
-        destroySide(output_);
-        return s;
+        uninitializeBackend();
     }
-    initialized_ = true;
-    return 0;
+    return s;
 }
 
-std::int32_t PipeWireIOUnit::uninitialize()
+void PipeWireIOUnit::uninitializeBackend()
 {
-    if (disposed_) {
-        return status::illegalOperation;
-    }
-    stopRunning();
     destroySide(input_);
     destroySide(output_);
-    initialized_ = false;
-    return 0;
 }
 
-std::int32_t PipeWireIOUnit::start()
+std::int32_t PipeWireIOUnit::startBackend()
 {
-    if (disposed_) {
-        return status::illegalOperation;
-    }
-    if (!initialized_) {
-        return status::uninitialized;
-    }
-    if (started_) {
-        return 0;
-    }
     for (Side* side : {input_.get(), output_.get()}) {
         if (side == nullptr) {
             continue;
@@ -721,15 +598,11 @@ std::int32_t PipeWireIOUnit::start()
             side->running.store(true);
         }
     }
-    started_ = true;
     return 0;
 }
 
-void PipeWireIOUnit::stopRunning()
+void PipeWireIOUnit::stopBackend()
 {
-    if (!started_) {
-        return;
-    }
     for (Side* side : {input_.get(), output_.get()}) {
         if (side == nullptr) {
             continue;
@@ -741,34 +614,6 @@ void PipeWireIOUnit::stopRunning()
             std::this_thread::yield();
         }
     }
-    started_ = false;
-}
-
-std::int32_t PipeWireIOUnit::stop()
-{
-    if (disposed_) {
-        return status::illegalOperation;
-    }
-    stopRunning();
-    return 0;
-}
-
-void PipeWireIOUnit::teardown()
-{
-    stopRunning();
-    destroySide(input_);
-    destroySide(output_);
-    initialized_ = false;
-    disposed_ = true;
-}
-
-std::int32_t PipeWireIOUnit::dispose()
-{
-    if (disposed_) {
-        return status::illegalOperation;
-    }
-    teardown();
-    return 0;
 }
 
 // ----- realtime ---------------------------------------------------------------------------------
@@ -784,8 +629,10 @@ std::int32_t PipeWireIOUnit::render(RenderActionFlags& /*flags*/, const AudioTim
         return status::invalidElement;
     }
     Side& side = *input_;
-    if (side.blockFrames == 0) {
-        return status::illegalOperation; // only inside this unit's input callback
+    // Only inside this unit's input callback: another thread must not even read the block.
+    if (side.callbackThread.load(std::memory_order_relaxed) != std::this_thread::get_id() ||
+        side.blockFrames == 0) {
+        return status::illegalOperation;
     }
     if (frames > side.blockFrames || frames > maximumFrames_) {
         return status::tooManyFramesToProcess;

@@ -24,19 +24,19 @@
 // Threads: configuration, initialize, start, stop and dispose on the main thread; the process
 // callbacks on PipeWire's data thread (RT_PROCESS), where they allocate nothing and take no lock.
 
-#include "platform/audio/channel_maps.h"
-#include "platform/audio/io_unit.h"
+#include "platform/audio/io_unit_base.h"
 #include "platform/audio/pipewire/pipewire_hardware.h"
 
 #include <atomic>
 #include <chrono>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace brevalo {
 
-class PipeWireIOUnit final : public IOUnit
+class PipeWireIOUnit final : public IOUnitBase
 {
 public:
     explicit PipeWireIOUnit(PipeWireHardware& hardware);
@@ -44,25 +44,7 @@ public:
     PipeWireIOUnit(const PipeWireIOUnit&) = delete;
     PipeWireIOUnit& operator=(const PipeWireIOUnit&) = delete;
 
-    std::int32_t setEnableIO(Scope scope, std::uint32_t element, bool enable) override;
-    std::int32_t setCurrentDevice(ObjectId device) override;
-    std::int32_t currentDevice(ObjectId& device) override;
-    std::int32_t setChannelMap(Scope scope, std::uint32_t element,
-                               std::span<const std::int32_t> map) override;
-    std::int32_t setInputCallback(RenderCallback callback) override;
-    std::int32_t start() override;
-    std::int32_t stop() override;
-
-    std::int32_t setMaximumFramesPerSlice(std::uint32_t frames) override;
-    std::int32_t maximumFramesPerSlice(std::uint32_t& frames) override;
-    std::int32_t setStreamFormat(Scope scope, std::uint32_t element,
-                                 const StreamFormat& format) override;
     std::int32_t streamFormat(Scope scope, std::uint32_t element, StreamFormat& format) override;
-    std::int32_t setRenderCallback(Scope scope, std::uint32_t element,
-                                   RenderCallback callback) override;
-    std::int32_t initialize() override;
-    std::int32_t uninitialize() override;
-    std::int32_t dispose() override;
     std::int32_t render(RenderActionFlags& flags, const AudioTimeStamp& time, std::uint32_t bus,
                         std::uint32_t frames, AudioBufferList& buffers) override;
 
@@ -78,30 +60,23 @@ public:
     pw_thread_loop* hardwareLoop() const;
 
 private:
+    bool bindDevice(ObjectId device) override;
+    double deviceRate() const override { return sideRate(Scope::input); }
+    std::int32_t initializeBackend() override;
+    std::int32_t startBackend() override;
+    void stopBackend() override;
+    void uninitializeBackend() override;
+
     void processInput(Side& side);
     void processOutput(Side& side);
     std::int32_t connectSide(Side& side);
+    // Thread loop lock held: logs why a step of connecting a side failed, returns failure.
+    static std::int32_t refuseSide(const Side& side, const std::string& why, std::int32_t failure);
     void destroySide(std::unique_ptr<Side>& side);
-    std::int32_t requireStopped() const;
-    double deviceRate(Scope side) const;
-    void stopRunning();
-    void teardown();
+    double sideRate(Scope side) const;
 
     PipeWireHardware& hardware_;
-    bool inputEnabled_ = false;
-    bool outputEnabled_ = true;
-    ObjectId device_ = unknownObject;
-    std::uint32_t maximumFrames_ = 4096;
-    ChannelMaps maps_;
-    std::optional<StreamFormat> inputClient_;
-    std::optional<StreamFormat> outputClient_;
     StreamFormat defaultOutputClient_;
-    RenderCallback inputCallback_;
-    RenderCallback renderCallback_;
-    bool initialized_ = false;
-    bool started_ = false;
-    bool disposed_ = false;
-
     std::unique_ptr<Side> input_;
     std::unique_ptr<Side> output_;
 };

@@ -25,7 +25,8 @@
 // Listeners and permission answers run on the one notification thread.
 
 #include "platform/audio/audio_system.h"
-#include "platform/audio/sim_signal.h"
+#include "platform/audio/simulated/simulated_fault_injection.h"
+#include "platform/audio/simulated/simulated_signal.h"
 
 #include <array>
 #include <chrono>
@@ -80,54 +81,6 @@ enum class SimTimeMode
 {
     realTime,
     manual
-};
-
-// The calls failures can be injected into. Unit calls: setProperty is every setter of a unit
-// (setEnableIO, setCurrentDevice, setMaximumFramesPerSlice, setChannelMap, setStreamFormat,
-// setInputCallback, setRenderCallback, setRenderQuality), getProperty every read of one
-// (currentDevice, maximumFramesPerSlice, streamFormat, renderQuality), setParameter and
-// getParameter the varispeed's playback rate; configure is any of those four, counted in call
-// order. readProperty is every AudioHardware read. A failed stop, uninitialize or dispose
-// returns the status but still does its work, so clean-up paths stay safe.
-enum class AudioOperation
-{
-    any,
-    configure, // any of setProperty, getProperty, setParameter, getParameter
-    findComponent,
-    createUnit,
-    setProperty,
-    getProperty,
-    setParameter,
-    getParameter,
-    initialize,
-    uninitialize,
-    start,
-    stop,
-    dispose,
-    render,
-    readProperty, // hardware reads
-    hasProperty,  // a failure makes the property absent
-    addListener,
-    removeListener,
-};
-
-const char* audioOperationName(AudioOperation operation);
-
-// A failure to inject: calls that match every set field are counted; the first skip of them go
-// through, the next times of them (0: all later ones) return status.
-struct FaultRule
-{
-    AudioOperation operation = AudioOperation::any;
-    std::optional<UnitKind> unitKind{};
-    std::uint32_t unitOrdinal = 0; // n-th unit of unitKind (or of any kind) created, from 1
-    std::optional<UnitProperty> unitProperty{};
-    std::optional<Scope> scope{}; // unit calls and hardware reads
-    std::optional<std::uint32_t> element{};
-    ObjectId object = unknownObject; // device, stream or system; for an I/O unit its device
-    std::optional<HardwareProperty> property{};
-    std::uint32_t skip = 0;
-    std::uint32_t times = 1;
-    std::int32_t status = brevalo::status::paramError;
 };
 
 // What an output device played since capture was enabled: up to maxFrames frames per device
@@ -221,10 +174,5 @@ public:
 private:
     std::shared_ptr<State> state_;
 };
-
-// The demo devices the application shows when no audio server is reachable: "Virtual
-// Turntable" (2 channels, 96 kHz, 24-bit integer) playing a synthesized album side in a loop,
-// and "Virtual Output", the default output.
-void addDemoDevices(SimulatedAudioSystem& sim);
 
 } // namespace brevalo

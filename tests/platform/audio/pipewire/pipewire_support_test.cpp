@@ -1,8 +1,8 @@
 #include "platform/audio/audio_system.h"
 #include "platform/audio/pipewire/pipewire_audio_system.h"
 #include "platform/audio/pipewire/pipewire_support.h"
-#include "platform/audio/pipewire/serial_notifier.h"
 
+#include <QLoggingCategory>
 #include <gtest/gtest.h>
 
 #include <array>
@@ -111,35 +111,22 @@ TEST(PipeWireReconnect, FirstAttemptAtOnceThenDoublingUpToTwoSeconds)
     }
 }
 
-TEST(SerialNotifier, RunsTasksInOrderOnOneThreadAndDrains)
+std::vector<std::string>* audioLogLines = nullptr;
+
+void keepAudioLog(QtMsgType, const QMessageLogContext& context, const QString& text)
 {
-    std::vector<int> seen;
-    std::atomic<std::thread::id> thread{};
-    std::optional<SerialNotifier> notifier;
-    notifier.emplace();
-    for (int i = 0; i < 100; ++i) {
-        notifier->post([&, i] {
-            seen.push_back(i);
-            thread = std::this_thread::get_id();
-        });
+    if (audioLogLines != nullptr && context.category == std::string("brevalo.audio")) {
+        audioLogLines->push_back(text.toStdString());
     }
-    notifier->drain();
-    std::vector<int> expected(100);
-    std::iota(expected.begin(), expected.end(), 0);
-    EXPECT_EQ(seen, expected);
-    EXPECT_EQ(thread.load(), notifier->threadID());
-    EXPECT_NE(thread.load(), std::this_thread::get_id());
-    // Tasks posted before the end still run.
-    int late = 0;
-    notifier->post([&] { late = 1; });
-    notifier.reset();
-    EXPECT_EQ(late, 1);
 }
 
 // With no server to reach, the automatic choice is the simulated demo hardware and the explicit
-// PipeWire choice is refused.
+// PipeWire choice is refused; each says so once, with the reason.
 TEST(PipeWireFactory, WithoutAServerTheDemoDevicesRun)
 {
+    std::vector<std::string> lines;
+    audioLogLines = &lines;
+    const auto previousHandler = qInstallMessageHandler(keepAudioLog);
     const char* previous = std::getenv("PIPEWIRE_REMOTE");
     const std::string saved = previous != nullptr ? previous : "";
     ::setenv("PIPEWIRE_REMOTE", "brevalo-no-such-server", 1);
@@ -150,9 +137,17 @@ TEST(PipeWireFactory, WithoutAServerTheDemoDevicesRun)
     } else {
         ::unsetenv("PIPEWIRE_REMOTE");
     }
+    qInstallMessageHandler(previousHandler);
+    audioLogLines = nullptr;
     ASSERT_TRUE(automatic);
     EXPECT_EQ(automatic->backendName(), "simulated");
     EXPECT_FALSE(explicitPipeWire);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].rfind("Audio backend: simulated demo devices, because cannot connect", 0),
+              0u)
+        << lines[0];
+    EXPECT_NE(lines[1].find("PipeWire was requested but cannot connect"), std::string::npos)
+        << lines[1];
 }
 
 } // namespace

@@ -49,6 +49,13 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
+// Whether a missing PipeWire server is a failure (inside scripts/test-env.sh, unless
+// BREVALO_PIPEWIRE_TESTS=0) rather than a reason to skip.
+bool pipeWireDaemonRequired();
+
+// A node name no other test process or earlier call of this one uses.
+std::string uniqueTestName(const std::string& stem);
+
 // Polls a condition every few milliseconds until it holds or the timeout passes.
 bool waitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds timeout = std::chrono::milliseconds(4000));

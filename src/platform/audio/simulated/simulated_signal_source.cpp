@@ -1,4 +1,4 @@
-#include "platform/audio/sim_signal_source.h"
+#include "platform/audio/simulated/simulated_signal_source.h"
 
 #include <sndfile.h>
 

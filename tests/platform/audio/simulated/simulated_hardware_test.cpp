@@ -1,4 +1,4 @@
-#include "platform/audio/simulated_audio_system.h"
+#include "platform/audio/simulated/simulated_audio_system.h"
 
 #include <gtest/gtest.h>
 
@@ -150,59 +150,6 @@ TEST(SimulatedHardware, InjectedReadFailureHitsOnlyTheNamedDeviceAndProperty)
     std::vector<ObjectId> ids;
     EXPECT_EQ(hw.devices(ids), status::memoryFull);
     EXPECT_EQ(hw.devices(ids), 0);
-}
-
-TEST(SimulatedHardware, ListenersRunOnTheNotificationThreadUntilTheirOwnRegistrationIsRemoved)
-{
-    SimulatedAudioSystem sim;
-    auto& hw = sim.hardware();
-    Recorder recorder;
-    const auto first = listen(hw, systemObject, P::devices, recorder);
-    const auto second = listen(hw, systemObject, P::devices, recorder);
-    EXPECT_NE(first, second);
-
-    sim.addDevice(SimDevice::input("a", "A", 2, 48000.0, 24));
-    sim.drainNotifications();
-    ASSERT_EQ(recorder.size(), 2u);
-    EXPECT_EQ(recorder.events[0].thread, sim.notificationThreadID());
-    EXPECT_NE(recorder.events[0].thread, std::this_thread::get_id());
-    EXPECT_EQ(recorder.selectors(systemObject), (std::vector<P>{P::devices, P::devices}));
-
-    // Removing one of two equal registrations keeps the other.
-    ASSERT_EQ(hw.removePropertyListener(first), 0);
-    EXPECT_EQ(hw.removePropertyListener(first), status::paramError);
-    sim.addDevice(SimDevice::input("b", "B", 2, 48000.0, 24));
-    sim.drainNotifications();
-    EXPECT_EQ(recorder.size(), 1u);
-}
-
-TEST(SimulatedHardware, RemovalWaitsForARunningListenerToReturn)
-{
-    SimulatedAudioSystem sim;
-    auto& hw = sim.hardware();
-    std::atomic<bool> entered{false}, release{false}, finished{false};
-    ListenerRegistration registration;
-    const auto slow = [&](ObjectId, const PropertyAddress&) {
-        entered = true;
-        while (!release) {
-            std::this_thread::yield();
-        }
-        finished = true;
-    };
-    ASSERT_EQ(hw.addPropertyListener(systemObject, {P::devices}, slow, registration), 0);
-    sim.addDevice(SimDevice::input("a", "A", 2, 48000.0, 24));
-    while (!entered) {
-        std::this_thread::yield();
-    }
-    std::atomic<bool> finishedWhenRemoved{false};
-    std::thread remover([&] {
-        EXPECT_EQ(hw.removePropertyListener(registration), 0);
-        finishedWhenRemoved = finished.load();
-    });
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    release = true;
-    remover.join();
-    EXPECT_TRUE(finishedWhenRemoved);
 }
 
 TEST(SimulatedHardware, DeviceChangesPostTheMatchingNotifications)

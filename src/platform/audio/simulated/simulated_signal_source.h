@@ -2,7 +2,7 @@
 
 // The simulation's per-channel generator behind SimSignal. Internal to the simulated backend.
 
-#include "platform/audio/sim_signal.h"
+#include "platform/audio/simulated/simulated_signal.h"
 
 #include <cstdint>
 #include <memory>

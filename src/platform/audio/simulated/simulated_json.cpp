@@ -15,7 +15,7 @@
 // Every key but uid and name is optional. kind is one of silence, sine, counting, file,
 // albumSide.
 
-#include "platform/audio/simulated_audio_system.h"
+#include "platform/audio/simulated/simulated_audio_system.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -1,6 +1,4 @@
-#include "platform/audio/simulated_audio_system.h"
-
-#include "support/allocation_counter.h"
+#include "platform/audio/simulated/simulated_demo_devices.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -236,31 +234,10 @@ TEST(SimulatedIO, RenderDeliversTheCurrentBlockInTheClientFormatAndChannelMap)
     }
 }
 
-TEST(SimulatedIO, RefusesAClientRateAndFlagsARateChangeWhileRunning)
+TEST(SimulatedIO, ARateChangeWhileRunningIsRefusedAtRender)
 {
     SimulatedAudioSystem sim;
     const ObjectId device = addInput(sim, "in", 2, 48000.0, 24, 256);
-    std::unique_ptr<IOUnit> unit;
-    ASSERT_EQ(sim.createIOUnit(unit), 0);
-    ASSERT_EQ(unit->setCurrentDevice(device), 0);
-    EXPECT_EQ(
-        unit->setStreamFormat(Scope::output, inputElement, StreamFormat::int32Planar(44100.0, 2)),
-        status::unsupportedFormat);
-    EXPECT_EQ(unit->setStreamFormat(Scope::output, inputElement,
-                                    StreamFormat::physicalInteger(48000.0, 2, 24)),
-              status::formatNotSupported);
-
-    // Set before the device is known, the rate is checked when the unit initializes.
-    std::unique_ptr<IOUnit> early;
-    ASSERT_EQ(sim.createIOUnit(early), 0);
-    ASSERT_EQ(early->setEnableIO(Scope::input, inputElement, true), 0);
-    ASSERT_EQ(early->setEnableIO(Scope::output, outputElement, false), 0);
-    ASSERT_EQ(
-        early->setStreamFormat(Scope::output, inputElement, StreamFormat::int32Planar(44100.0, 2)),
-        0);
-    ASSERT_EQ(early->setCurrentDevice(device), 0);
-    EXPECT_EQ(early->initialize(), status::unsupportedFormat);
-
     InputProbe probe;
     ASSERT_EQ(probe.open(sim, device, 48000.0), 0);
     sim.advanceSeconds(0.02);
@@ -388,46 +365,6 @@ TEST(SimulatedIO, InjectedFailuresSurfaceAtTheNamedCallOnce)
     EXPECT_EQ(probe.blocks, 3u);
     EXPECT_EQ(probe.unit->dispose(), 0);
     EXPECT_EQ(probe.unit->start(), status::illegalOperation);
-}
-
-TEST(SimulatedIO, TheIOPathAllocatesNothing)
-{
-    SimulatedAudioSystem sim;
-    const ObjectId input = addInput(sim, "in", 2, 48000.0, 24, 256);
-    const ObjectId output = sim.addDevice(SimDevice::output("out", "Out", 2, 48000.0));
-    sim.setInputSignal(input, 0, SimSignal::sine(440.0));
-    sim.captureOutput(output, 48000);
-    InputProbe in;
-    OutputProbe out;
-    ASSERT_EQ(in.open(sim, input, 48000.0), 0);
-    ASSERT_EQ(out.open(sim, output, 48000.0), 0);
-    sim.advanceSeconds(0.05);
-    test::AllocationCounter counter;
-    sim.advanceSeconds(2.0);
-    EXPECT_EQ(counter.count(), 0u);
-}
-
-TEST(SimulatedIO, RealTimeModeRunsBlocksOnAnIOThreadUntilStopped)
-{
-    SimulatedAudioSystem sim(SimTimeMode::realTime);
-    const ObjectId device = addInput(sim, "in", 2, 48000.0, 24, 64);
-    InputProbe probe;
-    ASSERT_EQ(probe.open(sim, device, 48000.0), 0);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (probe.blocks < 5 && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::yield();
-    }
-    ASSERT_EQ(probe.unit->stop(), 0);
-    // stop returned: no callback runs any more, so the probe's fields are ours to read.
-    const std::uint64_t blocks = probe.blocks;
-    ASSERT_GE(blocks, 5u);
-    EXPECT_NE(probe.thread, std::this_thread::get_id());
-    EXPECT_EQ(probe.lastStatus, 0);
-    for (std::size_t i = 0; i < probe.sampleTimes.size(); ++i) {
-        ASSERT_EQ(probe.sampleTimes[i], 64.0 * static_cast<double>(i));
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_EQ(probe.blocks, blocks);
 }
 
 TEST(SimulatedIO, PlaysASoundFileInALoopBitExact)

@@ -1,326 +1,12 @@
-#include "platform/audio/simulated_audio_system.h"
+#include "platform/audio/simulated/simulated_audio_system.h"
 
-#include "platform/audio/sim_state.h"
+#include "platform/audio/samplerate_varispeed.h"
+#include "platform/audio/simulated/simulated_hardware.h"
 
 #include <algorithm>
 #include <cmath>
 
 namespace brevalo {
-
-// ----- hardware reads -----------------------------------------------------------------------
-
-bool SimulatedAudioSystem::State::hasProperty(ObjectId object, const PropertyAddress& address)
-{
-    SimCall call;
-    call.operation = AudioOperation::hasProperty;
-    call.object = object;
-    call.property = address.selector;
-    call.scope = address.scope;
-    call.element = address.element;
-    if (check(call) != 0) {
-        return false;
-    }
-    std::lock_guard lock(modelMutex);
-    if (object == systemObject) {
-        return address.selector == HardwareProperty::devices ||
-               address.selector == HardwareProperty::defaultOutputDevice ||
-               address.selector == HardwareProperty::translateUIDToDevice;
-    }
-    if (streamIndex.contains(object)) {
-        return address.selector == HardwareProperty::startingChannel ||
-               address.selector == HardwareProperty::physicalFormat;
-    }
-    const auto* record = findDevice(object);
-    if (record == nullptr) {
-        return false;
-    }
-    const auto& d = record->description;
-    switch (address.selector) {
-    case HardwareProperty::elementName: {
-        const auto& names =
-            address.scope == Scope::output ? d.outputChannelNames : d.inputChannelNames;
-        return address.element >= 1 && address.element <= names.size();
-    }
-    case HardwareProperty::preferredChannelsForStereo:
-        return address.scope == Scope::output ? d.preferredOutputStereo.has_value()
-                                              : d.preferredInputStereo.has_value();
-    case HardwareProperty::usesVariableBufferFrameSizes:
-        return d.variableBufferFrameSize != 0;
-    case HardwareProperty::devices:
-    case HardwareProperty::defaultOutputDevice:
-    case HardwareProperty::translateUIDToDevice:
-    case HardwareProperty::startingChannel:
-    case HardwareProperty::physicalFormat:
-        return false;
-    default:
-        return true;
-    }
-}
-
-std::int32_t SimulatedAudioSystem::State::devices(std::vector<ObjectId>& deviceIDs)
-{
-    if (auto s = checkRead(systemObject, HardwareProperty::devices)) {
-        return s;
-    }
-    std::lock_guard lock(modelMutex);
-    deviceIDs.clear();
-    for (const auto& record : devicesInOrder) {
-        deviceIDs.push_back(record.description.id);
-    }
-    return 0;
-}
-
-std::int32_t SimulatedAudioSystem::State::defaultOutputDevice(ObjectId& device)
-{
-    if (auto s = checkRead(systemObject, HardwareProperty::defaultOutputDevice)) {
-        return s;
-    }
-    std::lock_guard lock(modelMutex);
-    device = defaultOutput;
-    return 0;
-}
-
-std::int32_t SimulatedAudioSystem::State::deviceForUID(const std::string& uid, ObjectId& device)
-{
-    if (auto s = checkRead(systemObject, HardwareProperty::translateUIDToDevice)) {
-        return s;
-    }
-    std::lock_guard lock(modelMutex);
-    device = unknownObject;
-    for (const auto& record : devicesInOrder) {
-        if (record.description.uid == uid) {
-            device = record.description.id;
-            break;
-        }
-    }
-    return 0;
-}
-
-#define BREVALO_SIM_DEVICE_READ(selector, scope, element)                                          \
-    if (auto s = checkRead(device, selector, scope, element)) {                                    \
-        return s;                                                                                  \
-    }                                                                                              \
-    std::lock_guard lock(modelMutex);                                                              \
-    const auto* record = findDevice(device);                                                       \
-    if (record == nullptr) {                                                                       \
-        return status::badObject;                                                                  \
-    }                                                                                              \
-    const auto& d = record->description
-
-std::int32_t SimulatedAudioSystem::State::deviceUID(ObjectId device, std::string& uid)
-{
-    BREVALO_SIM_DEVICE_READ(HardwareProperty::deviceUID, Scope::global, 0);
-    uid = d.uid;
-    return 0;
-}
-
-std::int32_t SimulatedAudioSystem::State::name(ObjectId device, std::string& deviceName)
-{
-    BREVALO_SIM_DEVICE_READ(HardwareProperty::name, Scope::global, 0);
-    deviceName = d.name;
-    return 0;
-}
-
-std::int32_t
-SimulatedAudioSystem::State::streamConfiguration(ObjectId device, Scope scope,
-                                                 std::vector<std::uint32_t>& channelsPerBuffer)
-{
-    BREVALO_SIM_DEVICE_READ(HardwareProperty::streamConfiguration, scope, 0);
-    if (scope == Scope::global) {
-        return status::unknownProperty;
-    }
-    channelsPerBuffer.clear();
-    for (const auto& stream : scope == Scope::input ? d.inputStreams : d.outputStreams) {
-        channelsPerBuffer.push_back(stream.channels);
-    }
-    return 0;
-}
-
-std::int32_t SimulatedAudioSystem::State::elementName(ObjectId device, Scope scope,
-                                                      std::uint32_t channel,
-                                                      std::string& elementText)
-{
-    BREVALO_SIM_DEVICE_READ(HardwareProperty::elementName, scope, channel);
-    const auto& names = scope == Scope::output ? d.outputChannelNames : d.inputChannelNames;
-    if (channel < 1 || channel > names.size()) {
-        return status::unknownProperty;
-    }
-    elementText = names[channel - 1];
-    return 0;
-}
-
-std::int32_t
-SimulatedAudioSystem::State::preferredChannelsForStereo(ObjectId device, Scope scope,
-                                                        std::array<std::uint32_t, 2>& channels)
-{
-    BREVALO_SIM_DEVICE_READ(HardwareProperty::preferredChannelsForStereo, scope, 0);
-    const auto& preferred =
-        scope == Scope::output ? d.preferredOutputStereo : d.preferredInputStereo;
-    if (!preferred) {
-        return status::unknownProperty;
-    }
-    channels = *preferred;
-    return 0;
-}
-
-std::int32_t SimulatedAudioSystem::State::nominalSampleRate(ObjectId device, double& rate)
-{
-    BREVALO_SIM_DEVICE_READ(HardwareProperty::nominalSampleRate, Scope::global, 0);
-    rate = d.nominalSampleRate;
-    return 0;
-}
-
-std::int32_t SimulatedAudioSystem::State::streams(ObjectId device, Scope scope,
-                                                  std::vector<ObjectId>& streamIDs)
-{
-    BREVALO_SIM_DEVICE_READ(HardwareProperty::streams, scope, 0);
-    (void)d;
-    if (scope == Scope::global) {
-        streamIDs = record->inputStreamIDs;
-        streamIDs.insert(streamIDs.end(), record->outputStreamIDs.begin(),
-                         record->outputStreamIDs.end());
-    } else {
-        streamIDs = scope == Scope::input ? record->inputStreamIDs : record->outputStreamIDs;
-    }
-    return 0;
-}
-
-std::int32_t SimulatedAudioSystem::State::bufferFrameSize(ObjectId device, std::uint32_t& frames)
-{
-    BREVALO_SIM_DEVICE_READ(HardwareProperty::bufferFrameSize, Scope::global, 0);
-    frames = d.bufferFrameSize;
-    return 0;
-}
-
-std::int32_t SimulatedAudioSystem::State::usesVariableBufferFrameSizes(ObjectId device,
-                                                                       std::uint32_t& frames)
-{
-    BREVALO_SIM_DEVICE_READ(HardwareProperty::usesVariableBufferFrameSizes, Scope::global, 0);
-    if (d.variableBufferFrameSize == 0) {
-        return status::unknownProperty;
-    }
-    frames = d.variableBufferFrameSize;
-    return 0;
-}
-
-std::int32_t SimulatedAudioSystem::State::isAlive(ObjectId device, std::uint32_t& alive)
-{
-    BREVALO_SIM_DEVICE_READ(HardwareProperty::deviceIsAlive, Scope::global, 0);
-    alive = d.isAlive ? 1 : 0;
-    return 0;
-}
-
-#undef BREVALO_SIM_DEVICE_READ
-
-std::int32_t SimulatedAudioSystem::State::startingChannel(ObjectId stream, std::uint32_t& channel)
-{
-    if (auto s = checkRead(stream, HardwareProperty::startingChannel)) {
-        return s;
-    }
-    std::lock_guard lock(modelMutex);
-    const auto it = streamIndex.find(stream);
-    const DeviceRecord* record = it != streamIndex.end() ? findDevice(it->second.device) : nullptr;
-    if (record == nullptr) {
-        return status::badObject;
-    }
-    const bool input = it->second.scope == Scope::input;
-    const auto& ids = input ? record->inputStreamIDs : record->outputStreamIDs;
-    const auto& list = input ? record->description.inputStreams : record->description.outputStreams;
-    std::uint32_t first = 1;
-    for (std::size_t i = 0; i < ids.size(); ++i) {
-        if (ids[i] == stream) {
-            channel = first;
-            return 0;
-        }
-        first += list[i].channels;
-    }
-    return status::badObject;
-}
-
-std::int32_t SimulatedAudioSystem::State::physicalFormat(ObjectId stream, StreamFormat& format)
-{
-    if (auto s = checkRead(stream, HardwareProperty::physicalFormat)) {
-        return s;
-    }
-    std::lock_guard lock(modelMutex);
-    DeviceRecord* owner = nullptr;
-    const SimStream* s = findStream(stream, &owner);
-    if (s == nullptr) {
-        return status::badObject;
-    }
-    const double rate = s->sampleRate > 0.0 ? s->sampleRate : owner->description.nominalSampleRate;
-    format = s->isFloat ? StreamFormat::physicalFloat(rate, s->channels)
-                        : StreamFormat::physicalInteger(rate, s->channels, s->bitsPerChannel);
-    format.formatID = s->formatID;
-    if (s->isFloat && s->bitsPerChannel != 32) {
-        format.bitsPerChannel = s->bitsPerChannel;
-    }
-    return 0;
-}
-
-std::int32_t SimulatedAudioSystem::State::addPropertyListener(ObjectId object,
-                                                              const PropertyAddress& address,
-                                                              PropertyListener listener,
-                                                              ListenerRegistration& registration)
-{
-    SimCall call;
-    call.operation = AudioOperation::addListener;
-    call.object = object;
-    call.property = address.selector;
-    call.scope = address.scope;
-    call.element = address.element;
-    if (auto s = check(call)) {
-        return s;
-    }
-    if (!listener) {
-        return status::paramError;
-    }
-    {
-        std::lock_guard lock(modelMutex);
-        if (!objectExists(object)) {
-            return status::badObject;
-        }
-    }
-    registration = listeners.add(object, address, std::move(listener));
-    return 0;
-}
-
-std::int32_t
-SimulatedAudioSystem::State::removePropertyListener(const ListenerRegistration& registration)
-{
-    SimCall call;
-    call.operation = AudioOperation::removeListener;
-    call.object = registration.objectID;
-    call.property = registration.address.selector;
-    call.scope = registration.address.scope;
-    call.element = registration.address.element;
-    if (auto s = check(call)) {
-        return s;
-    }
-    const bool wait = std::this_thread::get_id() != notifier.get_id();
-    return listeners.remove(registration, wait) ? 0 : status::paramError;
-}
-
-void SimulatedAudioSystem::State::requestAccess(std::function<void(bool)> completion)
-{
-    std::optional<bool> answer;
-    {
-        std::lock_guard lock(modelMutex);
-        ++permissionRequests;
-        const auto current = authorization.load();
-        if (current != AudioCaptureAuthorization::notDetermined) {
-            answer = current == AudioCaptureAuthorization::authorized;
-        } else if (permissionAnswer) {
-            answer = *permissionAnswer;
-            authorization =
-                *answer ? AudioCaptureAuthorization::authorized : AudioCaptureAuthorization::denied;
-        } else {
-            pendingRequests.push_back(std::move(completion));
-            return;
-        }
-    }
-    postTask([completion = std::move(completion), granted = *answer] { completion(granted); });
-}
 
 // ----- SimDevice ----------------------------------------------------------------------------
 
@@ -345,55 +31,10 @@ SimDevice SimDevice::output(std::string uid, std::string name, std::uint32_t cha
     return d;
 }
 
-const char* audioOperationName(AudioOperation operation)
-{
-    switch (operation) {
-    case AudioOperation::any:
-        return "any";
-    case AudioOperation::configure:
-        return "configure";
-    case AudioOperation::findComponent:
-        return "findComponent";
-    case AudioOperation::createUnit:
-        return "createUnit";
-    case AudioOperation::setProperty:
-        return "setProperty";
-    case AudioOperation::getProperty:
-        return "getProperty";
-    case AudioOperation::setParameter:
-        return "setParameter";
-    case AudioOperation::getParameter:
-        return "getParameter";
-    case AudioOperation::initialize:
-        return "initialize";
-    case AudioOperation::uninitialize:
-        return "uninitialize";
-    case AudioOperation::start:
-        return "start";
-    case AudioOperation::stop:
-        return "stop";
-    case AudioOperation::dispose:
-        return "dispose";
-    case AudioOperation::render:
-        return "render";
-    case AudioOperation::readProperty:
-        return "readProperty";
-    case AudioOperation::hasProperty:
-        return "hasProperty";
-    case AudioOperation::addListener:
-        return "addListener";
-    case AudioOperation::removeListener:
-        return "removeListener";
-    }
-    return "unknown";
-}
-
 // ----- SimulatedAudioSystem -----------------------------------------------------------------
 
 SimulatedAudioSystem::SimulatedAudioSystem(SimTimeMode mode) : state_(std::make_shared<State>(mode))
-{
-    state_->startNotifier();
-}
+{}
 
 SimulatedAudioSystem::~SimulatedAudioSystem()
 {
@@ -407,7 +48,9 @@ SimulatedAudioSystem::~SimulatedAudioSystem()
     for (auto& runtime : runtimes) {
         State::stopIOThread(*runtime);
     }
-    state_->stopNotifier();
+    // Runs the notifications already posted, then ends the thread. The notifier object stays,
+    // so that a listener running meanwhile can still post (and drain) without a race.
+    state_->notifier->shutdown();
 }
 
 AudioHardware& SimulatedAudioSystem::hardware()
@@ -446,7 +89,7 @@ std::int32_t SimulatedAudioSystem::createIOUnit(std::unique_ptr<IOUnit>& unit)
         unit.reset();
         return s;
     }
-    unit = makeSimIOUnit(state_, ordinal, kindOrdinal);
+    unit = withFaults(state_->faults, makeSimIOUnit(state_), ordinal, kindOrdinal);
     return 0;
 }
 
@@ -468,7 +111,8 @@ std::int32_t SimulatedAudioSystem::createVarispeedUnit(std::unique_ptr<Varispeed
         unit.reset();
         return s;
     }
-    unit = makeSimVarispeedUnit(state_, ordinal, kindOrdinal);
+    unit =
+        withFaults(state_->faults, std::make_unique<SamplerateVarispeed>(), ordinal, kindOrdinal);
     return 0;
 }
 
@@ -748,9 +392,7 @@ SimOutputCapture SimulatedAudioSystem::outputCapture(ObjectId device) const
 
 void SimulatedAudioSystem::injectFault(FaultRule rule)
 {
-    std::lock_guard lock(state_->faultMutex);
-    state_->rules.push_back({rule, 0, 0});
-    state_->armedRules.store(state_->rules.size(), std::memory_order_release);
+    state_->faults->inject(rule);
 }
 
 void SimulatedAudioSystem::failNext(AudioOperation operation, std::int32_t failure)
@@ -763,23 +405,12 @@ void SimulatedAudioSystem::failNext(AudioOperation operation, std::int32_t failu
 
 void SimulatedAudioSystem::clearFaults()
 {
-    std::lock_guard lock(state_->faultMutex);
-    state_->rules.clear();
-    state_->armedRules.store(0, std::memory_order_release);
+    state_->faults->clear();
 }
 
 std::uint64_t SimulatedAudioSystem::callCount(AudioOperation operation) const
 {
-    if (operation == AudioOperation::any || operation == AudioOperation::configure) {
-        std::uint64_t total = 0;
-        for (std::size_t i = 0; i < simOperationCount; ++i) {
-            if (simOperationMatches(operation, static_cast<AudioOperation>(i))) {
-                total += state_->calls[i].load(std::memory_order_relaxed);
-            }
-        }
-        return total;
-    }
-    return state_->calls[static_cast<std::size_t>(operation)].load(std::memory_order_relaxed);
+    return state_->faults->callCount(operation);
 }
 
 std::uint32_t SimulatedAudioSystem::unitCount(UnitKind kind) const
@@ -868,7 +499,7 @@ void SimulatedAudioSystem::drainNotifications()
 
 std::thread::id SimulatedAudioSystem::notificationThreadID() const
 {
-    return state_->notifier.get_id();
+    return state_->notifier->threadID();
 }
 
 void SimulatedAudioSystem::setAuthorization(AudioCaptureAuthorization authorization)
@@ -904,25 +535,6 @@ std::uint32_t SimulatedAudioSystem::permissionRequestCount() const
 {
     std::lock_guard lock(state_->modelMutex);
     return state_->permissionRequests;
-}
-
-void addDemoDevices(SimulatedAudioSystem& sim)
-{
-    SimDevice turntable =
-        SimDevice::input("brevalo.sim.virtual-turntable", "Virtual Turntable", 2, 96000.0, 24);
-    turntable.inputChannelNames = {"Left", "Right"};
-    turntable.preferredInputStereo = std::array<std::uint32_t, 2>{1, 2};
-    turntable.bufferFrameSize = 512;
-    const ObjectId input = sim.addDevice(std::move(turntable));
-    sim.setInputSignal(input, 0, SimSignal::albumSide());
-    sim.setInputSignal(input, 1, SimSignal::albumSide());
-
-    SimDevice output =
-        SimDevice::output("brevalo.sim.virtual-output", "Virtual Output", 2, 48000.0);
-    output.outputChannelNames = {"Left", "Right"};
-    output.clockPPM = 35.0; // a little drift, so that rate compensation has work to do
-    const ObjectId out = sim.addDevice(std::move(output));
-    sim.setDefaultOutputDevice(out);
 }
 
 } // namespace brevalo

@@ -4,8 +4,8 @@
 // runs of it also show that a lost connection and the reconnect leak nothing and race nothing.
 
 #include "monitor/monitor_view_model.h"
-#include "pipewire/pipewire_test_graph.h"
 #include "platform/audio/pipewire/pipewire_audio_system.h"
+#include "platform/audio/pipewire/pipewire_test_graph.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

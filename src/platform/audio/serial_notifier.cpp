@@ -1,4 +1,4 @@
-#include "platform/audio/pipewire/serial_notifier.h"
+#include "platform/audio/serial_notifier.h"
 
 namespace brevalo {
 
@@ -6,18 +6,31 @@ SerialNotifier::SerialNotifier() : thread_([this] { run(); }) {}
 
 SerialNotifier::~SerialNotifier()
 {
+    shutdown();
+}
+
+void SerialNotifier::shutdown()
+{
+    if (onNotifierThread()) {
+        return; // a task cannot wait for its own thread to end
+    }
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;
     }
     wake_.notify_all();
-    thread_.join();
+    if (thread_.joinable()) {
+        thread_.join();
+    }
 }
 
 void SerialNotifier::post(std::function<void()> task)
 {
     {
         std::lock_guard lock(mutex_);
+        if (ended_) {
+            return; // nothing would ever run it
+        }
         tasks_.push_back(std::move(task));
         ++posted_;
     }
@@ -26,6 +39,9 @@ void SerialNotifier::post(std::function<void()> task)
 
 void SerialNotifier::drain()
 {
+    if (onNotifierThread()) {
+        return;
+    }
     std::unique_lock lock(mutex_);
     const auto target = posted_;
     idle_.wait(lock, [&] { return finished_ >= target; });
@@ -37,7 +53,8 @@ void SerialNotifier::run()
     for (;;) {
         wake_.wait(lock, [&] { return stopping_ || !tasks_.empty(); });
         if (tasks_.empty()) {
-            return; // stopping, and everything posted has run
+            ended_ = true; // stopping, and everything posted has run
+            return;
         }
         auto task = std::move(tasks_.front());
         tasks_.pop_front();

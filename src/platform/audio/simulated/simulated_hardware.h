@@ -1,12 +1,13 @@
 #pragma once
 
-// Internals of the simulated backend shared by its source files: the failure-rule matching,
-// the per-device runtime (clock, block buffers, running units) and the simulation's state,
-// which is also its hardware model and permission provider. Not for use outside the backend.
+// The simulation's state: its hardware model (devices, streams, listeners), its permission
+// provider, its clock and the runtimes of its devices. Internal to the simulated backend.
 
 #include "platform/audio/property_listener_registry.h"
-#include "platform/audio/sim_signal_source.h"
-#include "platform/audio/simulated_audio_system.h"
+#include "platform/audio/serial_notifier.h"
+#include "platform/audio/simulated/simulated_audio_system.h"
+#include "platform/audio/simulated/simulated_fault_injection.h"
+#include "platform/audio/simulated/simulated_io_unit.h"
 
 #include <algorithm>
 #include <array>
@@ -14,7 +15,6 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
-#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -24,137 +24,6 @@
 #include <vector>
 
 namespace brevalo {
-
-inline constexpr std::size_t simOperationCount =
-    static_cast<std::size_t>(AudioOperation::removeListener) + 1;
-
-// What one call of the simulation looks like to the failure rules.
-struct SimCall
-{
-    AudioOperation operation = AudioOperation::any;
-    std::optional<UnitKind> unitKind;
-    std::uint32_t unitOrdinal = 0; // among all units
-    std::uint32_t kindOrdinal = 0; // among units of the same kind
-    std::optional<UnitProperty> unitProperty;
-    std::optional<Scope> scope;
-    std::optional<std::uint32_t> element;
-    ObjectId object = unknownObject;
-    std::optional<HardwareProperty> property;
-};
-
-inline bool simOperationMatches(AudioOperation rule, AudioOperation call)
-{
-    if (rule == AudioOperation::any || rule == call) {
-        return true;
-    }
-    return rule == AudioOperation::configure &&
-           (call == AudioOperation::setProperty || call == AudioOperation::getProperty ||
-            call == AudioOperation::setParameter || call == AudioOperation::getParameter);
-}
-
-inline bool simRuleMatches(const FaultRule& rule, const SimCall& call)
-{
-    if (!simOperationMatches(rule.operation, call.operation)) {
-        return false;
-    }
-    if (rule.unitKind && rule.unitKind != call.unitKind) {
-        return false;
-    }
-    if (rule.unitOrdinal != 0) {
-        const std::uint32_t ordinal = rule.unitKind ? call.kindOrdinal : call.unitOrdinal;
-        if (ordinal != rule.unitOrdinal) {
-            return false;
-        }
-    }
-    if (rule.unitProperty && rule.unitProperty != call.unitProperty) {
-        return false;
-    }
-    if (rule.scope && rule.scope != call.scope) {
-        return false;
-    }
-    if (rule.element && rule.element != call.element) {
-        return false;
-    }
-    if (rule.object != unknownObject && rule.object != call.object) {
-        return false;
-    }
-    return !rule.property || rule.property == call.property;
-}
-
-inline double simEffectiveRate(double nominal, double ppm)
-{
-    return nominal * (1.0 + ppm * 1e-6);
-}
-
-class SimIOUnit;
-
-// A device's clock, block buffers and running units. Everything here is guarded by
-// cycleMutex, which a block holds from its first to its last callback; the model's mutex is
-// never taken while holding it.
-struct SimDeviceRuntime
-{
-    ObjectId id = unknownObject;
-    std::mutex cycleMutex;
-    std::condition_variable wake;
-    bool present = true;
-    bool quit = false;
-    bool alive = true;
-    double nominalRate = 48000.0;
-    double ppm = 0.0;
-    std::uint32_t bufferFrames = 512;
-    std::uint32_t capacity = 0; // frames the block buffers hold
-
-    struct ChannelFormat
-    {
-        std::uint32_t bits = 24;
-        bool isFloat = false;
-    };
-    std::vector<ChannelFormat> inputChannels;
-    std::vector<ChannelFormat> outputChannels;
-    std::vector<SimSignalSource> sources;
-    std::vector<double> inputBlock; // channel-major, capacity frames each
-    std::vector<float> outputMix;   // channel-major, capacity frames each
-
-    // Clock: block index nextBlock ends at anchorNs + (nextBlock − anchorBlock + 1) periods.
-    std::int64_t anchorNs = 0;
-    std::uint64_t anchorBlock = 0;
-    std::uint64_t nextBlock = 0;
-    std::uint64_t framePosition = 0;
-    std::uint64_t blocks = 0;
-
-    std::vector<SimIOUnit*> running;
-    std::uint32_t currentBlockFrames = 0; // non-zero while input callbacks run
-
-    bool capturing = false;
-    std::uint64_t captureLimit = 0;
-    SimOutputCapture capture;
-
-    std::thread thread;
-
-    std::int64_t dueNs() const
-    {
-        const double rate = simEffectiveRate(nominalRate, ppm);
-        const double periods = static_cast<double>(nextBlock - anchorBlock + 1);
-        return anchorNs +
-               static_cast<std::int64_t>(std::llround(periods * bufferFrames * 1e9 / rate));
-    }
-
-    void reanchor(std::int64_t nowNs)
-    {
-        anchorNs = nowNs;
-        anchorBlock = nextBlock;
-    }
-
-    bool canRun() const { return present && alive && !running.empty(); }
-
-    void resizeBuffers()
-    {
-        capacity = std::max(capacity, bufferFrames);
-        inputBlock.assign(inputChannels.size() * capacity, 0.0);
-        outputMix.assign(outputChannels.size() * capacity, 0.0f);
-        sources.resize(inputChannels.size());
-    }
-};
 
 struct SimulatedAudioSystem::State : AudioHardware, AudioCapturePermission
 {
@@ -190,28 +59,12 @@ struct SimulatedAudioSystem::State : AudioHardware, AudioCapturePermission
     std::vector<std::shared_ptr<SimDeviceRuntime>> scheduleScratch;
     std::mutex advanceMutex;
 
-    // Failures.
-    struct ArmedRule
-    {
-        FaultRule rule;
-        std::uint32_t seen = 0;
-        std::uint32_t failed = 0;
-    };
-    std::mutex faultMutex;
-    std::vector<ArmedRule> rules;
-    std::atomic<std::size_t> armedRules{0};
-    std::array<std::atomic<std::uint64_t>, simOperationCount> calls{};
+    // Failures: shared with the fault wrappers of the units, which may outlive the system.
+    std::shared_ptr<SimFaults> faults = std::make_shared<SimFaults>();
 
-    // Notifications.
-    std::mutex notifyMutex;
-    std::condition_variable notifyWake;
-    std::condition_variable notifyIdle;
-    std::deque<std::function<void()>> tasks;
-    std::uint64_t tasksPosted = 0;
-    std::uint64_t tasksDone = 0;
-    bool notifierQuit = false;
+    // Notifications. The notifier ends with the simulation; the state may live on in its units.
     PropertyListenerRegistry listeners;
-    std::thread notifier;
+    std::unique_ptr<SerialNotifier> notifier = std::make_unique<SerialNotifier>();
 
     // Permission.
     std::atomic<AudioCaptureAuthorization> authorization{AudioCaptureAuthorization::authorized};
@@ -233,33 +86,7 @@ struct SimulatedAudioSystem::State : AudioHardware, AudioCapturePermission
 
     // ----- failures -------------------------------------------------------------------------
 
-    // Realtime-safe while no rule is armed: one atomic increment and one atomic load.
-    std::int32_t check(const SimCall& call)
-    {
-        calls[static_cast<std::size_t>(call.operation)].fetch_add(1, std::memory_order_relaxed);
-        if (armedRules.load(std::memory_order_acquire) == 0) {
-            return 0;
-        }
-        std::lock_guard lock(faultMutex);
-        std::int32_t result = 0;
-        for (auto& armed : rules) {
-            if (!simRuleMatches(armed.rule, call)) {
-                continue;
-            }
-            ++armed.seen;
-            if (armed.seen <= armed.rule.skip) {
-                continue;
-            }
-            if (armed.rule.times != 0 && armed.failed >= armed.rule.times) {
-                continue;
-            }
-            ++armed.failed;
-            if (result == 0) {
-                result = armed.rule.status;
-            }
-        }
-        return result;
-    }
+    std::int32_t check(const SimCall& call) { return faults->check(call); }
 
     std::int32_t checkRead(ObjectId object, HardwareProperty property, Scope scope = Scope::global,
                            std::uint32_t element = 0)
@@ -275,50 +102,7 @@ struct SimulatedAudioSystem::State : AudioHardware, AudioCapturePermission
 
     // ----- notifications --------------------------------------------------------------------
 
-    void startNotifier()
-    {
-        notifier = std::thread([this] { notifierMain(); });
-    }
-
-    void stopNotifier()
-    {
-        {
-            std::lock_guard lock(notifyMutex);
-            notifierQuit = true;
-        }
-        notifyWake.notify_all();
-        if (notifier.joinable()) {
-            notifier.join();
-        }
-    }
-
-    void notifierMain()
-    {
-        std::unique_lock lock(notifyMutex);
-        while (true) {
-            notifyWake.wait(lock, [this] { return notifierQuit || !tasks.empty(); });
-            if (notifierQuit) {
-                return;
-            }
-            auto task = std::move(tasks.front());
-            tasks.pop_front();
-            lock.unlock();
-            task();
-            lock.lock();
-            ++tasksDone;
-            notifyIdle.notify_all();
-        }
-    }
-
-    void postTask(std::function<void()> task)
-    {
-        {
-            std::lock_guard lock(notifyMutex);
-            tasks.push_back(std::move(task));
-            ++tasksPosted;
-        }
-        notifyWake.notify_one();
-    }
+    void postTask(std::function<void()> task) { notifier->post(std::move(task)); }
 
     // Delivers to the listeners registered when the change happened that are still registered
     // when the notification is handled: a listener added later does not hear of an earlier
@@ -335,15 +119,7 @@ struct SimulatedAudioSystem::State : AudioHardware, AudioCapturePermission
         });
     }
 
-    void drain()
-    {
-        if (std::this_thread::get_id() == notifier.get_id()) {
-            return;
-        }
-        std::unique_lock lock(notifyMutex);
-        const std::uint64_t target = tasksPosted;
-        notifyIdle.wait(lock, [&] { return tasksDone >= target || notifierQuit; });
-    }
+    void drain() { notifier->drain(); }
 
     // ----- model lookups (modelMutex held) ----------------------------------------------------
 
@@ -526,12 +302,5 @@ struct SimulatedAudioSystem::State : AudioHardware, AudioCapturePermission
     AudioCaptureAuthorization authorizationStatus() override { return authorization.load(); }
     void requestAccess(std::function<void(bool granted)> completion) override;
 };
-
-// The units of the simulation (sim_units.cpp).
-std::unique_ptr<IOUnit> makeSimIOUnit(std::shared_ptr<SimulatedAudioSystem::State> state,
-                                      std::uint32_t ordinal, std::uint32_t kindOrdinal);
-std::unique_ptr<VarispeedUnit>
-makeSimVarispeedUnit(std::shared_ptr<SimulatedAudioSystem::State> state, std::uint32_t ordinal,
-                     std::uint32_t kindOrdinal);
 
 } // namespace brevalo

@@ -1,8 +1,11 @@
-#include "pipewire/pipewire_test_graph.h"
+#include "platform/audio/pipewire/pipewire_test_graph.h"
 
 #include "platform/audio/pipewire/pipewire_support.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -155,6 +158,21 @@ bool PipeWireTestGraph::setDefaultSink(const std::string& nodeName)
         }
     }
     return roundTrip();
+}
+
+bool pipeWireDaemonRequired()
+{
+    const char* env = std::getenv("BREVALO_TEST_ENV");
+    const char* wanted = std::getenv("BREVALO_PIPEWIRE_TESTS");
+    return env != nullptr && std::string(env) == "1" &&
+           (wanted == nullptr || std::string(wanted) != "0");
+}
+
+std::string uniqueTestName(const std::string& stem)
+{
+    static std::atomic<int> counter{0};
+    return "brevalo-test-" + stem + "-" + std::to_string(::getpid()) + "-" +
+           std::to_string(++counter);
 }
 
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout)

@@ -1,0 +1,357 @@
+// The contract every backend of the audio layer keeps, run against each: the simulated
+// hardware (in real time, on its own I/O threads) and PipeWire on the test session that
+// scripts/test-env.sh starts. Outside that environment the PipeWire cases are skipped.
+//
+// Each case works on a "loop" device of its own: two input and two output channels at 24 bits,
+// whose input carries the counting pattern (simCountingCode at 24 bits). The simulation
+// generates it; on PipeWire a duplex null node carries what an output unit of the case plays
+// into it, so every case also plays that pattern into the device.
+
+#include "platform/audio/audio_system.h"
+#include "platform/audio/audio_test_units.h"
+#include "platform/audio/pipewire/pipewire_audio_system.h"
+#include "platform/audio/pipewire/pipewire_test_graph.h"
+#include "platform/audio/simulated/simulated_audio_system.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <thread>
+#include <vector>
+
+namespace brevalo {
+namespace {
+
+using test::waitUntil;
+using namespace test;
+using P = HardwareProperty;
+
+class SimulatedSetup
+{
+public:
+    SimulatedSetup() : sim_(SimTimeMode::realTime) {}
+    bool available() const { return true; }
+    AudioSystem& system() { return sim_; }
+
+    ObjectId plugLoop(const std::string& stem, double rate)
+    {
+        SimDevice d = SimDevice::input(stem, stem, 2, rate, 24);
+        d.outputStreams.push_back(SimStream{2, 32, true});
+        const ObjectId device = sim_.addDevice(d);
+        for (std::uint32_t c = 0; c < 2; ++c) {
+            sim_.setInputSignal(device, c, SimSignal::counting());
+        }
+        return device;
+    }
+    void unplug(ObjectId device) { sim_.removeDevice(device); }
+
+private:
+    SimulatedAudioSystem sim_;
+};
+
+class PipeWireSetup
+{
+public:
+    PipeWireSetup() : system_(PipeWireAudioSystem::connect(std::chrono::milliseconds(3000)))
+    {
+        if (system_) {
+            graph_ = std::make_unique<test::PipeWireTestGraph>(system_->pipeWireHardware());
+        }
+    }
+    ~PipeWireSetup() { graph_.reset(); }
+    bool available() const { return system_ != nullptr; }
+    AudioSystem& system() { return *system_; }
+
+    ObjectId plugLoop(const std::string& stem, double rate)
+    {
+        const auto name = test::uniqueTestName(stem);
+        const auto r = static_cast<std::uint32_t>(rate);
+        const int handle = graph_->addNode({name, name, "Audio/Duplex", "[ AUX0 AUX1 ]", r, "S24"});
+        ObjectId device = unknownObject;
+        auto& hw = system_->hardware();
+        waitUntil([&] {
+            double current = 0.0;
+            return handle != 0 && hw.deviceForUID(name, device) == 0 && device != unknownObject &&
+                   hw.nominalSampleRate(device, current) == 0 && current == rate;
+        });
+        handles_[device] = handle;
+        return device;
+    }
+    void unplug(ObjectId device) { graph_->removeNode(handles_[device]); }
+
+private:
+    std::unique_ptr<PipeWireAudioSystem> system_;
+    std::unique_ptr<test::PipeWireTestGraph> graph_;
+    std::map<ObjectId, int> handles_;
+};
+
+template <typename Backend> class AudioBackendConformance : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (!backend_.available()) {
+            if (test::pipeWireDaemonRequired()) {
+                FAIL() << "no PipeWire server reachable in the test environment";
+            }
+            GTEST_SKIP() << "no PipeWire server reachable";
+        }
+    }
+
+    AudioSystem& system() { return backend_.system(); }
+    AudioHardware& hw() { return backend_.system().hardware(); }
+
+    std::unique_ptr<IOUnit> inputUnit(ObjectId device, const StreamFormat& format)
+    {
+        return makeCaptureUnit(system(), device, format, nullptr);
+    }
+
+    std::unique_ptr<IOUnit> player(ObjectId device, const StreamFormat& format, Player& source)
+    {
+        std::unique_ptr<IOUnit> unit;
+        EXPECT_EQ(system().createIOUnit(unit), 0);
+        EXPECT_EQ(unit->setCurrentDevice(device), 0);
+        EXPECT_EQ(unit->setStreamFormat(Scope::input, outputElement, format), 0);
+        EXPECT_EQ(unit->setRenderCallback(Scope::input, outputElement, {Player::render, &source}),
+                  0);
+        EXPECT_EQ(unit->initialize(), 0);
+        return unit;
+    }
+
+    Backend backend_;
+};
+
+using Backends = ::testing::Types<SimulatedSetup, PipeWireSetup>;
+class BackendNames
+{
+public:
+    template <typename T> static std::string GetName(int)
+    {
+        return std::is_same_v<T, SimulatedSetup> ? "Simulated" : "PipeWire";
+    }
+};
+TYPED_TEST_SUITE(AudioBackendConformance, Backends, BackendNames);
+
+TYPED_TEST(AudioBackendConformance, ListenersRunOnOneNotificationThreadUntilTheirRemoval)
+{
+    auto& hw = this->hw();
+    CallLog log;
+    ListenerRegistration first;
+    ListenerRegistration second;
+    ASSERT_EQ(hw.addPropertyListener(systemObject, {P::devices}, log.listener(hw), first), 0);
+    ASSERT_EQ(hw.addPropertyListener(systemObject, {P::devices}, log.listener(hw), second), 0);
+    EXPECT_NE(first, second);
+
+    const ObjectId device = this->backend_.plugLoop("listened", 48000.0);
+    ASSERT_NE(device, unknownObject);
+    ASSERT_TRUE(waitUntil([&] { return log.count(systemObject, P::devices) >= 2; }));
+    ListenerRegistration alive;
+    ASSERT_EQ(hw.addPropertyListener(device, {P::deviceIsAlive}, log.listener(hw), alive), 0);
+
+    // Removing one of two equal registrations keeps the other.
+    ASSERT_EQ(hw.removePropertyListener(first), 0);
+    EXPECT_EQ(hw.removePropertyListener(first), status::paramError);
+    const auto before = log.count(systemObject, P::devices);
+    this->backend_.unplug(device);
+    EXPECT_TRUE(waitUntil([&] { return log.count(device, P::deviceIsAlive) >= 1; }));
+    EXPECT_TRUE(waitUntil([&] { return log.count(systemObject, P::devices) > before; }));
+
+    // A permission answer comes on the same thread, never inside the request.
+    std::atomic<std::thread::id> answeredOn{};
+    this->system().capturePermission().requestAccess([&](bool granted) {
+        answeredOn = granted ? std::this_thread::get_id() : std::thread::id{};
+    });
+    ASSERT_TRUE(waitUntil([&] { return answeredOn.load() != std::thread::id{}; }));
+
+    EXPECT_EQ(hw.removePropertyListener(second), 0);
+    EXPECT_EQ(hw.removePropertyListener(alive), 0);
+    EXPECT_GT(log.readsBack.load(), 0);
+    std::lock_guard lock(log.mutex);
+    EXPECT_EQ(log.threads.size(), 1u);
+    EXPECT_EQ(log.threads.count(std::this_thread::get_id()), 0u);
+    EXPECT_EQ(log.threads.count(answeredOn.load()), 1u);
+}
+
+TYPED_TEST(AudioBackendConformance, RemovingAListenerWaitsForItsRunningCall)
+{
+    auto& hw = this->hw();
+    std::atomic<bool> entered{false}, release{false}, finished{false};
+    ListenerRegistration registration;
+    const auto slow = [&](ObjectId, const PropertyAddress&) {
+        entered = true;
+        while (!release) {
+            std::this_thread::yield();
+        }
+        finished = true;
+    };
+    ASSERT_EQ(hw.addPropertyListener(systemObject, {P::devices}, slow, registration), 0);
+    ASSERT_NE(this->backend_.plugLoop("slow", 48000.0), unknownObject);
+    ASSERT_TRUE(waitUntil([&] { return entered.load(); }));
+    std::atomic<bool> finishedWhenRemoved{false};
+    std::thread remover([&] {
+        EXPECT_EQ(hw.removePropertyListener(registration), 0);
+        finishedWhenRemoved = finished.load();
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    release = true;
+    remover.join();
+    EXPECT_TRUE(finishedWhenRemoved);
+}
+
+TYPED_TEST(AudioBackendConformance, ClientFormatsAtTheDevicesRateOnlyAndRefusalsLeaveTheUnitAsItWas)
+{
+    const ObjectId device = this->backend_.plugLoop("formats", 96000.0);
+    ASSERT_NE(device, unknownObject);
+    const auto client = StreamFormat::int32Planar(96000.0, 2);
+    auto unit = this->inputUnit(device, client);
+    struct Row
+    {
+        Scope scope;
+        std::uint32_t element;
+        StreamFormat format;
+        std::int32_t status;
+    };
+    const Row rows[] = {
+        {Scope::output, inputElement, StreamFormat::int32Planar(44100.0, 2),
+         status::unsupportedFormat},
+        {Scope::input, outputElement, StreamFormat::float32Planar(48000.0, 2),
+         status::unsupportedFormat},
+        {Scope::output, inputElement, StreamFormat::physicalInteger(96000.0, 2, 24),
+         status::formatNotSupported},
+        {Scope::output, inputElement, StreamFormat::float32Planar(96000.0, 0),
+         status::formatNotSupported},
+        {Scope::input, inputElement, client, status::illegalOperation}, // the device's side
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(unit->setStreamFormat(row.scope, row.element, row.format), row.status)
+            << static_cast<int>(row.scope) << " " << row.format.sampleRate;
+    }
+    StreamFormat format;
+    ASSERT_EQ(unit->streamFormat(Scope::input, inputElement, format), 0);
+    EXPECT_EQ(format.sampleRate, 96000.0);
+    ASSERT_EQ(unit->initialize(), 0);
+    ASSERT_EQ(unit->streamFormat(Scope::output, inputElement, format), 0);
+    EXPECT_EQ(format, client);
+
+    // Set before the device is known, the rate is checked when the unit initializes.
+    std::unique_ptr<IOUnit> early;
+    ASSERT_EQ(this->system().createIOUnit(early), 0);
+    ASSERT_EQ(early->setEnableIO(Scope::input, inputElement, true), 0);
+    ASSERT_EQ(early->setEnableIO(Scope::output, outputElement, false), 0);
+    ASSERT_EQ(
+        early->setStreamFormat(Scope::output, inputElement, StreamFormat::int32Planar(44100.0, 2)),
+        0);
+    ASSERT_EQ(early->setCurrentDevice(device), 0);
+    EXPECT_EQ(early->initialize(), status::unsupportedFormat);
+}
+
+TYPED_TEST(AudioBackendConformance, LifeCycleRefusals)
+{
+    const ObjectId device = this->backend_.plugLoop("refusals", 48000.0);
+    ASSERT_NE(device, unknownObject);
+    auto unit = this->inputUnit(device, StreamFormat::float32Planar(48000.0, 2));
+    EXPECT_EQ(unit->setCurrentDevice(0x7FFFFFFF), status::badObject);
+    EXPECT_EQ(unit->setMaximumFramesPerSlice(0), status::paramError);
+    EXPECT_EQ(unit->setEnableIO(Scope::global, 7, true), status::invalidElement);
+    EXPECT_EQ(unit->start(), status::uninitialized);
+    RenderActionFlags flags = 0;
+    AudioBufferList list;
+    EXPECT_NE(unit->render(flags, {}, inputElement, 16, list), 0);
+    ASSERT_EQ(unit->initialize(), 0);
+    EXPECT_EQ(unit->initialize(), 0);
+    EXPECT_EQ(unit->setMaximumFramesPerSlice(1024), status::illegalOperation);
+    EXPECT_NE(unit->render(flags, {}, inputElement, 16, list), 0); // outside its callback
+    ASSERT_EQ(unit->start(), 0);
+    EXPECT_EQ(unit->start(), 0);
+    const std::int32_t map[] = {1, 0};
+    EXPECT_EQ(unit->setChannelMap(Scope::output, inputElement, map), status::illegalOperation);
+    EXPECT_EQ(unit->setInputCallback({}), status::illegalOperation);
+    EXPECT_EQ(unit->stop(), 0);
+    EXPECT_EQ(unit->uninitialize(), 0);
+    EXPECT_EQ(unit->dispose(), 0);
+    EXPECT_EQ(unit->dispose(), status::illegalOperation);
+    EXPECT_EQ(unit->start(), status::illegalOperation);
+    ObjectId current = unknownObject;
+    EXPECT_EQ(unit->currentDevice(current), status::illegalOperation);
+}
+
+TYPED_TEST(AudioBackendConformance, RenderDeliversTheDevicesSamplesInTheClientFormatAndMap)
+{
+    struct Row
+    {
+        bool integer;
+        bool swapped;
+    };
+    for (const Row row : {Row{true, true}, Row{false, false}}) {
+        SCOPED_TRACE(row.integer ? "integer, swapped" : "float");
+        const ObjectId device = this->backend_.plugLoop(row.integer ? "int" : "float", 96000.0);
+        ASSERT_NE(device, unknownObject);
+        const auto format = row.integer ? StreamFormat::int32Planar(96000.0, 2)
+                                        : StreamFormat::float32Planar(96000.0, 2);
+        Capture capture;
+        capture.integer = row.integer;
+        capture.countAllocationsFrom = 20;
+        auto unit = makeCaptureUnit(this->system(), device, format, &capture);
+        if (row.swapped) {
+            const std::int32_t map[] = {1, 0};
+            ASSERT_EQ(unit->setChannelMap(Scope::output, inputElement, map), 0);
+        }
+        Player source{row.integer};
+        auto output = this->player(device, format, source);
+        ASSERT_EQ(unit->initialize(), 0);
+        ASSERT_EQ(output->start(), 0);
+        // The capture starts once the player's stream has settled (a server may ramp a new
+        // stream's volume up over its first blocks).
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        ASSERT_EQ(unit->start(), 0);
+        const auto allocationsBefore = test::countedAllocations();
+        EXPECT_TRUE(waitUntil([&] { return capture.full.load(); }))
+            << capture.frames.load() << " frames, render status " << capture.failure.load();
+        ASSERT_EQ(unit->stop(), 0);
+        ASSERT_EQ(output->stop(), 0);
+        EXPECT_EQ(test::countedAllocations(), allocationsBefore) << "the I/O path allocated";
+        const auto blocks = capture.blocks.load();
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        EXPECT_EQ(capture.blocks.load(), blocks) << "a callback ran after stop returned";
+        EXPECT_NE(capture.thread.load(), std::this_thread::get_id());
+        EXPECT_EQ(capture.failure.load(), 0);
+
+        // Each channel steps by one code per frame; the two keep the pattern's offset, which
+        // the map turns around. A missed graph cycle on a loaded machine shows as a jump.
+        const std::int32_t offset = row.swapped ? patternSpan - 0x10001 : 0x10001;
+        std::uint32_t checked = 0;
+        std::uint32_t wrong = 0;
+        std::uint32_t jumps = 0;
+        std::optional<std::int32_t> previous;
+        for (std::uint32_t i = 0; i < capture.frames.load(); ++i) {
+            const auto left = capture.code(0, i);
+            const auto right = capture.code(1, i);
+            if (left == 0 && right == 0 && !previous) {
+                continue; // before the player reached the node
+            }
+            if (!left || !right || (*right - *left + patternSpan) % patternSpan != offset) {
+                wrong += 1;
+                continue;
+            }
+            jumps += previous && (*left - *previous + patternSpan) % patternSpan != 1 ? 1 : 0;
+            previous = left;
+            ++checked;
+        }
+        EXPECT_GT(checked, 48000u);
+        EXPECT_EQ(wrong, 0u);
+        EXPECT_LE(jumps, 3u) << "samples were dropped or repeated";
+        EXPECT_EQ(unit->dispose(), 0);
+        EXPECT_EQ(output->dispose(), 0);
+    }
+}
+
+} // namespace
+} // namespace brevalo
