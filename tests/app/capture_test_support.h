@@ -33,6 +33,7 @@
 #include "discogs/token_store.h"
 #include "monitor/monitor_view_model.h"
 #include "platform/audio/simulated/simulated_audio_system.h"
+#include "platform/audio/simulated/simulated_demo_devices.h"
 #include "recording/native_recorder.h"
 #include "workflow/capture_view_model.h"
 
