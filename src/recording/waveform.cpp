@@ -91,8 +91,11 @@ inline void foldBlocks(const Sample* begin, const Sample* end, Sample& low, Samp
 
 // The integer fold is a large share of a build, and the baseline x86-64 instruction set has no
 // vector minimum of 32-bit integers: a second copy for processors with SSE4.1 (nearly every one
-// in use) is chosen when the program is loaded.
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+// in use) is chosen when the program is loaded. Not under ThreadSanitizer: the chooser runs
+// while the program is being relocated, before the sanitizer's runtime is up, and its
+// instrumented entry crashes a program bound at load time.
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) &&                            \
+    !defined(__SANITIZE_THREAD__)
 __attribute__((target_clones("sse4.1", "default")))
 #endif
 void foldExtremes(const int* begin, const int* end, int& low, int& high)
