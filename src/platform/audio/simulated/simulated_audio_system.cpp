@@ -71,49 +71,46 @@ bool SimulatedAudioSystem::findComponent(UnitKind kind)
     return state_->check(call) == 0;
 }
 
-std::int32_t SimulatedAudioSystem::createIOUnit(std::unique_ptr<IOUnit>& unit)
+namespace {
+
+// Numbers a new unit among all units and among its kind, lets the fault rules refuse its
+// creation, and otherwise wraps what make builds so that its later calls can fail on purpose.
+template <typename State, typename Unit, typename Make>
+std::int32_t createFaultableUnit(State& state, UnitKind kind, std::uint32_t State::*kindCount,
+                                 std::unique_ptr<Unit>& unit, Make make)
 {
     std::uint32_t ordinal = 0;
     std::uint32_t kindOrdinal = 0;
     {
-        std::lock_guard lock(state_->modelMutex);
-        ordinal = ++state_->unitsCreated;
-        kindOrdinal = ++state_->ioUnitsCreated;
+        std::lock_guard lock(state.modelMutex);
+        ordinal = ++state.unitsCreated;
+        kindOrdinal = ++(state.*kindCount);
     }
     SimCall call;
     call.operation = AudioOperation::createUnit;
-    call.unitKind = UnitKind::io;
+    call.unitKind = kind;
     call.unitOrdinal = ordinal;
     call.kindOrdinal = kindOrdinal;
-    if (auto s = state_->check(call)) {
+    if (auto s = state.check(call)) {
         unit.reset();
         return s;
     }
-    unit = withFaults(state_->faults, makeSimIOUnit(state_), ordinal, kindOrdinal);
+    unit = withFaults(state.faults, make(), ordinal, kindOrdinal);
     return 0;
+}
+
+} // namespace
+
+std::int32_t SimulatedAudioSystem::createIOUnit(std::unique_ptr<IOUnit>& unit)
+{
+    return createFaultableUnit(*state_, UnitKind::io, &State::ioUnitsCreated, unit,
+                               [this] { return makeSimIOUnit(state_); });
 }
 
 std::int32_t SimulatedAudioSystem::createVarispeedUnit(std::unique_ptr<VarispeedUnit>& unit)
 {
-    std::uint32_t ordinal = 0;
-    std::uint32_t kindOrdinal = 0;
-    {
-        std::lock_guard lock(state_->modelMutex);
-        ordinal = ++state_->unitsCreated;
-        kindOrdinal = ++state_->varispeedUnitsCreated;
-    }
-    SimCall call;
-    call.operation = AudioOperation::createUnit;
-    call.unitKind = UnitKind::varispeed;
-    call.unitOrdinal = ordinal;
-    call.kindOrdinal = kindOrdinal;
-    if (auto s = state_->check(call)) {
-        unit.reset();
-        return s;
-    }
-    unit =
-        withFaults(state_->faults, std::make_unique<SamplerateVarispeed>(), ordinal, kindOrdinal);
-    return 0;
+    return createFaultableUnit(*state_, UnitKind::varispeed, &State::varispeedUnitsCreated, unit,
+                               [] { return std::make_unique<SamplerateVarispeed>(); });
 }
 
 ObjectId SimulatedAudioSystem::addDevice(SimDevice description)
