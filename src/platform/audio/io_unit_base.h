@@ -13,6 +13,7 @@
 #include "platform/audio/channel_maps.h"
 #include "platform/audio/io_unit.h"
 
+#include <cstring>
 #include <optional>
 
 namespace brevalo {
@@ -69,6 +70,35 @@ protected:
         return disposed_ || started_ ? status::illegalOperation : 0;
     }
     std::int32_t requireReconfigurable() const;
+
+    // The end of render, alike in every backend: each of the client's clientChannels planar
+    // 32-bit buffers is labelled, then filled by copy(data, deviceChannel) when the input map
+    // sends it to a device channel below deviceChannels, or with silence. paramError for too few
+    // or missing buffers. Realtime: allocates nothing as long as copy does not.
+    template <typename Copy>
+    std::int32_t fillClientChannels(AudioBufferList& buffers, std::uint32_t clientChannels,
+                                    std::uint32_t frames, std::int32_t deviceChannels,
+                                    Copy&& copy) const
+    {
+        if (buffers.numberBuffers < clientChannels) {
+            return status::paramError;
+        }
+        for (std::uint32_t c = 0; c < clientChannels; ++c) {
+            auto& buffer = buffers.buffers[c];
+            if (buffer.data == nullptr) {
+                return status::paramError;
+            }
+            const std::int32_t source = maps_.inputChannel(c);
+            buffer.numberChannels = 1;
+            buffer.dataByteSize = frames * 4;
+            if (source < 0 || source >= deviceChannels) {
+                std::memset(buffer.data, 0, std::size_t{frames} * 4);
+            } else {
+                copy(buffer.data, source);
+            }
+        }
+        return 0;
+    }
 
     bool inputEnabled_ = false;
     bool outputEnabled_ = true;

@@ -646,27 +646,13 @@ std::int32_t PipeWireIOUnit::render(RenderActionFlags& /*flags*/, const AudioTim
     if (clientInteger != side.integerSamples) {
         return status::unsupportedFormat;
     }
-    if (buffers.numberBuffers < clientChannels) {
-        return status::paramError;
-    }
     const auto deviceChannels = static_cast<std::int32_t>(
         std::min<std::uint32_t>(side.target.channels, SPA_AUDIO_MAX_CHANNELS));
-    for (std::uint32_t c = 0; c < clientChannels; ++c) {
-        auto& buffer = buffers.buffers[c];
-        if (buffer.data == nullptr) {
-            return status::paramError;
-        }
-        const std::int32_t source = maps_.inputChannel(c);
-        buffer.numberChannels = 1;
-        buffer.dataByteSize = frames * 4;
-        if (source < 0 || source >= deviceChannels) {
-            std::memset(buffer.data, 0, std::size_t{frames} * 4);
-            continue;
-        }
-        std::memcpy(buffer.data, side.blockData[static_cast<std::size_t>(source)],
-                    std::size_t{frames} * 4);
-    }
-    return 0;
+    return fillClientChannels(
+        buffers, clientChannels, frames, deviceChannels, [&](void* data, std::int32_t source) {
+            std::memcpy(data, side.blockData[static_cast<std::size_t>(source)],
+                        std::size_t{frames} * 4);
+        });
 }
 
 } // namespace brevalo

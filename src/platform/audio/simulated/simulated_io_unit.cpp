@@ -74,42 +74,29 @@ public:
         if (format.sampleRate != runtime->nominalRate) {
             return status::unsupportedFormat;
         }
-        if (buffers.numberBuffers < format.channelsPerFrame) {
-            return status::paramError;
-        }
         const auto deviceChannels = static_cast<std::int32_t>(runtime->inputChannels.size());
-        for (std::uint32_t c = 0; c < format.channelsPerFrame; ++c) {
-            auto& buffer = buffers.buffers[c];
-            if (buffer.data == nullptr) {
-                return status::paramError;
-            }
-            const std::int32_t source = maps_.inputChannel(c);
-            buffer.numberChannels = 1;
-            buffer.dataByteSize = frames * 4;
-            if (source < 0 || source >= deviceChannels) {
-                std::fill_n(static_cast<std::uint32_t*>(buffer.data), frames, 0u);
-                continue;
-            }
-            const double* samples =
-                runtime->inputBlock.data() + static_cast<std::size_t>(source) * runtime->capacity;
-            const auto channelFormat = runtime->inputChannels[static_cast<std::size_t>(source)];
-            if (format.isFloat()) {
-                auto* out = static_cast<float*>(buffer.data);
-                const double scale =
-                    channelFormat.isFloat
-                        ? 1.0
-                        : std::ldexp(1.0, -(static_cast<int>(channelFormat.bits) - 1));
-                for (std::uint32_t i = 0; i < frames; ++i) {
-                    out[i] = static_cast<float>(samples[i] * scale);
+        return fillClientChannels(
+            buffers, format.channelsPerFrame, frames, deviceChannels,
+            [&](void* data, std::int32_t source) {
+                const double* samples = runtime->inputBlock.data() +
+                                        static_cast<std::size_t>(source) * runtime->capacity;
+                const auto channelFormat = runtime->inputChannels[static_cast<std::size_t>(source)];
+                if (format.isFloat()) {
+                    auto* out = static_cast<float*>(data);
+                    const double scale =
+                        channelFormat.isFloat
+                            ? 1.0
+                            : std::ldexp(1.0, -(static_cast<int>(channelFormat.bits) - 1));
+                    for (std::uint32_t i = 0; i < frames; ++i) {
+                        out[i] = static_cast<float>(samples[i] * scale);
+                    }
+                } else {
+                    auto* out = static_cast<std::int32_t*>(data);
+                    for (std::uint32_t i = 0; i < frames; ++i) {
+                        out[i] = leftJustified(samples[i], channelFormat);
+                    }
                 }
-            } else {
-                auto* out = static_cast<std::int32_t*>(buffer.data);
-                for (std::uint32_t i = 0; i < frames; ++i) {
-                    out[i] = leftJustified(samples[i], channelFormat);
-                }
-            }
-        }
-        return 0;
+            });
     }
 
     // Called by the device block with its cycleMutex held.
