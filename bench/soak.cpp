@@ -4,8 +4,8 @@
 // While the demo rig monitors, a take of its input is recorded bit-exact the whole time, as a
 // user recording a side while listening would.
 // Then prints, per rig, the underruns and overruns after priming, the range of the drift
-// readout (the varispeed's rate correction), for the take its stored frames against the wall
-// time, and for the process its CPU share and memory.
+// readout (the varispeed's rate correction) and of the drift buffer's fill, for the take its stored
+// frames against the wall time, and for the process its CPU share and memory.
 //
 // Exit status: 0 when both rigs ran throughout without an xrun after priming, the take ended
 // normally and the resident memory grew by at most 10 % after priming; 1 otherwise; 2 when a rig
@@ -133,6 +133,12 @@ public:
         }
         minPPM_ = std::min(minPPM_, d.rateCorrectionPPM);
         maxPPM_ = std::max(maxPPM_, d.rateCorrectionPPM);
+        if (d.targetBufferedFrames > 0) {
+            const double fill = 100.0 * static_cast<double>(d.bufferedFrames) /
+                                static_cast<double>(d.targetBufferedFrames);
+            minFill_ = std::min(minFill_, fill);
+            maxFill_ = std::max(maxFill_, fill);
+        }
     }
 
     // True when the rig held up.
@@ -142,12 +148,13 @@ public:
         const auto underruns = d.underruns - underrunsAtPriming_;
         const auto overruns = d.overruns - overrunsAtPriming_;
         std::printf("%-9s underruns %llu, overruns %llu after priming (%llu, %llu in all); drift "
-                    "readout %+.1f .. %+.1f ppm; %.0f -> %.0f Hz; %d s not running\n",
+                    "readout %+.1f .. %+.1f ppm; fill %.0f .. %.0f %% of target; %.0f -> %.0f Hz; "
+                    "%d s not running\n",
                     name_.c_str(), static_cast<unsigned long long>(underruns),
                     static_cast<unsigned long long>(overruns),
                     static_cast<unsigned long long>(d.underruns),
-                    static_cast<unsigned long long>(d.overruns), minPPM_, maxPPM_,
-                    d.inputSampleRate, d.outputSampleRate, secondsNotRunning_);
+                    static_cast<unsigned long long>(d.overruns), minPPM_, maxPPM_, minFill_,
+                    maxFill_, d.inputSampleRate, d.outputSampleRate, secondsNotRunning_);
         return underruns == 0 && overruns == 0 && secondsNotRunning_ == 0;
     }
 
@@ -159,6 +166,9 @@ private:
     std::uint64_t overrunsAtPriming_ = 0;
     double minPPM_ = std::numeric_limits<double>::infinity();
     double maxPPM_ = -std::numeric_limits<double>::infinity();
+    // The drift buffer's fill in percent of the rate control's target; the readout follows it.
+    double minFill_ = std::numeric_limits<double>::infinity();
+    double maxFill_ = -std::numeric_limits<double>::infinity();
     int secondsNotRunning_ = 0;
 };
 
