@@ -67,15 +67,6 @@ QString decodeFailure(const QByteArray& json)
     return testing::failure([&] { decodeManifest(json); });
 }
 
-TEST(ManifestTest, RoundTripsEveryField)
-{
-    const CaptureProject p = fullProject();
-    EXPECT_EQ(decodeManifest(encodeManifest(p)), p);
-    CaptureProject draft = emptyDraft();
-    draft.createdAt = QDateTime(QDate(2000, 1, 1), QTime(0, 0), Qt::UTC);
-    EXPECT_EQ(decodeManifest(encodeManifest(draft)), draft);
-}
-
 TEST(ManifestTest, WritesSortedPrettyKeysUpperCaseIdsAndUtcSeconds)
 {
     CaptureProject p = fullProject();
@@ -142,9 +133,12 @@ TEST(ManifestTest, ReadsDatesAndUuidsInTheirCanonicalFormsOnly)
     EXPECT_FALSE(parseManifestUuid(QStringLiteral("0a1b2c3d-4e5f-4a6b-8c7d-9e0f1a2b3c4g")));
 }
 
-TEST(ManifestTest, MissingOrNullOptionalsReadAsAbsentAndSourceAsVinyl)
+TEST(ManifestTest, RoundTripsEveryFieldAndReadsMissingOrNullOptionalsAsAbsent)
 {
     const CaptureProject p = fullProject();
+    EXPECT_EQ(decodeManifest(encodeManifest(p)), p);
+
+    // Absent optionals, and the source as vinyl.
     const std::pair<const char*, std::function<void(CaptureProject&)>> rows[] = {
         {"source", [](CaptureProject& e) { e.source = CaptureSource::vinyl; }},
         {"discogsReleaseID", [](CaptureProject& e) { e.discogsReleaseID.reset(); }},

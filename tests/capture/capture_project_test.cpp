@@ -289,7 +289,9 @@ TEST(EmptyDraftTest, IsATwoSidedManualProjectNeedingOnlyArtistAndTitle)
     draft.artist = QStringLiteral("A");
     draft.title = QStringLiteral("T");
     EXPECT_EQ(validation(draft), QString());
-    EXPECT_EQ(draft.sides.size(), 2);
+    ASSERT_EQ(draft.sides.size(), 2);
+    EXPECT_EQ(std::tie(draft.sides[0].record, draft.sides[0].label), std::tuple(1, "A"));
+    EXPECT_EQ(std::tie(draft.sides[1].record, draft.sides[1].label), std::tuple(1, "B"));
 }
 
 } // namespace

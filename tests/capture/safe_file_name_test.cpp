@@ -78,8 +78,6 @@ TEST(SafeFileNameTest, BuildsProjectFolderAndMasterNames)
     const QUuid id = QUuid::fromString(QStringLiteral("0a1b2c3d-4e5f-4a6b-8c7d-9e0f1a2b3c4d"));
     EXPECT_EQ(projectFolderName(QStringLiteral("AC/DC"), QStringLiteral("Live: 1979"), id),
               QStringLiteral("AC-DC - Live- 1979 - 0A1B2C3D.brcapture"));
-    EXPECT_EQ(projectFolderName(QStringLiteral("x"), QStringLiteral(".."), id),
-              QStringLiteral("x - Untitled - 0A1B2C3D.brcapture"));
     EXPECT_EQ(masterFileName(2, QStringLiteral("C/D"), id),
               QStringLiteral("Record 2 - Side C-D - 0A1B2C3D.caf"));
 }

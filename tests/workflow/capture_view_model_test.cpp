@@ -60,15 +60,6 @@ protected:
         return controller->storage().load(controller->document()->directory).project;
     }
 
-    void awaitFetch()
-    {
-        const QDeadlineTimer deadline(30s);
-        while (controller->isFetching() && !deadline.hasExpired()) {
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-        }
-        ASSERT_FALSE(controller->isFetching());
-    }
-
     QTemporaryDir directory;
     ManualMainThreadScheduler scheduler;
     std::shared_ptr<ScriptedPanels> panels = std::make_shared<ScriptedPanels>();
@@ -200,7 +191,11 @@ TEST_F(CaptureViewModelTest, FetchedReleaseBecomesADraftWithWarningsAndCover)
     server.enqueue({.body = "not an image"});
     controller->fetchRelease();
     controller->fetchRelease(5); // one request at a time
-    awaitFetch();
+    const QDeadlineTimer deadline(30s);
+    while (controller->isFetching() && !deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    }
+    ASSERT_FALSE(controller->isFetching());
 
     EXPECT_EQ(keychain->items.at(TokenStore::itemKey()), "secret");
     ASSERT_EQ(server.requests.size(), 2);
