@@ -1,7 +1,6 @@
 #include "capture/capture_manifest.h"
 
 #include "capture/project_fixtures.h"
-#include "platform/errors.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -65,21 +64,7 @@ QByteArray withEdit(const CaptureProject& p, const QString& path,
 
 QString decodeFailure(const QByteArray& json)
 {
-    try {
-        decodeManifest(json);
-    } catch (const CaptureError& error) {
-        return error.message();
-    }
-    return QString();
-}
-
-TEST(ManifestTest, RoundTripsEveryField)
-{
-    const CaptureProject p = fullProject();
-    EXPECT_EQ(decodeManifest(encodeManifest(p)), p);
-    CaptureProject draft = emptyDraft();
-    draft.createdAt = QDateTime(QDate(2000, 1, 1), QTime(0, 0), Qt::UTC);
-    EXPECT_EQ(decodeManifest(encodeManifest(draft)), draft);
+    return testing::failure([&] { decodeManifest(json); });
 }
 
 TEST(ManifestTest, WritesSortedPrettyKeysUpperCaseIdsAndUtcSeconds)
@@ -148,19 +133,27 @@ TEST(ManifestTest, ReadsDatesAndUuidsInTheirCanonicalFormsOnly)
     EXPECT_FALSE(parseManifestUuid(QStringLiteral("0a1b2c3d-4e5f-4a6b-8c7d-9e0f1a2b3c4g")));
 }
 
-TEST(ManifestTest, MissingOrNullOptionalsReadAsAbsentAndSourceAsVinyl)
+TEST(ManifestTest, RoundTripsEveryFieldAndReadsMissingOrNullOptionalsAsAbsent)
 {
-    CaptureProject p = project();
-    p.source = CaptureSource::cd;
-    EXPECT_EQ(decodeManifest(withEdit(p, "source")).source, CaptureSource::vinyl);
-    EXPECT_EQ(decodeManifest(withEdit(p, "source", QJsonValue())).source, CaptureSource::vinyl);
+    const CaptureProject p = fullProject();
+    EXPECT_EQ(decodeManifest(encodeManifest(p)), p);
 
-    p.discogsReleaseID = 5;
-    EXPECT_FALSE(decodeManifest(withEdit(p, "discogsReleaseID", QJsonValue())).discogsReleaseID);
-    EXPECT_FALSE(decodeManifest(withEdit(p, "artworkPath", QJsonValue())).artworkPath);
-    EXPECT_EQ(decodeManifest(withEdit(p, "sides.0.master", QJsonValue())).sides[0], p.sides[0]);
-    EXPECT_EQ(decodeManifest(withEdit(p, "sides.0.trimStartFrame", QJsonValue())).sides[0],
-              p.sides[0]);
+    // Absent optionals, and the source as vinyl.
+    const std::pair<const char*, std::function<void(CaptureProject&)>> rows[] = {
+        {"source", [](CaptureProject& e) { e.source = CaptureSource::vinyl; }},
+        {"discogsReleaseID", [](CaptureProject& e) { e.discogsReleaseID.reset(); }},
+        {"artworkPath", [](CaptureProject& e) { e.artworkPath.reset(); }},
+        {"sides.0.master", [](CaptureProject& e) { e.sides[0].master.reset(); }},
+        {"sides.0.master.interruption",
+         [](CaptureProject& e) { e.sides[0].master->interruption.reset(); }},
+        {"sides.0.trimStartFrame", [](CaptureProject& e) { e.sides[0].trimStartFrame.reset(); }},
+    };
+    for (const auto& [path, change] : rows) {
+        CaptureProject expected = p;
+        change(expected);
+        EXPECT_EQ(decodeManifest(withEdit(p, path)), expected) << path;
+        EXPECT_EQ(decodeManifest(withEdit(p, path, QJsonValue())), expected) << path;
+    }
     // Unknown keys are ignored and dropped on the next write.
     const CaptureProject back = decodeManifest(withEdit(p, "futureField", QJsonObject{{"x", 1}}));
     EXPECT_EQ(back, p);
@@ -169,18 +162,15 @@ TEST(ManifestTest, MissingOrNullOptionalsReadAsAbsentAndSourceAsVinyl)
     EXPECT_EQ(decodeManifest(withEdit(p, "schemaVersion", 2)).schemaVersion, 2);
 }
 
-TEST(ManifestTest, RequiredKeysMissingOrNullAreNamed)
+TEST(ManifestTest, RefusesMissingNullAndMistypedValuesAndMalformedJson)
 {
-    const CaptureProject p = project();
-    ASSERT_FALSE(p.sides[0].master);
+    CaptureProject p = project();
+    p.sides[0].master = master(100);
     EXPECT_EQ(decodeFailure(withEdit(p, "sides.0.markers")),
               QStringLiteral("The project manifest could not be read: the required key "
                              "“sides[0].markers” is missing."));
     EXPECT_TRUE(decodeFailure(withEdit(p, "title", QJsonValue()))
                     .contains(QStringLiteral("“title” is missing")));
-
-    CaptureProject recorded = project();
-    recorded.sides[0].master = master(100);
     const QString keys = "schemaVersion id createdAt artist albumArtist title date genres labels "
                          "edition sides sides.0.id sides.0.record sides.0.label sides.0.tracks "
                          "sides.0.tracks.0.id sides.0.tracks.0.position sides.0.tracks.0.title "
@@ -190,35 +180,24 @@ TEST(ManifestTest, RequiredKeysMissingOrNullAreNamed)
                          "sides.0.master.hardwareFormat sides.0.master.clientFormat "
                          "sides.0.master.isComplete";
     for (const QString& key : keys.split(QLatin1Char(' '))) {
-        EXPECT_FALSE(decodeFailure(withEdit(recorded, key)).isEmpty()) << key.toStdString();
+        EXPECT_FALSE(decodeFailure(withEdit(p, key)).isEmpty()) << key.toStdString();
+        EXPECT_FALSE(decodeFailure(withEdit(p, key, QJsonValue())).isEmpty()) << key.toStdString();
     }
-}
 
-TEST(ManifestTest, RefusesValuesOfTheWrongTypeAndMalformedJson)
-{
-    CaptureProject p = project();
-    p.sides[0].master = master(100);
-    const std::pair<const char*, QJsonValue> rows[] = {{"sides.0.record", "1"},
-                                                       {"sides.0.record", 1.5},
-                                                       {"sides.0.record", 1e300},
-                                                       {"sides.0.label", 1},
-                                                       {"sides.0.tracks", QJsonObject()},
-                                                       {"sides.0.markers", QJsonArray{"1"}},
-                                                       {"sides.0.markers", QJsonArray{0.5}},
-                                                       {"sides.0.trimEndFrame", true},
-                                                       {"sides.0.id", "not-a-uuid"},
-                                                       {"sides.0.master", QJsonArray()},
-                                                       {"sides.0.master.isComplete", 1},
-                                                       {"genres", QJsonArray{1}},
-                                                       {"genres", "Rock"},
-                                                       {"createdAt", 0},
-                                                       {"createdAt", "2024-05-01T12:34:56.250Z"},
-                                                       {"schemaVersion", "1"},
-                                                       {"sides", QJsonArray{1}},
-                                                       {"source", "vinyl"},
-                                                       {"source", 1}};
-    for (const auto& [path, value] : rows) {
-        EXPECT_FALSE(decodeFailure(withEdit(p, path, value)).isEmpty()) << path;
+    // Paths and values of the wrong type.
+    const QJsonArray mistyped = QJsonDocument::fromJson(R"([
+        ["sides.0.record", "1"], ["sides.0.record", 1.5], ["sides.0.record", 1e300],
+        ["sides.0.label", 1], ["sides.0.tracks", {}], ["sides.0.markers", ["1"]],
+        ["sides.0.markers", [0.5]], ["sides.0.trimEndFrame", true], ["sides.0.id", "not-a-uuid"],
+        ["sides.0.master", []], ["sides.0.master.isComplete", 1], ["genres", [1]],
+        ["genres", "Rock"], ["createdAt", 0], ["createdAt", "2024-05-01T12:34:56.250Z"],
+        ["schemaVersion", "1"], ["sides", [1]], ["source", "vinyl"], ["source", 1]
+    ])")
+                                    .array();
+    ASSERT_EQ(mistyped.size(), 19);
+    for (const QJsonValue& row : mistyped) {
+        const QString path = row[0].toString();
+        EXPECT_FALSE(decodeFailure(withEdit(p, path, row[1])).isEmpty()) << path.toStdString();
     }
     // A whole number written with a fraction part is still an integer.
     EXPECT_EQ(decodeManifest(withEdit(p, "sides.0.record", 1.0)).sides[0], p.sides[0]);

@@ -1,7 +1,6 @@
 #include "capture/capture_project.h"
 
 #include "capture/project_fixtures.h"
-#include "platform/errors.h"
 
 #include <gtest/gtest.h>
 
@@ -33,15 +32,11 @@ TEST(CaptureSourceTest, EveryCaseHasItsStoredValueAndLabelInDeclarationOrder)
 using testing::master;
 using testing::project;
 using testing::side;
+using Change = std::function<void(CaptureProject&)>;
 
-QString validationMessage(const CaptureProject& candidate)
+QString validation(const CaptureProject& candidate)
 {
-    try {
-        candidate.validate();
-    } catch (const CaptureError& error) {
-        return error.message();
-    }
-    return QString();
+    return testing::failure([&] { candidate.validate(); });
 }
 
 const QString missingBasics =
@@ -78,26 +73,24 @@ TEST(ValidateTest, ReportsTheFirstFailingRuleInOrder)
     p.sides[1].master = master(1000);
     p.sides[1].master->bitDepth = 20;
 
-    EXPECT_EQ(validationMessage(p),
-              QStringLiteral("This project needs a newer version of Capture."));
+    EXPECT_EQ(validation(p), QStringLiteral("This project needs a newer version of Capture."));
     p.schemaVersion = 1;
-    EXPECT_EQ(validationMessage(p), missingBasics);
+    EXPECT_EQ(validation(p), missingBasics);
     p.artist = QStringLiteral("Artist");
-    EXPECT_EQ(validationMessage(p), duplicateSide);
+    EXPECT_EQ(validation(p), duplicateSide);
     p.sides[1].label = QStringLiteral("B");
-    EXPECT_EQ(validationMessage(p), recordGap);
+    EXPECT_EQ(validation(p), recordGap);
     p.sides[2].record = 2;
-    EXPECT_EQ(validationMessage(p), QStringLiteral("Enter a positive Discogs Release ID or leave "
-                                                   "it empty for a manual project."));
+    EXPECT_EQ(validation(p), QStringLiteral("Enter a positive Discogs Release ID or leave it "
+                                            "empty for a manual project."));
     p.discogsReleaseID = 1;
-    EXPECT_EQ(validationMessage(p),
-              QStringLiteral("Each expected track must have a unique identity."));
+    EXPECT_EQ(validation(p), QStringLiteral("Each expected track must have a unique identity."));
     p.sides[2].tracks.removeLast();
-    EXPECT_EQ(validationMessage(p), layoutMessage(QStringLiteral("Record 1 \u00B7 Side B")));
+    EXPECT_EQ(validation(p), layoutMessage(QStringLiteral("Record 1 \u00B7 Side B")));
     p.sides[1].tracks[0].title = QStringLiteral("Title");
-    EXPECT_EQ(validationMessage(p), masterMessage(QStringLiteral("Record 1 \u00B7 Side B")));
+    EXPECT_EQ(validation(p), masterMessage(QStringLiteral("Record 1 \u00B7 Side B")));
     p.sides[1].master->bitDepth = 24;
-    EXPECT_EQ(validationMessage(p), QString());
+    EXPECT_EQ(validation(p), QString());
 }
 
 TEST(ValidateTest, RecordNumberingAndLabelCollisions)
@@ -120,57 +113,51 @@ TEST(ValidateTest, RecordNumberingAndLabelCollisions)
     for (const auto& row : rows) {
         CaptureProject p = project();
         p.sides = row.sides;
-        EXPECT_EQ(validationMessage(p), row.message) << row.sides.size();
+        EXPECT_EQ(validation(p), row.message) << row.sides.size();
     }
     CaptureProject p = project();
     p.sides[1].id = p.sides[0].id;
-    EXPECT_EQ(validationMessage(p), duplicateSide);
+    EXPECT_EQ(validation(p), duplicateSide);
 }
 
 TEST(ValidateTest, SideLayoutAndMasterFormatNameTheFirstBrokenSide)
 {
-    const auto check = [](const std::function<void(CaptureProject&)>& change) {
-        CaptureProject p = project();
-        change(p);
-        return validationMessage(p);
+    const auto recorded = [](qint64 frames, int bitDepth, double rate) -> Change {
+        return [=](CaptureProject& p) {
+            p.sides[0].master = master(frames);
+            p.sides[0].master->bitDepth = bitDepth;
+            p.sides[0].master->sampleRate = rate;
+        };
     };
-    EXPECT_EQ(check([](CaptureProject& p) { p.sides[0].label = QStringLiteral(" \t\u00A0"); }),
-              layoutMessage(QStringLiteral("Record 1 \u00B7 Side  \t\u00A0")));
-    // Labels and titles are trimmed of white space only: a line break is content here.
-    EXPECT_EQ(check([](CaptureProject& p) {
-                  p.sides[0].label = QStringLiteral("\n");
-                  p.sides[0].tracks[0].title = QStringLiteral("\n");
-              }),
-              QString());
-    EXPECT_EQ(check([](CaptureProject& p) { p.sides[0].tracks.clear(); }), layoutMessage(sideA));
-    EXPECT_EQ(check([](CaptureProject& p) { p.sides[0].markers = {10}; }), layoutMessage(sideA));
-    EXPECT_EQ(check([](CaptureProject& p) { p.sides[0].trimEndFrame = 10; }), layoutMessage(sideA));
-    // Each side is checked completely before the next one.
-    EXPECT_EQ(check([](CaptureProject& p) {
-                  p.sides[0].master = master(100);
-                  p.sides[0].master->sampleRate = 0;
-                  p.sides[1].tracks[0].title = QString();
-              }),
-              masterMessage(sideA));
-
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double inf = std::numeric_limits<double>::infinity();
-    const struct
-    {
-        qint64 frames, bitDepth;
-        double rate;
-        bool valid;
-    } masters[] = {{0, 24, 96000, true},   {100, 16, 44100, true},   {100, 32, 48000, true},
-                   {100, 8, 96000, false}, {100, 24, -44100, false}, {100, 24, nan, false},
-                   {100, 24, inf, false},  {-1, 24, 96000, false}};
-    for (const auto& m : masters) {
-        EXPECT_EQ(check([&](CaptureProject& p) {
-                      p.sides[0].master = master(m.frames);
-                      p.sides[0].master->bitDepth = m.bitDepth;
-                      p.sides[0].master->sampleRate = m.rate;
-                  }),
-                  m.valid ? QString() : masterMessage(sideA))
-            << m.frames << " " << m.bitDepth << " " << m.rate;
+    const std::pair<Change, QString> rows[] = {
+        {[](CaptureProject& p) { p.sides[0].label = QStringLiteral(" \t\u00A0"); },
+         layoutMessage(QStringLiteral("Record 1 \u00B7 Side  \t\u00A0"))},
+        // Labels and titles are trimmed of white space only: a line break is content here.
+        {[](CaptureProject& p) { p.sides[0].label = p.sides[0].tracks[0].title = "\n"; }, {}},
+        {[](CaptureProject& p) { p.sides[0].tracks.clear(); }, layoutMessage(sideA)},
+        {[](CaptureProject& p) { p.sides[0].markers = {10}; }, layoutMessage(sideA)},
+        {[](CaptureProject& p) { p.sides[0].trimEndFrame = 10; }, layoutMessage(sideA)},
+        // Each side is checked completely before the next one.
+        {[&](CaptureProject& p) {
+             recorded(100, 24, 0)(p);
+             p.sides[1].tracks[0].title = QString();
+         },
+         masterMessage(sideA)},
+        {recorded(0, 24, 96000), {}},
+        {recorded(100, 16, 44100), {}},
+        {recorded(100, 32, 48000), {}},
+        {recorded(100, 8, 96000), masterMessage(sideA)},
+        {recorded(100, 24, -44100), masterMessage(sideA)},
+        {recorded(100, 24, nan), masterMessage(sideA)},
+        {recorded(100, 24, inf), masterMessage(sideA)},
+        {recorded(-1, 24, 96000), masterMessage(sideA)},
+    };
+    for (const auto& [change, message] : rows) {
+        CaptureProject p = project();
+        change(p);
+        EXPECT_EQ(validation(p), message) << &change - &rows[0].first;
     }
 }
 
@@ -295,17 +282,16 @@ TEST(SwapRecordingsTest, MovesTheRecordingLeavesTheTracklistAndRefusesNoOps)
 
 TEST(EmptyDraftTest, IsATwoSidedManualProjectNeedingOnlyArtistAndTitle)
 {
-    const CaptureProject draft = emptyDraft();
+    CaptureProject draft = emptyDraft();
     EXPECT_LE(qAbs(draft.createdAt.secsTo(QDateTime::currentDateTimeUtc())), 60);
+    EXPECT_NE(emptyDraft().id, draft.id);
+    EXPECT_EQ(validation(draft), missingBasics);
+    draft.artist = QStringLiteral("A");
+    draft.title = QStringLiteral("T");
+    EXPECT_EQ(validation(draft), QString());
     ASSERT_EQ(draft.sides.size(), 2);
     EXPECT_EQ(std::tie(draft.sides[0].record, draft.sides[0].label), std::tuple(1, "A"));
     EXPECT_EQ(std::tie(draft.sides[1].record, draft.sides[1].label), std::tuple(1, "B"));
-    EXPECT_NE(emptyDraft().id, draft.id);
-    EXPECT_EQ(validationMessage(draft), missingBasics);
-    CaptureProject named = draft;
-    named.artist = QStringLiteral("A");
-    named.title = QStringLiteral("T");
-    EXPECT_EQ(validationMessage(named), QString());
 }
 
 } // namespace

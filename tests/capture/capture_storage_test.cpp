@@ -4,7 +4,6 @@
 #include "capture/project_fixtures.h"
 #include "capture/safe_file_name.h"
 #include "capture/scripted_panels.h"
-#include "platform/errors.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -27,28 +26,19 @@
 namespace brevalo {
 namespace {
 
+using testing::failure;
 using testing::master;
 using testing::project;
-
-QString failure(const std::function<void()>& action)
-{
-    try {
-        action();
-    } catch (const CaptureError& error) {
-        return error.message();
-    }
-    return QString();
-}
 
 const QString invalidReference = QStringLiteral("The project contains an invalid file reference.");
 const QString outsideFolder = QStringLiteral("A project file points outside its folder.");
 const QString coverRefused =
     QStringLiteral("Choose a PNG or JPEG cover image up to 12 MB and 8192 pixels.");
-const QString noLibrary =
-    QStringLiteral("Choose a project storage folder before creating a capture.");
 
-QByteArray encodedImage(const QImage& image, const char* format)
+QByteArray encodedImage(QSize size, const char* format)
 {
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(Qt::darkCyan);
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
@@ -58,67 +48,27 @@ QByteArray encodedImage(const QImage& image, const char* format)
 
 QByteArray smallJpeg()
 {
-    QImage image(40, 30, QImage::Format_RGB32);
-    image.fill(Qt::darkCyan);
-    return encodedImage(image, "JPEG");
+    return encodedImage({40, 30}, "JPEG");
 }
 
-quint32 crc32(const QByteArray& bytes)
+// A small JPEG whose frame header declares the given size: a few hundred bytes standing for a
+// huge bitmap.
+QByteArray jpegDeclaring(quint16 width, quint16 height)
 {
-    quint32 crc = 0xFFFFFFFFu;
-    for (const char byte : bytes) {
-        crc ^= static_cast<quint8>(byte);
-        for (int bit = 0; bit < 8; ++bit) {
-            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-        }
-    }
-    return ~crc;
-}
-
-QByteArray pngChunk(const QByteArray& type, const QByteArray& data)
-{
-    QByteArray chunk(4, '\0');
-    qToBigEndian(static_cast<quint32>(data.size()), chunk.data());
-    const QByteArray body = type + data;
-    QByteArray crc(4, '\0');
-    qToBigEndian(crc32(body), crc.data());
-    return chunk + body + crc;
-}
-
-// A valid PNG header that declares a huge bitmap but carries almost no pixel data.
-QByteArray pngDeclaring(quint32 width, quint32 height)
-{
-    QByteArray header(13, '\0');
-    qToBigEndian(width, header.data());
-    qToBigEndian(height, header.data() + 4);
-    header[8] = 8; // bits per channel
-    header[9] = 6; // RGBA
-    const QByteArray signature("\x89PNG\r\n\x1a\n", 8);
-    const QByteArray idat = QByteArray::fromHex("789c6300010000050001"); // one zero byte
-    return signature + pngChunk("IHDR", header) + pngChunk("IDAT", idat) +
-           pngChunk("IEND", QByteArray());
+    QByteArray bytes = smallJpeg();
+    const qsizetype frame = bytes.indexOf(QByteArray("\xFF\xC0", 2));
+    qToBigEndian(height, bytes.data() + frame + 5);
+    qToBigEndian(width, bytes.data() + frame + 7);
+    return bytes;
 }
 
 class CaptureStorageTest : public ::testing::Test
 {
 protected:
-    CaptureStorageTest()
-        : root_(qEnvironmentVariableIsSet("BREVALO_TEST_TMP")
-                    ? QDir(qEnvironmentVariable("BREVALO_TEST_TMP")).filePath("capture-XXXXXX")
-                    : QDir::temp().filePath("capture-XXXXXX"))
-    {
-        if (qEnvironmentVariableIsSet("BREVALO_TEST_TMP")) {
-            QDir().mkpath(qEnvironmentVariable("BREVALO_TEST_TMP"));
-        }
-    }
-
     void SetUp() override
     {
         ASSERT_TRUE(root_.isValid());
-        libraryPath_ = root_.filePath(QStringLiteral("Library"));
         ASSERT_TRUE(QDir().mkpath(libraryPath_));
-        settings_ = makeSettings();
-        panels_ = std::make_shared<ScriptedPanels>();
     }
 
     std::shared_ptr<QSettings> makeSettings() const
@@ -127,15 +77,15 @@ protected:
                                            QSettings::IniFormat);
     }
 
-    CaptureStorage storageWithLibrary()
+    CaptureStorage storageWithLibrary(const QString& library)
     {
-        settings_->setValue(QLatin1String(CaptureStorage::libraryKey), libraryPath_);
+        settings_->setValue(QLatin1String(CaptureStorage::libraryKey), library);
         return CaptureStorage(settings_, panels_);
     }
 
-    QStringList libraryEntries() const
+    bool libraryIsEmpty() const
     {
-        return QDir(libraryPath_).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        return QDir(libraryPath_).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
     }
 
     static QByteArray readAll(const QString& path)
@@ -144,10 +94,17 @@ protected:
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
+    static void write(const QString& path, const QByteArray& bytes)
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(bytes);
+    }
+
     QTemporaryDir root_;
-    QString libraryPath_;
-    std::shared_ptr<QSettings> settings_;
-    std::shared_ptr<ScriptedPanels> panels_;
+    QString libraryPath_ = root_.filePath(QStringLiteral("Library"));
+    std::shared_ptr<QSettings> settings_ = makeSettings();
+    std::shared_ptr<ScriptedPanels> panels_ = std::make_shared<ScriptedPanels>();
 };
 
 TEST_F(CaptureStorageTest, ChosenLibraryIsRememberedAndRestoredOnlyWhileItExists)
@@ -162,8 +119,7 @@ TEST_F(CaptureStorageTest, ChosenLibraryIsRememberedAndRestoredOnlyWhileItExists
     EXPECT_EQ(CaptureStorage(makeSettings(), panels_).library(), libraryPath_);
 
     const QString gone = root_.filePath(QStringLiteral("Unplugged"));
-    settings_->setValue(QLatin1String(CaptureStorage::libraryKey), gone);
-    const CaptureStorage absent(settings_, panels_);
+    const CaptureStorage absent = storageWithLibrary(gone);
     EXPECT_FALSE(absent.library());
     EXPECT_TRUE(absent.access().isEmpty());
     EXPECT_EQ(settings_->value(QLatin1String(CaptureStorage::libraryKey)).toString(), gone);
@@ -171,30 +127,24 @@ TEST_F(CaptureStorageTest, ChosenLibraryIsRememberedAndRestoredOnlyWhileItExists
 
 TEST_F(CaptureStorageTest, CreatesTheProjectFolderLayout)
 {
-    CaptureStorage storage = storageWithLibrary();
+    CaptureStorage storage = storageWithLibrary(libraryPath_);
     CaptureProject p = project();
-    p.artist = QStringLiteral("AC/DC");
-    p.title = QStringLiteral("Live: 1979");
-    p.id = QUuid::fromString(QStringLiteral("0a1b2c3d-4e5f-4a6b-8c7d-9e0f1a2b3c4d"));
-
     const CaptureDocument document = storage.createProject(p, smallJpeg());
-    const QString folder =
-        QDir(libraryPath_).filePath(QStringLiteral("AC-DC - Live- 1979 - 0A1B2C3D.brcapture"));
-    EXPECT_EQ(document.directory, folder);
+    const QDir folder(document.directory);
+    EXPECT_EQ(folder.path(),
+              QDir(libraryPath_).filePath(projectFolderName(p.artist, p.title, p.id)));
     for (const char* name : {"Masters", "Artwork", "Waveforms", "Exports"}) {
-        EXPECT_TRUE(QFileInfo(QDir(folder).filePath(QLatin1String(name))).isDir()) << name;
+        EXPECT_TRUE(QFileInfo(folder.filePath(QLatin1String(name))).isDir()) << name;
     }
     ASSERT_TRUE(document.project.artworkPath);
     EXPECT_TRUE(QRegularExpression(QStringLiteral("^Artwork/[0-9A-F]{8}(-[0-9A-F]{4}){3}-"
                                                   "[0-9A-F]{12}\\.png$"))
                     .match(*document.project.artworkPath)
                     .hasMatch());
-    EXPECT_EQ(QImage(QDir(folder).filePath(*document.project.artworkPath), "PNG").size(),
-              QSize(40, 30));
-
+    EXPECT_EQ(QImage(folder.filePath(*document.project.artworkPath), "PNG").size(), QSize(40, 30));
     p.artworkPath = document.project.artworkPath;
     EXPECT_EQ(document.project, p);
-    EXPECT_EQ(storage.load(folder), document);
+    EXPECT_EQ(storage.load(folder.path()), document);
 
     // Names of three and four bytes per character still make a folder the file system takes.
     p = project();
@@ -203,7 +153,7 @@ TEST_F(CaptureStorageTest, CreatesTheProjectFolderLayout)
     EXPECT_TRUE(QFileInfo(storage.createProject(p).directory).isDir());
 }
 
-TEST_F(CaptureStorageTest, CreatingWithoutALibraryAsksForOneAfterValidating)
+TEST_F(CaptureStorageTest, CreateAsksForALibraryAfterValidatingAndNeverLeavesAHalfProject)
 {
     CaptureStorage storage(settings_, panels_);
     CaptureProject blank = project();
@@ -211,25 +161,20 @@ TEST_F(CaptureStorageTest, CreatingWithoutALibraryAsksForOneAfterValidating)
     EXPECT_EQ(failure([&] { storage.createProject(blank); }),
               QStringLiteral("Enter an artist, album title, and at least one side."));
     EXPECT_TRUE(panels_->folderRequests.empty()) << "validation comes first";
-
     panels_->folders = {std::nullopt, libraryPath_};
-    EXPECT_EQ(failure([&] { storage.createProject(project()); }), noLibrary);
-    EXPECT_TRUE(libraryEntries().isEmpty());
-    const CaptureDocument document = storage.createProject(project());
-    EXPECT_EQ(storage.library(), libraryPath_);
-    EXPECT_TRUE(QFileInfo(QDir(document.directory).filePath("project.json")).isFile());
-}
+    EXPECT_EQ(failure([&] { storage.createProject(project()); }),
+              QStringLiteral("Choose a project storage folder before creating a capture."));
 
-TEST_F(CaptureStorageTest, CreateNeverMergesIntoAFolderAndRemovesItsOwnAfterAFailure)
-{
-    CaptureStorage storage = storageWithLibrary();
+    // Failures after the folder was made remove it again.
     EXPECT_EQ(failure([&] { storage.createProject(project(), QByteArray("not an image")); }),
               coverRefused);
+    EXPECT_EQ(storage.library(), libraryPath_);
     CaptureProject undated = project();
     undated.createdAt = QDateTime();
     EXPECT_FALSE(failure([&] { storage.createProject(undated); }).isEmpty());
-    EXPECT_TRUE(libraryEntries().isEmpty());
+    EXPECT_TRUE(libraryIsEmpty());
 
+    // An existing folder is never merged into.
     const CaptureProject p = project();
     const QString folder = QDir(libraryPath_).filePath(projectFolderName(p.artist, p.title, p.id));
     ASSERT_TRUE(QDir().mkpath(folder));
@@ -238,106 +183,82 @@ TEST_F(CaptureStorageTest, CreateNeverMergesIntoAFolderAndRemovesItsOwnAfterAFai
     EXPECT_FALSE(QFileInfo(QDir(folder).filePath("project.json")).exists());
 }
 
-TEST_F(CaptureStorageTest, ResolveRefusesAbsoluteAndParentReferences)
+TEST_F(CaptureStorageTest, ResolveKeepsEveryReferenceInsideTheProjectFolder)
 {
-    CaptureStorage storage = storageWithLibrary();
-    const CaptureDocument document = storage.createProject(project());
-    for (const QString& path :
-         {QString("/etc/passwd"), QString("Masters/../project.json"), QString(".."),
-          QString("Masters/.."), QString("a//../b"), QString::fromUtf16(u"Masters/a\0b", 11)}) {
-        EXPECT_EQ(failure([&] { CaptureStorage::resolve(document, path); }), invalidReference)
-            << path.toStdString();
-    }
-    // "..." and "..x" are ordinary names.
-    EXPECT_EQ(CaptureStorage::resolve(document, QStringLiteral("Masters/...")),
-              QDir(document.directory).filePath("Masters/..."));
-    // Missing files resolve; redundant separators and "." are standardized away.
-    EXPECT_EQ(CaptureStorage::resolve(document, QStringLiteral("Masters//./take.caf")),
-              QDir(document.directory).filePath("Masters/take.caf"));
-    EXPECT_EQ(failure([&] { CaptureStorage::resolve(document, QString()); }), outsideFolder);
-}
-
-TEST_F(CaptureStorageTest, ResolveFollowsLinksAndRefusesThoseLeadingOut)
-{
-    CaptureStorage storage = storageWithLibrary();
-    const CaptureDocument document = storage.createProject(project());
-    const QDir folder(document.directory);
+    // The library itself sits behind a link; containment is judged after resolving.
+    const QString alias = root_.filePath(QStringLiteral("Alias"));
+    ASSERT_TRUE(QFile::link(libraryPath_, alias));
+    const CaptureDocument document = storageWithLibrary(alias).createProject(project());
+    ASSERT_TRUE(document.directory.startsWith(alias));
+    const QDir folder(QDir(libraryPath_).filePath(QDir(document.directory).dirName()));
     const QString elsewhere = root_.filePath(QStringLiteral("OtherDisk"));
     ASSERT_TRUE(QDir().mkpath(elsewhere));
     ASSERT_TRUE(QDir(folder.filePath(QStringLiteral("Masters"))).removeRecursively());
-
-    // Link target, link name, a path through the link, and what it resolves to (empty: refused).
-    const struct
-    {
-        QString target, link, path, resolved;
-    } rows[] = {
-        {elsewhere, "Masters", "Masters/a.caf", {}},               // a linked Masters folder
-        {root_.filePath("nowhere/x"), "dangling", "dangling", {}}, // dangling, leading out
-        {"Artwork", "Covers", "Covers/c.png", folder.filePath("Artwork/c.png")}, // stays inside
-        {"../../OtherDisk", "Up", "Up/x", {}}, // climbs out through ".." after resolution
-        {"loop", "loop", "loop/x", {}},        // cannot be resolved: refused instead of spinning
-    };
-    for (const auto& row : rows) {
-        ASSERT_TRUE(QFile::link(row.target, folder.filePath(row.link))) << row.link.toStdString();
-        if (row.resolved.isEmpty()) {
-            EXPECT_EQ(failure([&] { CaptureStorage::resolve(document, row.path); }), outsideFolder)
-                << row.path.toStdString();
-        } else {
-            EXPECT_EQ(CaptureStorage::resolve(document, row.path), row.resolved);
-        }
+    const std::pair<QString, QString> links[] = {{elsewhere, "Masters"},
+                                                 {root_.filePath("nowhere/x"), "dangling"},
+                                                 {"Artwork", "Covers"},
+                                                 {"../../OtherDisk", "Up"},
+                                                 {"loop", "loop"}};
+    for (const auto& [target, name] : links) {
+        ASSERT_TRUE(QFile::link(target, folder.filePath(name))) << name.toStdString();
     }
-}
 
-TEST_F(CaptureStorageTest, ResolveWorksThroughALinkedLibrary)
-{
-    // The project folder itself may sit behind a link; containment is judged after resolving.
-    const QString alias = root_.filePath(QStringLiteral("Alias"));
-    ASSERT_TRUE(QFile::link(libraryPath_, alias));
-    settings_->setValue(QLatin1String(CaptureStorage::libraryKey), alias);
-    CaptureStorage storage(settings_, panels_);
-    const CaptureDocument document = storage.createProject(project());
-    EXPECT_TRUE(document.directory.startsWith(alias));
-    EXPECT_EQ(CaptureStorage::resolve(document, QStringLiteral("Masters/a.caf")),
-              QDir(libraryPath_).filePath(QDir(document.directory).dirName() + "/Masters/a.caf"));
+    // What each reference resolves to, or why it is refused.
+    const std::pair<QString, QString> rows[] = {
+        {"Artwork//./a.png", folder.filePath("Artwork/a.png")}, // need not exist
+        {"Artwork/...", folder.filePath("Artwork/...")},        // an ordinary name
+        {"Covers/c.png", folder.filePath("Artwork/c.png")},     // a link staying inside
+        {"/etc/passwd", invalidReference},
+        {"Masters/../project.json", invalidReference},
+        {"..", invalidReference},
+        {"Masters/..", invalidReference},
+        {"a//../b", invalidReference},
+        {QString::fromUtf16(u"Masters/a\0b", 11), invalidReference},
+        {"", outsideFolder},
+        {"Masters/a.caf", outsideFolder}, // a linked Masters folder
+        {"dangling", outsideFolder},      // dangling, leading out
+        {"Up/x", outsideFolder},          // climbs out through ".." after resolution
+        {"loop/x", outsideFolder},        // cannot be resolved: refused instead of spinning
+    };
+    for (const auto& [path, expected] : rows) {
+        QString resolved;
+        const QString error = failure([&] { resolved = CaptureStorage::resolve(document, path); });
+        EXPECT_EQ(error.isEmpty() ? resolved : error, expected) << path.toStdString();
+    }
 }
 
 TEST_F(CaptureStorageTest, LoadChecksEveryReferenceButNotThatFilesExist)
 {
-    CaptureStorage storage = storageWithLibrary();
+    CaptureStorage storage = storageWithLibrary(libraryPath_);
     CaptureDocument document = storage.createProject(project());
     document.project.sides[0].master = master(1000);
     storage.save(document);
     EXPECT_EQ(storage.load(document.directory), document); // the master file is missing
 
-    const auto loadWith = [&](const std::function<void(CaptureProject&)>& change) {
+    const QString manifest = QDir(document.directory).filePath("project.json");
+    ASSERT_TRUE(QFile::link(root_.path(), QDir(document.directory).filePath("Outside")));
+    const std::pair<std::function<void(CaptureProject&)>, QString> rows[] = {
+        {[](CaptureProject& p) { p.sides[0].master->path = "Masters/../../x.caf"; },
+         invalidReference},
+        {[](CaptureProject& p) { p.artworkPath = "/tmp/a.png"; }, invalidReference},
+        {[](CaptureProject& p) { p.artworkPath = "Outside/a.png"; }, outsideFolder},
+        {[](CaptureProject& p) { p.schemaVersion = 2; },
+         QStringLiteral("This project needs a newer version of Capture.")},
+    };
+    for (const auto& [change, message] : rows) {
         CaptureProject p = document.project;
         change(p);
-        QFile file(QDir(document.directory).filePath("project.json"));
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(encodeManifest(p));
-        file.close();
-        return failure([&] { storage.load(document.directory); });
-    };
-    EXPECT_EQ(loadWith([](CaptureProject& p) {
-                  p.sides[0].master->path = QStringLiteral("Masters/../../x.caf");
-              }),
-              invalidReference);
-    EXPECT_EQ(loadWith([](CaptureProject& p) { p.artworkPath = QStringLiteral("/tmp/a.png"); }),
-              invalidReference);
-    EXPECT_EQ(loadWith([](CaptureProject& p) { p.schemaVersion = 2; }),
-              QStringLiteral("This project needs a newer version of Capture."));
+        write(manifest, encodeManifest(p));
+        EXPECT_EQ(failure([&] { storage.load(document.directory); }), message);
+    }
 
-    ASSERT_TRUE(QFile::link(root_.path(), QDir(document.directory).filePath("Outside")));
-    EXPECT_EQ(loadWith([](CaptureProject& p) { p.artworkPath = QStringLiteral("Outside/a.png"); }),
-              outsideFolder);
-
-    QFile::remove(QDir(document.directory).filePath("project.json"));
+    QFile::remove(manifest);
     EXPECT_TRUE(failure([&] {
                     storage.load(document.directory);
                 }).startsWith(QStringLiteral("“project.json” could not be read: ")));
 
     // A FIFO in place of the manifest must not hold the caller until someone writes to it.
-    const QByteArray fifo = QFile::encodeName(QDir(document.directory).filePath("project.json"));
+    const QByteArray fifo = QFile::encodeName(manifest);
     ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
     auto loading = std::async(std::launch::async,
                               [&] { return failure([&] { storage.load(document.directory); }); });
@@ -351,11 +272,12 @@ TEST_F(CaptureStorageTest, LoadChecksEveryReferenceButNotThatFilesExist)
 
 TEST_F(CaptureStorageTest, SaveReplacesTheManifestWhole)
 {
-    CaptureStorage storage = storageWithLibrary();
-    CaptureDocument document = storage.createProject(project());
+    CaptureStorage storage = storageWithLibrary(libraryPath_);
+    const CaptureDocument document = storage.createProject(project());
     const QString manifest = QDir(document.directory).filePath("project.json");
     const QByteArray before = readAll(manifest);
 
+    // Interrupted between writing the new manifest and putting it in place.
     CaptureDocument changed = document;
     changed.project.title = QStringLiteral("Changed");
     QByteArray seenInTemporary;
@@ -363,13 +285,12 @@ TEST_F(CaptureStorageTest, SaveReplacesTheManifestWhole)
         EXPECT_TRUE(QFileInfo(temporary).fileName().startsWith(QLatin1Char('.')));
         EXPECT_EQ(QFileInfo(temporary).absolutePath(), document.directory);
         seenInTemporary = readAll(temporary);
-        EXPECT_EQ(readAll(manifest), before); // not replaced yet
+        EXPECT_EQ(readAll(manifest), before);
         throw CaptureError(QStringLiteral("interrupted"));
     });
     EXPECT_EQ(failure([&] { storage.save(changed); }), QStringLiteral("interrupted"));
     EXPECT_EQ(seenInTemporary, encodeManifest(changed.project));
     EXPECT_EQ(readAll(manifest), before);
-    EXPECT_EQ(storage.load(document.directory), document);
     EXPECT_EQ(QDir(document.directory).entryList(QDir::Files | QDir::Hidden),
               QStringList{"project.json"});
 
@@ -391,16 +312,17 @@ TEST_F(CaptureStorageTest, SaveReplacesTheManifestWhole)
 
 TEST_F(CaptureStorageTest, SaveArtworkWritesAFreshFileButNeverThroughALinkOut)
 {
-    CaptureStorage storage = storageWithLibrary();
+    CaptureStorage storage = storageWithLibrary(libraryPath_);
     const CaptureDocument document = storage.createProject(project());
+    const QDir folder(document.directory);
     const QString first = storage.saveArtwork(smallJpeg(), document);
     EXPECT_NE(storage.saveArtwork(smallJpeg(), document), first);
-    EXPECT_TRUE(QFileInfo(QDir(document.directory).filePath(first)).isFile());
+    EXPECT_TRUE(QFileInfo(folder.filePath(first)).isFile());
 
     const QString elsewhere = root_.filePath(QStringLiteral("Elsewhere"));
     ASSERT_TRUE(QDir().mkpath(elsewhere));
-    ASSERT_TRUE(QDir(QDir(document.directory).filePath("Artwork")).removeRecursively());
-    ASSERT_TRUE(QFile::link(elsewhere, QDir(document.directory).filePath("Artwork")));
+    ASSERT_TRUE(QDir(folder.filePath("Artwork")).removeRecursively());
+    ASSERT_TRUE(QFile::link(elsewhere, folder.filePath("Artwork")));
     EXPECT_EQ(failure([&] { storage.saveArtwork(smallJpeg(), document); }), outsideFolder);
     EXPECT_TRUE(QDir(elsewhere).isEmpty());
 }
@@ -410,50 +332,38 @@ TEST_F(CaptureStorageTest, NormalizesCoversToPngWithinTheSizeLimits)
     QImage decoded;
     ASSERT_TRUE(decoded.loadFromData(CaptureStorage::normalizeArtwork(smallJpeg()), "PNG"));
     EXPECT_EQ(decoded.size(), QSize(40, 30));
+    EXPECT_NO_THROW(CaptureStorage::normalizeArtwork(encodedImage({8192, 1}, "PNG")));
 
-    QImage edge(8192, 1, QImage::Format_RGB32);
-    edge.fill(Qt::white);
-    EXPECT_NO_THROW(CaptureStorage::normalizeArtwork(encodedImage(edge, "PNG")));
-    QImage tooWide(8193, 1, QImage::Format_RGB32);
-    tooWide.fill(Qt::white);
-    for (const QByteArray& refused : {encodedImage(tooWide, "PNG"), QByteArray(12'000'001, '\0'),
-                                      QByteArray(), QByteArray("GIF89a garbage")}) {
-        EXPECT_EQ(failure([&] { CaptureStorage::normalizeArtwork(refused); }), coverRefused);
-    }
-}
-
-TEST_F(CaptureStorageTest, RefusesHugeDeclaredSizesBeforeAllocatingThem)
-{
-    // Both headers are tiny; the first declares 40 gigabytes of pixels, the second 216 MB,
-    // which would fit under the decoder's own allocation limit.
-    for (const auto& [width, height] : {std::pair{100000u, 100000u}, std::pair{9000u, 6000u}}) {
-        const QByteArray bomb = pngDeclaring(width, height);
-        ASSERT_LT(bomb.size(), 100);
+    // Headers declaring 14 gigabytes of pixels, and 216 MB, which would fit under the decoder's
+    // own allocation limit.
+    const QByteArray bombs[] = {jpegDeclaring(60'000, 60'000), jpegDeclaring(9000, 6000)};
+    for (const QByteArray& bomb : bombs) {
         QBuffer buffer;
         buffer.setData(bomb);
-        ASSERT_EQ(QImageReader(&buffer).size(), QSize(int(width), int(height)));
-        EXPECT_EQ(failure([&] { CaptureStorage::normalizeArtwork(bomb); }), coverRefused);
+        ASSERT_GE(QImageReader(&buffer).size().width(), 9000) << "a header read as declared";
+    }
+    for (const QByteArray& refused :
+         {encodedImage({8193, 1}, "PNG"), bombs[0], bombs[1], QByteArray(12'000'001, '\0'),
+          QByteArray(), QByteArray("GIF89a garbage")}) {
+        EXPECT_EQ(failure([&] { CaptureStorage::normalizeArtwork(refused); }), coverRefused);
     }
 }
 
 TEST_F(CaptureStorageTest, PickersRecordAccessAndReadTheChosenCover)
 {
-    CaptureStorage storage = storageWithLibrary();
+    CaptureStorage storage = storageWithLibrary(libraryPath_);
     const CaptureDocument created = storage.createProject(project());
-    panels_->folders = {std::nullopt, created.directory, root_.filePath(QStringLiteral("Exports"))};
+    const QString exports = root_.filePath(QStringLiteral("Exports"));
+    panels_->folders = {std::nullopt, created.directory, exports};
     EXPECT_FALSE(storage.openProject());
     EXPECT_EQ(storage.openProject(), created);
     EXPECT_EQ(panels_->folderRequests[1].startDirectory, libraryPath_);
-    EXPECT_EQ(storage.chooseExportDestination(), root_.filePath(QStringLiteral("Exports")));
-    EXPECT_EQ(storage.access(), (QStringList{libraryPath_, created.directory,
-                                             root_.filePath(QStringLiteral("Exports"))}));
+    EXPECT_EQ(storage.chooseExportDestination(), exports);
+    EXPECT_EQ(storage.access(), (QStringList{libraryPath_, created.directory, exports}));
 
-    const QString image = root_.filePath(QStringLiteral("cover.jpg"));
-    QFile file(image);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(smallJpeg());
-    file.close();
-    panels_->images = {image, root_.filePath(QStringLiteral("gone.jpg"))};
+    write(root_.filePath(QStringLiteral("cover.jpg")), smallJpeg());
+    panels_->images = {root_.filePath(QStringLiteral("cover.jpg")),
+                       root_.filePath(QStringLiteral("gone.jpg"))};
     EXPECT_EQ(storage.chooseArtwork(), CaptureStorage::normalizeArtwork(smallJpeg()));
     EXPECT_TRUE(failure([&] {
                     storage.chooseArtwork();

@@ -2,8 +2,22 @@
 
 #include "capture/capture_project.h"
 #include "capture/qt_printers.h"
+#include "platform/errors.h"
+
+#include <functional>
 
 namespace brevalo::testing {
+
+// The message of the CaptureError the action throws; empty when it throws none.
+inline QString failure(const std::function<void()>& action)
+{
+    try {
+        action();
+    } catch (const CaptureError& error) {
+        return error.message();
+    }
+    return QString();
+}
 
 inline CaptureTrack track(const QString& position, const QString& title)
 {

@@ -3,22 +3,11 @@
 #include "capture/qt_printers.h"
 
 #include <QStringList>
-#include <QTextBoundaryFinder>
 
 #include <gtest/gtest.h>
 
 namespace brevalo {
 namespace {
-
-qsizetype graphemeCount(const QString& text)
-{
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    qsizetype count = 0;
-    while (finder.toNextBoundary() >= 0) {
-        ++count;
-    }
-    return count;
-}
 
 TEST(SafeFileNameTest, ReplacesSeparatorsBeforeTrimmingAndNamesEmptyOnesUntitled)
 {
@@ -36,35 +25,18 @@ TEST(SafeFileNameTest, ReplacesSeparatorsBeforeTrimmingAndNamesEmptyOnesUntitled
 
 TEST(SafeFileNameTest, KeepsAtMost120UserPerceivedCharacters)
 {
-    EXPECT_EQ(safeFileNameComponent(QString(300, QLatin1Char('x'))),
-              QString(120, QLatin1Char('x')));
-
-    // "é" as e + combining acute: two code units, one character; never split in the middle.
-    QString combining;
-    for (int i = 0; i < 130; ++i) {
-        combining += QStringLiteral("e\u0301");
+    const QString acute = QStringLiteral("e\u0301");             // two code points, one character
+    const QString family = QStringLiteral("👨‍👩‍👧"); // five code points joined
+    const QString flag = QStringLiteral("🇫🇷");
+    const std::pair<QString, QString> rows[] = {
+        {QString(300, QLatin1Char('x')), QString(120, QLatin1Char('x'))},
+        {acute.repeated(130), acute.repeated(120)},
+        {"x" + family.repeated(125), "x" + family.repeated(119)},
+        {flag.repeated(120), flag.repeated(120)}, // exactly 120 stay whole
+    };
+    for (const auto& [text, expected] : rows) {
+        EXPECT_EQ(safeFileNameComponent(text), expected);
     }
-    const QString cut = safeFileNameComponent(combining);
-    EXPECT_EQ(cut.size(), 240);
-    EXPECT_EQ(graphemeCount(cut), 120);
-
-    // A family emoji is five code points joined by zero-width joiners.
-    const QString family = QStringLiteral("👨‍👩‍👧");
-    QString families = QStringLiteral("x");
-    for (int i = 0; i < 125; ++i) {
-        families += family;
-    }
-    const QString cutFamilies = safeFileNameComponent(families);
-    EXPECT_EQ(graphemeCount(cutFamilies), 120);
-    EXPECT_TRUE(cutFamilies.endsWith(family));
-    EXPECT_EQ(cutFamilies.size(), 1 + 119 * family.size());
-
-    // Exactly 120 characters stay whole.
-    QString flags;
-    for (int i = 0; i < 120; ++i) {
-        flags += QStringLiteral("🇫🇷");
-    }
-    EXPECT_EQ(safeFileNameComponent(flags), flags);
 }
 
 TEST(SafeFileNameTest, LongNamesFitTheFileSystemsByteLimitOnCharacterBoundaries)
@@ -87,14 +59,13 @@ TEST(SafeFileNameTest, LongNamesFitTheFileSystemsByteLimitOnCharacterBoundaries)
         ASSERT_TRUE(name.endsWith(" - 0A1B2C3D.brcapture"));
         const QStringList parts = name.chopped(21).split(" - ");
         ASSERT_EQ(parts.size(), 2);
-        EXPECT_TRUE(safeFileNameComponent(artist).startsWith(parts[0]));
-        EXPECT_TRUE(safeFileNameComponent(title).startsWith(parts[1]));
-        EXPECT_FALSE(parts[0].isEmpty() || parts[1].isEmpty());
+        EXPECT_TRUE(!parts[0].isEmpty() && safeFileNameComponent(artist).startsWith(parts[0]));
+        EXPECT_TRUE(!parts[1].isEmpty() && safeFileNameComponent(title).startsWith(parts[1]));
         if (artist.size() < 10) {
             EXPECT_EQ(parts[0], artist) << "a short component stays whole";
         }
         if (title == family) {
-            EXPECT_EQ(graphemeCount(parts[1]) * 18, parts[1].toUtf8().size());
+            EXPECT_EQ(parts[1].toUtf8().size() % 18, 0) << "cut between whole families";
         }
     }
     const QString master = masterFileName(1, emoji, id);
@@ -107,8 +78,6 @@ TEST(SafeFileNameTest, BuildsProjectFolderAndMasterNames)
     const QUuid id = QUuid::fromString(QStringLiteral("0a1b2c3d-4e5f-4a6b-8c7d-9e0f1a2b3c4d"));
     EXPECT_EQ(projectFolderName(QStringLiteral("AC/DC"), QStringLiteral("Live: 1979"), id),
               QStringLiteral("AC-DC - Live- 1979 - 0A1B2C3D.brcapture"));
-    EXPECT_EQ(projectFolderName(QStringLiteral("x"), QStringLiteral(".."), id),
-              QStringLiteral("x - Untitled - 0A1B2C3D.brcapture"));
     EXPECT_EQ(masterFileName(2, QStringLiteral("C/D"), id),
               QStringLiteral("Record 2 - Side C-D - 0A1B2C3D.caf"));
 }

@@ -60,15 +60,6 @@ protected:
         return controller->storage().load(controller->document()->directory).project;
     }
 
-    void awaitFetch()
-    {
-        const QDeadlineTimer deadline(30s);
-        while (controller->isFetching() && !deadline.hasExpired()) {
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-        }
-        ASSERT_FALSE(controller->isFetching());
-    }
-
     QTemporaryDir directory;
     ManualMainThreadScheduler scheduler;
     std::shared_ptr<ScriptedPanels> panels = std::make_shared<ScriptedPanels>();
@@ -121,41 +112,30 @@ TEST_F(CaptureViewModelTest, MetadataEditMayNotTouchARecordedSide)
     EXPECT_EQ(saved().sides[0].master, testing::master(48'000));
 }
 
-TEST_F(CaptureViewModelTest, OpeningRecoversAnUnfinalizedTakeFromItsFile)
+TEST_F(CaptureViewModelTest, UnfinalizedTakeIsRecoveredFromItsFileThenAcceptedOrDiscarded)
 {
     CaptureMaster unfinished = testing::master(0);
     unfinished.isComplete = false;
     open(testing::project(), unfinished);
-    const QString folder = controller->document()->directory;
+    const QString file = controller->document()->directory + "/" + unfinished.path;
+    QFile(file).open(QIODevice::WriteOnly);
+    controller->acceptTake(); // nothing to accept in an empty take
+    EXPECT_FALSE(controller->selectedSide()->master->isComplete);
+    EXPECT_FALSE(controller->canRecord());
 
     // The file holds 96,000 frames although the manifest recorded none.
-    test::writeTestMaster(folder + "/" + unfinished.path, 24, 96000, 96'000,
-                          [](std::int64_t, int) { return 0; });
-    panels->folders.push_back(folder);
+    test::writeTestMaster(file, 24, 96000, 96'000, [](std::int64_t, int) { return 0; });
+    panels->folders.push_back(controller->document()->directory);
     controller->openExistingProject();
-
-    const CaptureMaster& recovered = *controller->selectedSide()->master;
+    const CaptureMaster recovered = *controller->selectedSide()->master;
     EXPECT_EQ(recovered.frameCount, 96'000);
     EXPECT_EQ(recovered.interruption, notFinalizedText);
     EXPECT_FALSE(recovered.isComplete);
     EXPECT_EQ(controller->notice(), "Project opened from local storage.");
     EXPECT_EQ(saved().sides[0].master->frameCount, 0);
-
     controller->acceptTake();
     EXPECT_TRUE(saved().sides[0].master->isComplete);
     EXPECT_EQ(saved().sides[0].master->interruption, notFinalizedText);
-}
-
-TEST_F(CaptureViewModelTest, DiscardingAnEmptyTakeMakesTheSideRecordableAndKeepsTheFile)
-{
-    CaptureMaster empty = testing::master(0);
-    empty.isComplete = false;
-    open(testing::project(), empty);
-    const QString file = controller->document()->directory + "/" + empty.path;
-    QFile(file).open(QIODevice::WriteOnly);
-    controller->acceptTake();
-    EXPECT_FALSE(controller->selectedSide()->master->isComplete);
-    EXPECT_FALSE(controller->canRecord());
 
     controller->discardTake();
     EXPECT_TRUE(controller->canRecord());
@@ -177,7 +157,6 @@ TEST_F(CaptureViewModelTest, SwapSelectsTheTargetAndNamesBothSides)
                                     "and Record 1 \u00B7 Side B. Each side kept its tracklist.");
     EXPECT_FALSE(saved().sides[0].master);
     EXPECT_TRUE(saved().sides[1].master);
-    EXPECT_FALSE(controller->swapSideRecordings(project.sides[0].id, project.sides[2].id));
 }
 
 TEST_F(CaptureViewModelTest, FailedSaveDropsTheEdit)
@@ -212,7 +191,11 @@ TEST_F(CaptureViewModelTest, FetchedReleaseBecomesADraftWithWarningsAndCover)
     server.enqueue({.body = "not an image"});
     controller->fetchRelease();
     controller->fetchRelease(5); // one request at a time
-    awaitFetch();
+    const QDeadlineTimer deadline(30s);
+    while (controller->isFetching() && !deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    }
+    ASSERT_FALSE(controller->isFetching());
 
     EXPECT_EQ(keychain->items.at(TokenStore::itemKey()), "secret");
     ASSERT_EQ(server.requests.size(), 2);
