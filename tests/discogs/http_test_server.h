@@ -30,13 +30,10 @@ struct CannedResponse
     QByteArray body = {};
     // Further header lines, each ending in CRLF ("Location: ...\r\n").
     QByteArray headers = {};
-    // Waits on the event loop before answering, never sleeps.
+    // Waits on the event loop before answering, never sleeps; a day lets a transfer time out.
     std::chrono::milliseconds delay{0};
-    // Never answers, to let a transfer time out.
-    bool hang = false;
-    // Omits Content-Length and ends the body by closing the connection.
-    bool withoutContentLength = false;
-    // Streams this many filler bytes (no Content-Length), stopping when the client goes away.
+    // Instead of the body, streams this many filler bytes without a Content-Length and ends them
+    // by closing the connection; stops early when the client goes away.
     qint64 streamedBytes = 0;
 };
 
@@ -93,11 +90,10 @@ private:
             response = responses_.front();
             responses_.pop_front();
         }
-        if (!response.hang) {
-            QTimer::singleShot(response.delay, socket, [this, socket, request, response] {
-                answer(socket, request.target, response);
-            });
-        }
+        // The socket is the context: an answer still waiting when the server goes is dropped.
+        QTimer::singleShot(response.delay, socket, [this, socket, request, response] {
+            answer(socket, request.target, response);
+        });
     }
 
     void answer(QTcpSocket* socket, const QByteArray& target, const CannedResponse& response)
@@ -105,15 +101,13 @@ private:
         events.append("response " + QString::fromLatin1(target));
         QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) +
                           " X\r\nConnection: close\r\n" + response.headers;
-        if (response.streamedBytes == 0 && !response.withoutContentLength) {
-            head += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
-        }
-        socket->write(head + "\r\n");
         if (response.streamedBytes == 0) {
-            socket->write(response.body);
+            socket->write(head + "Content-Length: " + QByteArray::number(response.body.size()) +
+                          "\r\n\r\n" + response.body);
             socket->disconnectFromHost();
             return;
         }
+        socket->write(head + "\r\n");
         // Pieces go out one at a time once the last has left, so a client that hangs up stops it.
         streamedBytesWritten = 0;
         auto left = std::make_shared<qint64>(response.streamedBytes);

@@ -2,10 +2,8 @@
 
 #include "capture/qt_printers.h"
 
-#include <QEventLoop>
+#include <QCoreApplication>
 #include <QFuture>
-#include <QFutureWatcher>
-#include <QString>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -19,13 +17,11 @@ namespace brevalo::test {
 // from hanging the suite; no test relies on it.
 template <typename T> void await(const QFuture<T>& future)
 {
-    QEventLoop loop;
-    QFutureWatcher<T> watcher;
-    QObject::connect(&watcher, &QFutureWatcherBase::finished, &loop, &QEventLoop::quit);
-    watcher.setFuture(future);
-    QTimer::singleShot(std::chrono::seconds(60), &loop, &QEventLoop::quit);
-    if (!future.isFinished()) {
-        loop.exec();
+    QTimer deadline; // its timeout also wakes the waiting loop
+    deadline.setSingleShot(true);
+    deadline.start(std::chrono::seconds(60));
+    while (!future.isFinished() && deadline.isActive()) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
     ASSERT_TRUE(future.isFinished()) << "the operation never finished";
 }
