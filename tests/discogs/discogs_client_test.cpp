@@ -73,7 +73,7 @@ TEST_F(DiscogsClientTest, RequestsCarryTheirPathQueryAndHeaders)
     EXPECT_EQ(server.requests[2].headers.value("authorization"), "Discogs token=tok");
     EXPECT_EQ(server.requests[2].target.split('?')[0], "/database/search");
     // Separators and "+" are escaped, so the texts arrive as typed.
-    const QByteArray query = server.requests[2].query();
+    const QByteArray query = server.requests[2].target.split('?').value(1);
     EXPECT_FALSE(query.contains('+')) << query.constData();
     QStringList items;
     for (const QByteArray& item : query.split('&')) {
@@ -128,18 +128,16 @@ TEST_F(DiscogsClientTest, UndecodableBodiesAndBrokenTransfersFailWithTheirOwnErr
     server.enqueue({.delay = never});
     EXPECT_TRUE(failureOf<NetworkError>(client->fetchRelease(1234, QString())).has_value());
 
-    DiscogsClientOptions refused;
-    refused.baseURL = QUrl("http://127.0.0.1:1");
-    const auto error = failureOf<NetworkError>(DiscogsClient(refused).fetchRelease(1, QString()));
+    const auto error = failureOf<NetworkError>(
+        DiscogsClient({.baseURL = QUrl("http://127.0.0.1:1")}).fetchRelease(1, QString()));
     ASSERT_TRUE(error.has_value());
     EXPECT_EQ(error->code(), QNetworkReply::ConnectionRefusedError);
 
     // A file URL yields a reply without any HTTP status.
-    DiscogsClientOptions notHttp;
-    notHttp.baseURL = QUrl("file:///");
-    EXPECT_EQ(messageOf(DiscogsClient(notHttp).fetchRelease(1234, QString())),
+    EXPECT_EQ(messageOf(DiscogsClient({.baseURL = QUrl("file:///")}).fetchRelease(1, QString())),
               "Discogs returned an invalid response.");
 }
+
 TEST_F(DiscogsClientTest, TheTokenNeverLeavesTheAPIOrigin)
 {
     server.enqueue({.status = 302, .headers = "Location: /releases/1234\r\n"});
@@ -156,10 +154,8 @@ TEST_F(DiscogsClientTest, TheTokenNeverLeavesTheAPIOrigin)
     // Plain http would carry the token in clear text; only loopback test services may use it.
     for (const char* base : {"http://192.0.2.1:9", "http://discogs.invalid"}) {
         SCOPED_TRACE(base);
-        DiscogsClientOptions options;
-        options.baseURL = QUrl(base);
-        options.transferTimeout = 100ms;
-        EXPECT_EQ(messageOf(DiscogsClient(options).fetchRelease(1, "secret")),
+        DiscogsClient insecure({.baseURL = QUrl(base), .transferTimeout = 100ms});
+        EXPECT_EQ(messageOf(insecure.fetchRelease(1, "secret")),
                   "The Discogs address isn't secure.");
     }
 }
@@ -171,18 +167,17 @@ TEST_F(DiscogsClientTest, RunsOneExchangeAtATimeInCallOrder)
     const auto first = client->fetchRelease(1234, QString());
     const auto second = search();
     await(first);
+    EXPECT_EQ(server.requests.size(), 1) << "the second exchange started before the first ended";
     await(second);
-    const QString searched = "/database/search?type=release&artist=a&release_title=b&per_page=50";
-    EXPECT_EQ(server.events, QStringList({"request /releases/1234", "response /releases/1234",
-                                          "request " + searched, "response " + searched}));
+    ASSERT_EQ(server.requests.size(), 2);
+    EXPECT_EQ(server.requests[1].target.split('?')[0], "/database/search");
 }
 
 TEST_F(DiscogsClientTest, DestroyingTheClientCancelsWhatIsPending)
 {
     QNetworkAccessManager sharedSession;
-    DiscogsClientOptions options;
-    options.baseURL = server.url();
-    auto owned = std::make_unique<DiscogsClient>(options, &sharedSession);
+    auto owned = std::make_unique<DiscogsClient>(DiscogsClientOptions{.baseURL = server.url()},
+                                                 &sharedSession);
     server.enqueue({.delay = never});
     const auto inFlight = owned->fetchRelease(1, QString());
     const auto queued = owned->fetchRelease(2, QString());

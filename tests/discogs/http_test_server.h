@@ -19,8 +19,6 @@ struct RecordedRequest
 {
     QByteArray target;
     QMap<QByteArray, QByteArray> headers;
-
-    QByteArray query() const { return target.contains('?') ? target.split('?')[1] : QByteArray(); }
 };
 
 // What the server answers to the next request.
@@ -62,8 +60,6 @@ public:
     void enqueue(CannedResponse response) { responses_.push_back(std::move(response)); }
 
     QList<RecordedRequest> requests;
-    // "request <target>" and "response <target>" in the order they happened.
-    QStringList events;
     qint64 streamedBytesWritten = 0;
 
 private:
@@ -84,21 +80,18 @@ private:
                                    line.mid(colon + 1).trimmed());
         }
         requests.append(request);
-        events.append("request " + QString::fromLatin1(request.target));
         CannedResponse response{.status = 500};
         if (!responses_.empty()) {
             response = responses_.front();
             responses_.pop_front();
         }
         // The socket is the context: an answer still waiting when the server goes is dropped.
-        QTimer::singleShot(response.delay, socket, [this, socket, request, response] {
-            answer(socket, request.target, response);
-        });
+        QTimer::singleShot(response.delay, socket,
+                           [this, socket, response] { answer(socket, response); });
     }
 
-    void answer(QTcpSocket* socket, const QByteArray& target, const CannedResponse& response)
+    void answer(QTcpSocket* socket, const CannedResponse& response)
     {
-        events.append("response " + QString::fromLatin1(target));
         QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) +
                           " X\r\nConnection: close\r\n" + response.headers;
         if (response.streamedBytes == 0) {
