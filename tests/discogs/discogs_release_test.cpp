@@ -49,11 +49,8 @@ TEST(DiscogsReleaseDecoding, DecodesEveryFieldOfAFullRelease)
                                                {"primary", std::nullopt}}};
     EXPECT_TRUE(release == expected);
 
-    const DiscogsRelease bare =
-        decodeDiscogsRelease(R"({"id": 12.0, "title": "", "tracklist": [], "year": null})");
-    EXPECT_EQ(bare.id, 12);
-    EXPECT_FALSE(bare.year.has_value());
-    EXPECT_FALSE(bare.artists.has_value());
+    // Ids arrive as JSON numbers: an integral double is read, and the full 64-bit range.
+    EXPECT_EQ(decodeDiscogsRelease(R"({"id": 12.0, "title": "", "tracklist": []})").id, 12);
     EXPECT_EQ(
         decodeDiscogsRelease(R"({"id": 9223372036854775807, "title": "", "tracklist": []})").id,
         INT64_MAX);
@@ -66,8 +63,6 @@ TEST(DiscogsReleaseDecoding, MissingKeysAndWrongTypesFailTheWholeDecode)
           R"({"id": "1", "title": "T", "tracklist": []})",
           R"({"id": 12.5, "title": "T", "tracklist": []})",
           R"({"id": 1e30, "title": "T", "tracklist": []})",
-          R"({"id": true, "title": "T", "tracklist": []})",
-          R"({"id": 1, "title": 7, "tracklist": []})",
           R"({"id": 1, "title": null, "tracklist": []})",
           R"({"id": 1, "title": "T", "tracklist": {}})",
           R"({"id": 1, "title": "T", "tracklist": [], "year": "1973"})",
@@ -76,7 +71,7 @@ TEST(DiscogsReleaseDecoding, MissingKeysAndWrongTypesFailTheWholeDecode)
           R"({"id": 1, "title": "T", "tracklist": [], "images": ["https://i.example/1.jpg"]})",
           R"({"id": 1, "title": "T", "tracklist": [{"position": "A", "title": "x",
                  "sub_tracks": [{"position": "A1"}]}]})",
-          "[]", "not json", ""}) {
+          "[]", "not json"}) {
         SCOPED_TRACE(json.constData());
         EXPECT_THROW(decodeDiscogsRelease(json), DiscogsDecodingError);
     }
@@ -96,24 +91,14 @@ TEST(DiscogsSearchDecoding, ResultsAreRequiredAndHitsDecode)
     }
     const DiscogsSearchResponse response = decodeDiscogsSearchResponse(R"({"results": [
         {"id": 5, "title": "A - B", "year": "1973", "country": "UK", "label": ["L1", "L2"],
-         "catno": "XYZ 1", "format": ["Vinyl"], "thumb": "x"}]})");
+         "catno": "XYZ 1", "format": ["Vinyl", "LP"], "thumb": "x"}, {"id": 6, "title": "C"}]})");
     EXPECT_EQ(response.results,
               (QList<DiscogsSearchResult>{{5, "A - B", "1973", "UK", QStringList{"L1", "L2"},
-                                           "XYZ 1", QStringList{"Vinyl"}}}));
-}
-
-TEST(DiscogsSearchResult, SubtitleJoinsThePresentPartsWithMiddleDots)
-{
-    DiscogsSearchResult hit;
-    hit.year = "1973";
-    hit.label = QStringList{"Not shown"};
-    hit.catno = "XYZ 1";
-    hit.format = QStringList{"Vinyl", "LP"};
-    EXPECT_EQ(hit.subtitle(), "1973 · XYZ 1 · Vinyl, LP");
-    hit.country = "UK";
-    hit.format = QStringList();
-    EXPECT_EQ(hit.subtitle(), "1973 · UK · XYZ 1 · ");
-    EXPECT_EQ(DiscogsSearchResult().subtitle(), QString());
+                                           "XYZ 1", QStringList{"Vinyl", "LP"}},
+                                          {6, "C", {}, {}, {}, {}, {}}}));
+    // The display line leaves out the labels and whatever is absent.
+    EXPECT_EQ(response.results[0].subtitle(), "1973 · UK · XYZ 1 · Vinyl, LP");
+    EXPECT_EQ(response.results[1].subtitle(), QString());
 }
 
 } // namespace

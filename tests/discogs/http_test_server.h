@@ -2,7 +2,6 @@
 
 #include <QHostAddress>
 #include <QMap>
-#include <QStringList>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -10,7 +9,6 @@
 
 #include <chrono>
 #include <deque>
-#include <memory>
 
 namespace brevalo::test {
 
@@ -65,14 +63,14 @@ public:
 private:
     void read(QTcpSocket* socket)
     {
-        QByteArray& buffer = buffers_[socket];
-        buffer += socket->readAll();
-        const qsizetype end = buffer.indexOf("\r\n\r\n");
+        // Clients send GETs only: a request ends with its headers.
+        const QByteArray received = socket->peek(socket->bytesAvailable());
+        const qsizetype end = received.indexOf("\r\n\r\n");
         if (end < 0) {
             return;
         }
-        const QList<QByteArray> lines = buffer.left(end).split('\n');
-        buffers_.remove(socket);
+        socket->readAll();
+        const QList<QByteArray> lines = received.left(end).split('\n');
         RecordedRequest request{lines[0].trimmed().split(' ').value(1), {}};
         for (const QByteArray& line : lines.mid(1)) {
             const qsizetype colon = line.indexOf(':');
@@ -103,19 +101,16 @@ private:
         socket->write(head + "\r\n");
         // Pieces go out one at a time once the last has left, so a client that hangs up stops it.
         streamedBytesWritten = 0;
-        auto left = std::make_shared<qint64>(response.streamedBytes);
-        auto writeNext = [this, socket, left] {
-            constexpr qint64 chunk = 256 * 1024;
-            if (socket->bytesToWrite() > chunk) {
+        const auto writeNext = [this, socket, total = response.streamedBytes] {
+            if (socket->bytesToWrite() > 0) {
                 return;
             }
-            if (*left == 0) {
+            if (streamedBytesWritten == total) {
                 socket->disconnectFromHost();
                 return;
             }
-            const qint64 size = std::min(*left, chunk);
+            const qint64 size = std::min<qint64>(total - streamedBytesWritten, 256 * 1024);
             socket->write(QByteArray(size, 'x'));
-            *left -= size;
             streamedBytesWritten += size;
         };
         connect(socket, &QTcpSocket::bytesWritten, socket, writeNext);
@@ -124,7 +119,6 @@ private:
 
     QTcpServer server_;
     std::deque<CannedResponse> responses_;
-    QMap<QTcpSocket*, QByteArray> buffers_;
 };
 
 } // namespace brevalo::test

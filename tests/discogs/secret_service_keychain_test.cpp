@@ -30,42 +30,34 @@ const SecretSchema* attributesOnlySchema()
     return &schema;
 }
 
-// Reads the item from the keyring daemon by another route than the store's (text API, a schema
-// of its own). libsecret keeps no secrets on the client side, so this is the daemon's answer.
-std::optional<QString> freshLookup()
-{
-    GError* error = nullptr;
-    gchar* found = secret_password_lookup_sync(attributesOnlySchema(), nullptr, &error, "service",
-                                               "com.brevalo.capture.discogs", "account",
-                                               "personal-token", nullptr);
-    if (error != nullptr) {
-        ADD_FAILURE() << "lookup failed: " << error->message;
-        g_error_free(error);
-        return std::nullopt;
-    }
-    std::optional<QString> text = found ? std::optional(QString::fromUtf8(found)) : std::nullopt;
-    secret_password_free(found);
-    return text;
-}
-
-// How many items carry the identifying attributes.
-int itemCount()
+// The secrets of every item with the identifying attributes, read from the keyring daemon by
+// another route than the store's (a schema of its own, a search). libsecret keeps no secrets on
+// the client side, so this is the daemon's answer.
+QStringList storedSecrets()
 {
     GHashTable* attributes =
         secret_attributes_build(attributesOnlySchema(), "service", "com.brevalo.capture.discogs",
                                 "account", "personal-token", nullptr);
     GError* error = nullptr;
-    GList* items = secret_service_search_sync(nullptr, attributesOnlySchema(), attributes,
-                                              SECRET_SEARCH_ALL, nullptr, &error);
+    const auto flags = static_cast<SecretSearchFlags>(SECRET_SEARCH_ALL | SECRET_SEARCH_UNLOCK |
+                                                      SECRET_SEARCH_LOAD_SECRETS);
+    GList* items = secret_service_search_sync(nullptr, attributesOnlySchema(), attributes, flags,
+                                              nullptr, &error);
     g_hash_table_unref(attributes);
     if (error != nullptr) {
         ADD_FAILURE() << "search failed: " << error->message;
         g_error_free(error);
-        return -1;
     }
-    const int count = static_cast<int>(g_list_length(items));
+    QStringList secrets;
+    for (GList* item = items; item != nullptr; item = item->next) {
+        SecretValue* value = secret_item_get_secret(SECRET_ITEM(item->data));
+        secrets.append(value ? QString::fromUtf8(secret_value_get_text(value)) : "<not loaded>");
+        if (value != nullptr) {
+            secret_value_unref(value);
+        }
+    }
     g_list_free_full(items, g_object_unref);
-    return count;
+    return secrets;
 }
 
 TEST(SecretServiceKeychain, StoresUpdatesAndDeletesOneItemInTheRealKeyring)
@@ -81,16 +73,14 @@ TEST(SecretServiceKeychain, StoresUpdatesAndDeletesOneItemInTheRealKeyring)
     } catch (const CaptureError& error) {
         FAIL() << "no working Secret Service: " << error.what();
     }
-    EXPECT_EQ(freshLookup(), QStringLiteral(" first token "));
+    EXPECT_EQ(storedSecrets(), QStringList{" first token "});
 
     store.saveToken(QStringLiteral("second \u00E9"));
-    EXPECT_EQ(freshLookup(), QStringLiteral("second \u00E9"));
-    EXPECT_EQ(itemCount(), 1) << "the update must not add a second item";
+    EXPECT_EQ(storedSecrets(), QStringList{"second \u00E9"}) << "one item, updated";
     EXPECT_EQ(TokenStore(makeSecretServiceKeychain()).loadToken(), QStringLiteral("second \u00E9"));
 
     store.saveToken(QString());
-    EXPECT_EQ(freshLookup(), std::nullopt);
-    EXPECT_EQ(itemCount(), 0);
+    EXPECT_EQ(storedSecrets(), QStringList());
     EXPECT_EQ(store.loadToken(), QString());
     EXPECT_NO_THROW(store.saveToken(QString()));
 }
