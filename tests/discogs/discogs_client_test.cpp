@@ -55,12 +55,10 @@ TEST_F(DiscogsClientTest, RequestsCarryTheirPathQueryAndHeaders)
     EXPECT_EQ(valueOf(client->fetchRelease(1234, QString())).title, "Harbour Lights");
     server.enqueue({.body = minimalRelease});
     valueOf(client->fetchRelease(1234, "AbC+/=9 x"));
-    server.enqueue({.body = R"({"results": [
-        {"id": 9, "title": "Tide - Salt Road", "year": "1972", "format": ["Vinyl", "LP"]},
-        {"id": 3, "title": "Tide - Harbour Lights", "country": null}]})"});
+    server.enqueue({.body = R"({"results": [{"id": 9, "title": "Tide - Salt Road"}]})"});
     const QString artist = " Kit + the Crew & Co=1 ";
     const QString album = "Stay!/#1 Åsa%20";
-    EXPECT_EQ(valueOf(client->searchReleases(artist, album, "tok")).size(), 2);
+    EXPECT_EQ(valueOf(client->searchReleases(artist, album, "tok")).size(), 1);
 
     ASSERT_EQ(server.requests.size(), 3);
     for (const RecordedRequest& request : server.requests) {
@@ -115,8 +113,6 @@ TEST_F(DiscogsClientTest, UndecodableBodiesAndBrokenTransfersFailWithTheirOwnErr
 {
     server.enqueue({.body = "<html>maintenance</html>"});
     EXPECT_TRUE(failureOf<DiscogsDecodingError>(client->fetchRelease(1, QString())).has_value());
-    server.enqueue({.body = R"({"pagination": {}})"});
-    EXPECT_TRUE(failureOf<DiscogsDecodingError>(search()).has_value());
     // A body far larger than any release is refused while it is still arriving.
     constexpr qint64 endless = 128 << 20;
     server.enqueue({.streamedBytes = endless});

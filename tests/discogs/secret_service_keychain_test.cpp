@@ -16,33 +16,20 @@ using namespace brevalo;
 
 namespace {
 
-// A schema of no program: items are matched by the two identifying attributes only.
-const SecretSchema* attributesOnlySchema()
-{
-    static const SecretSchema schema = [] {
-        SecretSchema made{};
-        made.name = "org.freedesktop.Secret.Generic";
-        made.flags = SECRET_SCHEMA_DONT_MATCH_NAME;
-        made.attributes[0] = {"service", SECRET_SCHEMA_ATTRIBUTE_STRING};
-        made.attributes[1] = {"account", SECRET_SCHEMA_ATTRIBUTE_STRING};
-        return made;
-    }();
-    return &schema;
-}
-
-// The secrets of every item with the identifying attributes, read from the keyring daemon by
-// another route than the store's (a schema of its own, a search). libsecret keeps no secrets on
+// The secrets of every item with the two identifying attributes, whatever its schema, read from
+// the keyring daemon by another route than the store's (a search). libsecret keeps no secrets on
 // the client side, so this is the daemon's answer.
 QStringList storedSecrets()
 {
-    GHashTable* attributes =
-        secret_attributes_build(attributesOnlySchema(), "service", "com.brevalo.capture.discogs",
-                                "account", "personal-token", nullptr);
+    GHashTable* attributes = g_hash_table_new(g_str_hash, g_str_equal);
+    g_hash_table_insert(attributes, const_cast<char*>("service"),
+                        const_cast<char*>("com.brevalo.capture.discogs"));
+    g_hash_table_insert(attributes, const_cast<char*>("account"),
+                        const_cast<char*>("personal-token"));
     GError* error = nullptr;
     const auto flags = static_cast<SecretSearchFlags>(SECRET_SEARCH_ALL | SECRET_SEARCH_UNLOCK |
                                                       SECRET_SEARCH_LOAD_SECRETS);
-    GList* items = secret_service_search_sync(nullptr, attributesOnlySchema(), attributes, flags,
-                                              nullptr, &error);
+    GList* items = secret_service_search_sync(nullptr, nullptr, attributes, flags, nullptr, &error);
     g_hash_table_unref(attributes);
     if (error != nullptr) {
         ADD_FAILURE() << "search failed: " << error->message;
