@@ -14,6 +14,7 @@ using namespace brevalo;
 namespace {
 
 using Artist = DiscogsRelease::Artist;
+using Track = DiscogsRelease::Track;
 TEST(ParseReleaseID, ReadsPlainIDsURLsAndReferencesOnly)
 {
     for (const char* input :
@@ -162,40 +163,69 @@ TEST(MakeProjectDraft, GroupsTracksBySideInOrderOfFirstAppearance)
     }
 }
 
-TEST(MakeProjectDraft, FillsEveryFieldFromTheRelease)
+TEST(MakeProjectDraft, DecodesAReleaseAndFillsEveryFieldOfTheDraft)
 {
-    // Headings add nothing; an index entry adds its parts, or itself when it has none.
-    const DiscogsRelease release = decodeDiscogsRelease(R"json({"id": 249504,
-        "title": "Night Works", "artists": [{"name": "Ann Ray (2)", "join": "&"}, {"name": "Bob"}],
-        "released": "1973-00-00", "genres": ["Jazz", "Rock"], "country": "UK",
-        "labels": [{"name": "Northlight", "catno": "NL 804"}, {"name": "Westway"}],
+    const DiscogsRelease release = decodeDiscogsRelease(R"json({
+        "id": 249504, "title": "Harbour Lights", "unknown": {"ignored": true},
+        "artists": [{"name": "Tide (2)", "join": "&", "anv": ""}, {"name": "Ola", "join": null}],
+        "year": 1971, "released": "1971-02-00", "genres": ["Rock", "Jazz"], "styles": ["Dub"],
+        "labels": [{"name": "Meridian", "catno": "MER 211/12 X"}, {"name": "Bare"}],
+        "country": "Germany",
         "formats": [{"name": "Vinyl", "qty": "2", "descriptions": ["LP", "Album"]}, {"name": "CD"}],
-        "tracklist": [{"position": " a1 ", "title": "Song", "artists": [{"name": "Guest (4)"}]},
+        "tracklist": [
+            {"position": " a1 ", "title": "Lantern", "type_": "track", "artists": [{"name": "G (4)"}]},
             {"position": "", "title": "Side B", "type_": "heading"},
-            {"position": "B1", "title": "B one", "type_": "track"},
-            {"position": "A3", "title": "Suite", "type_": "index", "sub_tracks": [
-                {"position": "A3a", "title": "Movement 1"}, {"position": "A3b", "title": "Movement 2"}]},
+            {"position": "A2", "title": "y", "type_": null, "sub_tracks": null, "artists": null},
+            {"position": "B", "title": "Suite", "type_": "index", "sub_tracks": [
+                {"position": "B1a", "title": "First Movement", "sub_tracks": []}]},
             {"position": "A5", "title": "Lone", "type_": "index", "sub_tracks": []},
-            {"position": "A6", "title": "Six", "type_": "Heading"}]})json");
-    const QDateTime now = QDateTime::fromSecsSinceEpoch(1'700'000'000, Qt::UTC);
+            {"position": "A6", "title": "Six", "type_": "Heading"}],
+        "images": [{"type": "secondary", "uri": "https://i.example/2.jpg"}, {"type": "primary"}]
+    })json");
 
+    // Absent and null optionals are both absent.
+    constexpr std::nullopt_t none = std::nullopt;
+    const Track movement{"B1a", "First Movement", none, none, QList<Track>()};
+    const DiscogsRelease decoded{
+        .id = 249504,
+        .title = "Harbour Lights",
+        .artists = QList<Artist>{{"Tide (2)", "&"}, {"Ola", none}},
+        .year = 1971,
+        .released = "1971-02-00",
+        .genres = QStringList{"Rock", "Jazz"},
+        .styles = QStringList{"Dub"},
+        .labels = QList<DiscogsRelease::Label>{{"Meridian", "MER 211/12 X"}, {"Bare", none}},
+        .country = "Germany",
+        .formats = QList<DiscogsRelease::Format>{{"Vinyl", "2", QStringList{"LP", "Album"}},
+                                                 {"CD", none, none}},
+        .tracklist = {{" a1 ", "Lantern", "track", QList<Artist>{{"G (4)", none}}, none},
+                      {"", "Side B", "heading", none, none},
+                      {"A2", "y", none, none, none},
+                      {"B", "Suite", "index", none, QList<Track>{movement}},
+                      {"A5", "Lone", "index", none, QList<Track>()},
+                      {"A6", "Six", "Heading", none, none}},
+        .images = QList<DiscogsRelease::Image>{{"secondary", "https://i.example/2.jpg"},
+                                               {"primary", none}}};
+    EXPECT_TRUE(release == decoded);
+
+    const QDateTime now = QDateTime::fromSecsSinceEpoch(1'700'000'000, Qt::UTC);
     CaptureProject expected;
     expected.createdAt = now;
     expected.discogsReleaseID = 249504;
-    expected.artist = expected.albumArtist = "Ann Ray & Bob";
-    expected.title = "Night Works";
-    expected.date = "1973";
-    expected.genres = QStringList{"Jazz", "Rock"};
-    expected.labels = "Northlight · NL 804; Westway";
-    expected.edition = "UK · Vinyl, LP, Album / CD";
-    // Tracks keep their own texts, with no album artist fallback.
-    const QList<CaptureTrack> onA = {{{}, " a1 ", "Song", "Guest"},
-                                     {{}, "A3a", "Movement 1", {}},
-                                     {{}, "A3b", "Movement 2", {}},
+    expected.artist = expected.albumArtist = "Tide & Ola";
+    expected.title = "Harbour Lights";
+    expected.date = "1971-02";
+    expected.genres = QStringList{"Rock", "Jazz"};
+    expected.labels = "Meridian · MER 211/12 X; Bare";
+    expected.edition = "Germany · Vinyl, LP, Album / CD";
+    // Headings add nothing; an index entry adds its parts, or itself when it has none. Tracks
+    // keep their own texts, with no album artist fallback.
+    const QList<CaptureTrack> onA = {{{}, " a1 ", "Lantern", "G"},
+                                     {{}, "A2", "y", {}},
                                      {{}, "A5", "Lone", {}},
                                      {{}, "A6", "Six", {}}};
     expected.sides = {CaptureSide{{}, 1, "A", onA, {}, {}, {}, {}},
-                      CaptureSide{{}, 1, "B", {{{}, "B1", "B one", {}}}, {}, {}, {}, {}}};
+                      CaptureSide{{}, 1, "B", {{{}, "B1a", "First Movement", {}}}, {}, {}, {}, {}}};
     const CaptureProject draft = makeProjectDraft(release, now);
     EXPECT_TRUE(withoutIDs(draft) == expected);
     EXPECT_NO_THROW(draft.validate());
