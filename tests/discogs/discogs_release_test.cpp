@@ -1,7 +1,9 @@
 #include "discogs/discogs_release.h"
 
+#include "capture/qt_printers.h"
 #include "discogs/discogs_errors.h"
-#include "test_support.h"
+
+#include <gtest/gtest.h>
 
 using namespace brevalo;
 

@@ -3,6 +3,7 @@
 // touched. There, an unreachable service is a failure, not a reason to skip.
 #include "discogs/token_store.h"
 
+#include "capture/qt_printers.h"
 #include "platform/errors.h"
 
 #pragma push_macro("signals")
@@ -10,7 +11,9 @@
 #include <libsecret/secret.h>
 #pragma pop_macro("signals")
 
-#include "test_support.h"
+#include <QStringList>
+
+#include <gtest/gtest.h>
 
 using namespace brevalo;
 

@@ -1,7 +1,9 @@
 #include "discogs/token_store.h"
 
+#include "capture/qt_printers.h"
 #include "platform/errors.h"
-#include "test_support.h"
+
+#include <gtest/gtest.h>
 
 using namespace brevalo;
 namespace ks = keychainStatus;
