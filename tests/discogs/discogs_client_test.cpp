@@ -84,7 +84,7 @@ protected:
     std::unique_ptr<DiscogsClient> client = makeClient();
 };
 
-TEST_F(DiscogsClientTest, RequestsCarryTheirPathQueryAndHeaders)
+TEST_F(DiscogsClientTest, RequestsCarryTheirPathQueryAndHeadersAndTheTokenStaysWithTheAPI)
 {
     EXPECT_EQ(messageOf(client->fetchRelease(0, "token")), "Enter a valid Discogs Release ID.");
     EXPECT_EQ(messageOf(client->searchReleases("a", "b", QString())),
@@ -94,14 +94,16 @@ TEST_F(DiscogsClientTest, RequestsCarryTheirPathQueryAndHeaders)
 
     server.enqueue({.body = minimalRelease});
     EXPECT_EQ(valueOf(client->fetchRelease(1234, QString())).title, "Harbour Lights");
+    // A redirect within the API origin keeps the token.
+    server.enqueue({.status = 302, .headers = "Location: /releases/1234\r\n"});
     server.enqueue({.body = minimalRelease});
-    valueOf(client->fetchRelease(1234, "AbC+/=9 x"));
+    EXPECT_EQ(valueOf(client->fetchRelease(1, "AbC+/=9 x")).id, 1234);
     server.enqueue({.body = R"({"results": [{"id": 9, "title": "Tide - Salt Road"}]})"});
     const QString artist = " Kit + the Crew & Co=1 ";
     const QString album = "Stay!/#1 Åsa%20";
     EXPECT_EQ(valueOf(client->searchReleases(artist, album, "tok")).size(), 1);
 
-    ASSERT_EQ(server.requests.size(), 3);
+    ASSERT_EQ(server.requests.size(), 4);
     for (const RecordedRequest& request : server.requests) {
         EXPECT_EQ(request.headers.value("user-agent"),
                   "BrevaloCapture/0.2 (standalone Linux audio capture)");
@@ -109,10 +111,11 @@ TEST_F(DiscogsClientTest, RequestsCarryTheirPathQueryAndHeaders)
     EXPECT_EQ(server.requests[0].target, "/releases/1234");
     EXPECT_FALSE(server.requests[0].headers.contains("authorization"));
     EXPECT_EQ(server.requests[1].headers.value("authorization"), "Discogs token=AbC+/=9 x");
-    EXPECT_EQ(server.requests[2].headers.value("authorization"), "Discogs token=tok");
-    EXPECT_EQ(server.requests[2].target.split('?')[0], "/database/search");
+    EXPECT_EQ(server.requests[2].headers.value("authorization"), "Discogs token=AbC+/=9 x");
+    EXPECT_EQ(server.requests[3].headers.value("authorization"), "Discogs token=tok");
+    EXPECT_EQ(server.requests[3].target.split('?')[0], "/database/search");
     // Separators and "+" are escaped, so the texts arrive as typed.
-    const QByteArray query = server.requests[2].target.split('?').value(1);
+    const QByteArray query = server.requests[3].target.split('?').value(1);
     EXPECT_FALSE(query.contains('+')) << query.constData();
     QStringList items;
     for (const QByteArray& item : query.split('&')) {
@@ -120,9 +123,24 @@ TEST_F(DiscogsClientTest, RequestsCarryTheirPathQueryAndHeaders)
     }
     EXPECT_EQ(items, QStringList({"type=release", "artist=" + artist, "release_title=" + album,
                                   "per_page=50"}));
+
+    // No redirect to another origin is followed.
+    HttpTestServer elsewhere;
+    elsewhere.enqueue({.body = minimalRelease});
+    server.enqueue({.status = 302,
+                    .headers = "Location: " + elsewhere.url("/releases/1").toEncoded() + "\r\n"});
+    await(client->fetchRelease(1, "secret"));
+    EXPECT_TRUE(elsewhere.requests.isEmpty());
+    // Plain http would carry the token in clear text; only loopback test services may use it.
+    for (const char* base : {"http://192.0.2.1:9", "http://discogs.invalid"}) {
+        SCOPED_TRACE(base);
+        DiscogsClient insecure({.baseURL = QUrl(base), .transferTimeout = 100ms});
+        EXPECT_EQ(messageOf(insecure.fetchRelease(1, "secret")),
+                  "The Discogs address isn't secure.");
+    }
 }
 
-TEST_F(DiscogsClientTest, EveryStatusButOKFailsWithItsMessageAndNoRetry)
+TEST_F(DiscogsClientTest, EachFailureHasItsOwnErrorAndIsNotRetried)
 {
     const QString denied = "Discogs denied access. Check the personal access token.";
     std::vector<std::pair<int, QString>> table = {
@@ -148,10 +166,8 @@ TEST_F(DiscogsClientTest, EveryStatusButOKFailsWithItsMessageAndNoRetry)
         EXPECT_EQ(messageOf(client->downloadArtwork(artwork("/c"))), artworkFailed);
     }
     EXPECT_EQ(server.requests.size(), 3 * table.size());
-}
 
-TEST_F(DiscogsClientTest, UndecodableBodiesAndBrokenTransfersFailWithTheirOwnErrors)
-{
+    // Undecodable bodies and broken transfers fail with errors of their own.
     server.enqueue({.body = "<html>maintenance</html>"});
     EXPECT_TRUE(failureOf<DiscogsDecodingError>(client->fetchRelease(1, QString())).has_value());
     // A body far larger than any release is refused while it is still arriving.
@@ -173,28 +189,6 @@ TEST_F(DiscogsClientTest, UndecodableBodiesAndBrokenTransfersFailWithTheirOwnErr
     // A file URL yields a reply without any HTTP status.
     EXPECT_EQ(messageOf(DiscogsClient({.baseURL = QUrl("file:///")}).fetchRelease(1, QString())),
               "Discogs returned an invalid response.");
-}
-
-TEST_F(DiscogsClientTest, TheTokenNeverLeavesTheAPIOrigin)
-{
-    server.enqueue({.status = 302, .headers = "Location: /releases/1234\r\n"});
-    server.enqueue({.body = minimalRelease});
-    EXPECT_EQ(valueOf(client->fetchRelease(1, "secret")).id, 1234);
-
-    HttpTestServer elsewhere;
-    elsewhere.enqueue({.body = minimalRelease});
-    server.enqueue({.status = 302,
-                    .headers = "Location: " + elsewhere.url("/releases/1").toEncoded() + "\r\n"});
-    await(client->fetchRelease(1, "secret"));
-    EXPECT_TRUE(elsewhere.requests.isEmpty());
-
-    // Plain http would carry the token in clear text; only loopback test services may use it.
-    for (const char* base : {"http://192.0.2.1:9", "http://discogs.invalid"}) {
-        SCOPED_TRACE(base);
-        DiscogsClient insecure({.baseURL = QUrl(base), .transferTimeout = 100ms});
-        EXPECT_EQ(messageOf(insecure.fetchRelease(1, "secret")),
-                  "The Discogs address isn't secure.");
-    }
 }
 
 TEST_F(DiscogsClientTest, RunsOneExchangeAtATimeInCallOrder)
