@@ -1,12 +1,15 @@
 #include "discogs/discogs_client.h"
 
+#include "capture/qt_printers.h"
 #include "discogs/discogs_errors.h"
 #include "http_test_server.h"
 #include "platform/errors.h"
-#include "test_support.h"
 
 #include <QCoreApplication>
 #include <QNetworkAccessManager>
+#include <QTimer>
+
+#include <gtest/gtest.h>
 
 using namespace brevalo;
 using namespace brevalo::test;
@@ -15,8 +18,48 @@ using namespace std::chrono_literals;
 namespace {
 
 const QByteArray minimalRelease = R"({"id": 1234, "title": "Harbour Lights", "tracklist": []})";
-const QByteArray longAgent = "BrevaloCapture/0.2 (standalone Linux audio capture)";
 const QString artworkFailed = "Artwork couldn't be downloaded. You can choose a local cover image.";
+const QString insecureArtwork = "The release artwork URL isn't secure.";
+// An answer no test waits for: the transfer stays open.
+constexpr std::chrono::milliseconds never = 24h;
+
+// Runs the event loop until the future has finished. The deadline only stops a broken test
+// from hanging the suite; no test relies on it.
+template <typename T> void await(const QFuture<T>& future)
+{
+    QTimer deadline; // its timeout also wakes the waiting loop
+    deadline.setSingleShot(true);
+    deadline.start(std::chrono::seconds(60));
+    while (!future.isFinished() && deadline.isActive()) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    ASSERT_TRUE(future.isFinished()) << "the operation never finished";
+}
+
+// The error a finished future failed with, when it is of type Error.
+template <typename Error, typename T> std::optional<Error> failureOf(const QFuture<T>& future)
+{
+    await(future);
+    try {
+        static_cast<void>(QFuture<T>(future).result());
+    } catch (const Error& error) {
+        return error;
+    } catch (...) {
+    }
+    return std::nullopt;
+}
+
+// The value of a future that must succeed; a failure is reported with its description.
+template <typename T> T valueOf(const QFuture<T>& future)
+{
+    await(future);
+    try {
+        return QFuture<T>(future).result();
+    } catch (const std::exception& error) {
+        ADD_FAILURE() << "the operation failed: " << error.what();
+    }
+    return T();
+}
 
 template <typename T> QString messageOf(const QFuture<T>& future)
 {
@@ -35,145 +78,117 @@ protected:
     }
 
     QString artwork(const QString& path) const { return server.url(path).toString(); }
-
-    QFuture<QList<DiscogsSearchResult>> search(DiscogsClient& on, const QString& token = "t")
-    {
-        return on.searchReleases("a", "b", token);
-    }
+    QFuture<QList<DiscogsSearchResult>> search() { return client->searchReleases("a", "b", "t"); }
 
     HttpTestServer server;
     std::unique_ptr<DiscogsClient> client = makeClient();
 };
 
-TEST_F(DiscogsClientTest, RequestsHaveTheirPathsQueriesAndHeaders)
+TEST_F(DiscogsClientTest, RequestsCarryTheirPathQueryAndHeadersAndTheTokenStaysWithTheAPI)
 {
     EXPECT_EQ(messageOf(client->fetchRelease(0, "token")), "Enter a valid Discogs Release ID.");
-    EXPECT_EQ(messageOf(search(*client, QString())),
+    EXPECT_EQ(messageOf(client->searchReleases("a", "b", QString())),
               "Discogs search needs a personal access token. Add it below, or enter a known "
               "Release ID.");
     EXPECT_TRUE(server.requests.isEmpty());
 
     server.enqueue({.body = minimalRelease});
-    const DiscogsRelease release = valueOf(client->fetchRelease(1234, QString()));
-    EXPECT_EQ(release.title, "Harbour Lights");
-    server.enqueue({.body = minimalRelease});
-    valueOf(client->fetchRelease(1234, "AbC+/=9 x"));
-    server.enqueue({.body = R"({"results": [
-        {"id": 9, "title": "Tide - Salt Road", "year": "1972", "format": ["Vinyl", "LP"]},
-        {"id": 3, "title": "Tide - Harbour Lights", "country": null}]})"});
-    EXPECT_EQ(valueOf(client->searchReleases("Can", QString(), "tok")).size(), 2);
-
-    ASSERT_EQ(server.requests.size(), 3);
-    EXPECT_EQ(server.requests[0].target, "/releases/1234");
-    EXPECT_EQ(server.requests[0].headers.value("user-agent"), longAgent);
-    EXPECT_FALSE(server.requests[0].headers.contains("authorization"));
-    EXPECT_EQ(server.requests[1].headers.value("authorization"), "Discogs token=AbC+/=9 x");
-    EXPECT_EQ(server.requests[2].target,
-              "/database/search?type=release&artist=Can&release_title=&per_page=50");
-    EXPECT_EQ(server.requests[2].headers.value("authorization"), "Discogs token=tok");
-    EXPECT_EQ(server.requests[2].headers.value("user-agent"), longAgent);
-}
-
-TEST_F(DiscogsClientTest, SearchEscapesSeparatorsAndPlusSoTextsArriveAsTyped)
-{
-    server.enqueue({.body = R"({"results": []})"});
-    const QString artist = " Kit + the Crew & Co=1 ";
-    const QString album = "Stay!/#1 Åsa%20";
-    valueOf(client->searchReleases(artist, album, "t"));
-    ASSERT_EQ(server.requests.size(), 1);
-    const QByteArray query = server.requests[0].query();
-    EXPECT_FALSE(query.contains('+')) << query.constData();
-    const QList<QByteArray> items = query.split('&');
-    ASSERT_EQ(items.size(), 4);
-    EXPECT_EQ(QUrl::fromPercentEncoding(items[1]), "artist=" + artist);
-    EXPECT_EQ(QUrl::fromPercentEncoding(items[2]), "release_title=" + album);
-}
-
-TEST_F(DiscogsClientTest, MapsEveryStatusToItsMessageForBothOperations)
-{
-    const QString denied = "Discogs denied access. Check the personal access token.";
-    const std::pair<int, QString> table[] = {
-        {401, denied},
-        {403, denied},
-        {404, "This Discogs release wasn't found. Use the physical Release ID, rather than a "
-              "Master ID."},
-        {429, "Discogs is rate limiting requests. Wait a moment and try again."},
-        {500, "Discogs couldn't return this release (HTTP 500)."},
-        {407, "Discogs couldn't return this release (HTTP 407)."},
-        {503, "Discogs couldn't return this release (HTTP 503)."},
-        {204, "Discogs couldn't return this release (HTTP 204)."},
-        {201, "Discogs couldn't return this release (HTTP 201)."},
-        {400, "Discogs couldn't return this release (HTTP 400)."}};
-    for (const auto& [status, message] : table) {
-        SCOPED_TRACE(status);
-        // A 204 carries no body by definition; the others carry valid JSON that must not matter.
-        server.enqueue({.status = status, .body = status == 204 ? QByteArray() : minimalRelease});
-        EXPECT_EQ(messageOf(client->fetchRelease(1234, QString())), message);
-        server.enqueue({.status = status, .body = status == 204 ? "" : R"({"results":[]})"});
-        EXPECT_EQ(messageOf(search(*client)), message);
-    }
-    EXPECT_EQ(server.requests.size(), 2 * std::size(table)) << "no retries";
-}
-
-TEST_F(DiscogsClientTest, UndecodableBodiesAndBrokenTransfersFailWithTheirOwnErrors)
-{
-    for (const QByteArray body : {R"({"id": 1234, "title": "No tracklist"})",
-                                  R"({"id": "1234", "title": "Text id", "tracklist": []})",
-                                  "<html>maintenance</html>", ""}) {
-        SCOPED_TRACE(body.constData());
-        server.enqueue({.body = body});
-        const auto future = client->fetchRelease(1234, QString());
-        EXPECT_TRUE(failureOf<DiscogsDecodingError>(future).has_value());
-        EXPECT_FALSE(failureOf<CaptureError>(future).has_value());
-    }
-    server.enqueue({.body = R"({"pagination": {}})"});
-    EXPECT_TRUE(failureOf<DiscogsDecodingError>(search(*client)).has_value());
-    // A body far larger than any release is refused while it is still arriving.
-    constexpr qint64 endless = 128 << 20;
-    server.enqueue({.streamedBytes = endless});
-    EXPECT_TRUE(failureOf<DiscogsDecodingError>(search(*client)).has_value());
-    EXPECT_LT(server.streamedBytesWritten, endless);
-
-    // The transfer timeout is injected; the server never answers.
-    client = makeClient({.transferTimeout = 100ms});
-    server.enqueue({.hang = true});
-    EXPECT_TRUE(failureOf<NetworkError>(client->fetchRelease(1234, QString())).has_value());
-
-    DiscogsClientOptions refused;
-    refused.baseURL = QUrl("http://127.0.0.1:1");
-    const auto error = failureOf<NetworkError>(DiscogsClient(refused).fetchRelease(1, QString()));
-    ASSERT_TRUE(error.has_value());
-    EXPECT_EQ(error->code(), QNetworkReply::ConnectionRefusedError);
-
-    // A file URL yields a reply without any HTTP status.
-    DiscogsClientOptions notHttp;
-    notHttp.baseURL = QUrl("file:///");
-    EXPECT_EQ(messageOf(DiscogsClient(notHttp).fetchRelease(1234, QString())),
-              "Discogs returned an invalid response.");
-}
-
-TEST_F(DiscogsClientTest, TheTokenNeverLeavesTheAPIOrigin)
-{
+    EXPECT_EQ(valueOf(client->fetchRelease(1234, QString())).title, "Harbour Lights");
+    // A redirect within the API origin keeps the token.
     server.enqueue({.status = 302, .headers = "Location: /releases/1234\r\n"});
     server.enqueue({.body = minimalRelease});
-    EXPECT_EQ(valueOf(client->fetchRelease(1, "secret")).id, 1234);
+    EXPECT_EQ(valueOf(client->fetchRelease(1, "AbC+/=9 x")).id, 1234);
+    server.enqueue({.body = R"({"results": [{"id": 9, "title": "Tide - Salt Road"}]})"});
+    const QString artist = " Kit + the Crew & Co=1 ";
+    const QString album = "Stay!/#1 Åsa%20";
+    EXPECT_EQ(valueOf(client->searchReleases(artist, album, "tok")).size(), 1);
 
+    ASSERT_EQ(server.requests.size(), 4);
+    for (const RecordedRequest& request : server.requests) {
+        EXPECT_EQ(request.headers.value("user-agent"),
+                  "BrevaloCapture/0.2 (standalone Linux audio capture)");
+    }
+    EXPECT_EQ(server.requests[0].target, "/releases/1234");
+    EXPECT_FALSE(server.requests[0].headers.contains("authorization"));
+    EXPECT_EQ(server.requests[1].headers.value("authorization"), "Discogs token=AbC+/=9 x");
+    EXPECT_EQ(server.requests[2].headers.value("authorization"), "Discogs token=AbC+/=9 x");
+    EXPECT_EQ(server.requests[3].headers.value("authorization"), "Discogs token=tok");
+    EXPECT_EQ(server.requests[3].target.split('?')[0], "/database/search");
+    // Separators and "+" are escaped, so the texts arrive as typed.
+    const QByteArray query = server.requests[3].target.split('?').value(1);
+    EXPECT_FALSE(query.contains('+')) << query.constData();
+    QStringList items;
+    for (const QByteArray& item : query.split('&')) {
+        items.append(QUrl::fromPercentEncoding(item));
+    }
+    EXPECT_EQ(items, QStringList({"type=release", "artist=" + artist, "release_title=" + album,
+                                  "per_page=50"}));
+
+    // No redirect to another origin is followed.
     HttpTestServer elsewhere;
     elsewhere.enqueue({.body = minimalRelease});
     server.enqueue({.status = 302,
                     .headers = "Location: " + elsewhere.url("/releases/1").toEncoded() + "\r\n"});
     await(client->fetchRelease(1, "secret"));
     EXPECT_TRUE(elsewhere.requests.isEmpty());
-
     // Plain http would carry the token in clear text; only loopback test services may use it.
     for (const char* base : {"http://192.0.2.1:9", "http://discogs.invalid"}) {
         SCOPED_TRACE(base);
-        DiscogsClientOptions options;
-        options.baseURL = QUrl(base);
-        options.transferTimeout = 100ms;
-        EXPECT_EQ(messageOf(DiscogsClient(options).fetchRelease(1, "secret")),
+        DiscogsClient insecure({.baseURL = QUrl(base), .transferTimeout = 100ms});
+        EXPECT_EQ(messageOf(insecure.fetchRelease(1, "secret")),
                   "The Discogs address isn't secure.");
     }
+}
+
+TEST_F(DiscogsClientTest, EachFailureHasItsOwnErrorAndIsNotRetried)
+{
+    const QString denied = "Discogs denied access. Check the personal access token.";
+    std::vector<std::pair<int, QString>> table = {
+        {401, denied},
+        {403, denied},
+        {404, "This Discogs release wasn't found. Use the physical Release ID, rather than a "
+              "Master ID."},
+        {429, "Discogs is rate limiting requests. Wait a moment and try again."}};
+    // Any other status is reported by number: a proxy's 407, an empty 204, other successes.
+    for (const int status : {500, 407, 204, 201, 400}) {
+        table.emplace_back(status,
+                           QString("Discogs couldn't return this release (HTTP %1).").arg(status));
+    }
+    for (const auto& [status, message] : table) {
+        SCOPED_TRACE(status);
+        // A 204 carries no body by definition; the others carry a valid one that must not matter.
+        const bool empty = status == 204;
+        server.enqueue({.status = status, .body = empty ? QByteArray() : minimalRelease});
+        EXPECT_EQ(messageOf(client->fetchRelease(1234, QString())), message);
+        server.enqueue({.status = status, .body = empty ? "" : R"({"results":[]})"});
+        EXPECT_EQ(messageOf(search()), message);
+        server.enqueue({.status = status, .body = empty ? "" : "image"});
+        EXPECT_EQ(messageOf(client->downloadArtwork(artwork("/c"))), artworkFailed);
+    }
+    EXPECT_EQ(server.requests.size(), 3 * table.size());
+
+    // Undecodable bodies and broken transfers fail with errors of their own.
+    server.enqueue({.body = "<html>maintenance</html>"});
+    EXPECT_TRUE(failureOf<DiscogsDecodingError>(client->fetchRelease(1, QString())).has_value());
+    // A body far larger than any release is refused while it is still arriving.
+    constexpr qint64 endless = 128 << 20;
+    server.enqueue({.streamedBytes = endless});
+    EXPECT_TRUE(failureOf<DiscogsDecodingError>(search()).has_value());
+    EXPECT_LT(server.streamedBytesWritten, endless);
+
+    // The transfer timeout is injected.
+    client = makeClient({.transferTimeout = 100ms});
+    server.enqueue({.delay = never});
+    EXPECT_TRUE(failureOf<NetworkError>(client->fetchRelease(1234, QString())).has_value());
+
+    const auto error = failureOf<NetworkError>(
+        DiscogsClient({.baseURL = QUrl("http://127.0.0.1:1")}).fetchRelease(1, QString()));
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(error->code(), QNetworkReply::ConnectionRefusedError);
+
+    // A file URL yields a reply without any HTTP status.
+    EXPECT_EQ(messageOf(DiscogsClient({.baseURL = QUrl("file:///")}).fetchRelease(1, QString())),
+              "Discogs returned an invalid response.");
 }
 
 TEST_F(DiscogsClientTest, RunsOneExchangeAtATimeInCallOrder)
@@ -181,21 +196,20 @@ TEST_F(DiscogsClientTest, RunsOneExchangeAtATimeInCallOrder)
     server.enqueue({.body = minimalRelease, .delay = 100ms});
     server.enqueue({.body = R"({"results": []})"});
     const auto first = client->fetchRelease(1234, QString());
-    const auto second = search(*client);
+    const auto second = search();
     await(first);
+    EXPECT_EQ(server.requests.size(), 1) << "the second exchange started before the first ended";
     await(second);
-    const QString searched = "/database/search?type=release&artist=a&release_title=b&per_page=50";
-    EXPECT_EQ(server.events, QStringList({"request /releases/1234", "response /releases/1234",
-                                          "request " + searched, "response " + searched}));
+    ASSERT_EQ(server.requests.size(), 2);
+    EXPECT_EQ(server.requests[1].target.split('?')[0], "/database/search");
 }
 
 TEST_F(DiscogsClientTest, DestroyingTheClientCancelsWhatIsPending)
 {
     QNetworkAccessManager sharedSession;
-    DiscogsClientOptions options;
-    options.baseURL = server.url();
-    auto owned = std::make_unique<DiscogsClient>(options, &sharedSession);
-    server.enqueue({.hang = true});
+    auto owned = std::make_unique<DiscogsClient>(DiscogsClientOptions{.baseURL = server.url()},
+                                                 &sharedSession);
+    server.enqueue({.delay = never});
     const auto inFlight = owned->fetchRelease(1, QString());
     const auto queued = owned->fetchRelease(2, QString());
     while (server.requests.isEmpty()) {
@@ -220,19 +234,17 @@ TEST_F(DiscogsClientTest, BaseEndpointComesFromTheEnvironmentWhenSet)
     EXPECT_EQ(server.requests.size(), 1);
 }
 
-TEST_F(DiscogsClientTest, ArtworkNeedsHttpsAndAnOK)
+TEST_F(DiscogsClientTest, ArtworkNeedsHttpsAndAtMostTwelveMillionBytesAndGoesWithoutTheToken)
 {
     DiscogsClient production;
     for (const QString& url : {server.url("/cover.jpg").toString(), QString("ftp://i.example/c"),
                                QString("HTTPS://i.example/c.jpg"), QString("Https://i.example/c"),
                                QString("//i.example/c.jpg"), QString("c.jpg"), QString()}) {
         SCOPED_TRACE(url.toStdString());
-        EXPECT_EQ(messageOf(production.downloadArtwork(url)),
-                  "The release artwork URL isn't secure.");
+        EXPECT_EQ(messageOf(production.downloadArtwork(url)), insecureArtwork);
     }
     // The loopback seam of the tests admits plain http on loopback hosts only.
-    EXPECT_EQ(messageOf(client->downloadArtwork("http://192.0.2.1/a.png")),
-              "The release artwork URL isn't secure.");
+    EXPECT_EQ(messageOf(client->downloadArtwork("http://192.0.2.1/a.png")), insecureArtwork);
     EXPECT_TRUE(server.requests.isEmpty());
 
     const QByteArray body("\x89PNG\r\n\x1a\n\0\0binary", 16);
@@ -242,23 +254,13 @@ TEST_F(DiscogsClientTest, ArtworkNeedsHttpsAndAnOK)
     EXPECT_EQ(server.requests[0].target, "/i/cover.png");
     EXPECT_EQ(server.requests[0].headers.value("user-agent"), "BrevaloCapture/0.2");
     EXPECT_FALSE(server.requests[0].headers.contains("authorization"));
-    for (const int status : {404, 500, 204, 407}) {
-        SCOPED_TRACE(status);
-        server.enqueue({.status = status, .body = status == 204 ? "" : "image"});
-        EXPECT_EQ(messageOf(client->downloadArtwork(artwork("/c"))), artworkFailed);
-    }
-}
 
-TEST_F(DiscogsClientTest, ArtworkAcceptsExactlyTwelveMillionBytes)
-{
-    for (const bool declared : {true, false}) {
-        SCOPED_TRACE(declared ? "with Content-Length" : "ended by closing");
-        server.enqueue({.body = QByteArray(12'000'000, 'a'), .withoutContentLength = !declared});
-        EXPECT_EQ(valueOf(client->downloadArtwork(artwork("/max"))).size(), 12'000'000);
-        server.enqueue({.body = QByteArray(12'000'001, 'a'), .withoutContentLength = !declared});
-        EXPECT_EQ(messageOf(client->downloadArtwork(artwork("/over"))), artworkFailed);
-    }
-    // An endless body is refused while the server is still sending: the client hung up.
+    server.enqueue({.body = QByteArray(12'000'000, 'a')});
+    EXPECT_EQ(valueOf(client->downloadArtwork(artwork("/max"))).size(), 12'000'000);
+    server.enqueue({.body = QByteArray(12'000'001, 'a')});
+    EXPECT_EQ(messageOf(client->downloadArtwork(artwork("/over"))), artworkFailed);
+    // An endless body without a length is refused while the server is still sending: the client
+    // hung up.
     constexpr qint64 endless = 400'000'000;
     server.enqueue({.streamedBytes = endless});
     EXPECT_EQ(messageOf(client->downloadArtwork(artwork("/huge"))), artworkFailed);

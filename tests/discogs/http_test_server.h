@@ -2,7 +2,6 @@
 
 #include <QHostAddress>
 #include <QMap>
-#include <QStringList>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -10,7 +9,6 @@
 
 #include <chrono>
 #include <deque>
-#include <memory>
 
 namespace brevalo::test {
 
@@ -19,8 +17,6 @@ struct RecordedRequest
 {
     QByteArray target;
     QMap<QByteArray, QByteArray> headers;
-
-    QByteArray query() const { return target.contains('?') ? target.split('?')[1] : QByteArray(); }
 };
 
 // What the server answers to the next request.
@@ -30,13 +26,10 @@ struct CannedResponse
     QByteArray body = {};
     // Further header lines, each ending in CRLF ("Location: ...\r\n").
     QByteArray headers = {};
-    // Waits on the event loop before answering, never sleeps.
+    // Waits on the event loop before answering, never sleeps; a day lets a transfer time out.
     std::chrono::milliseconds delay{0};
-    // Never answers, to let a transfer time out.
-    bool hang = false;
-    // Omits Content-Length and ends the body by closing the connection.
-    bool withoutContentLength = false;
-    // Streams this many filler bytes (no Content-Length), stopping when the client goes away.
+    // Instead of the body, streams this many filler bytes without a Content-Length and ends them
+    // by closing the connection; stops early when the client goes away.
     qint64 streamedBytes = 0;
 };
 
@@ -65,21 +58,19 @@ public:
     void enqueue(CannedResponse response) { responses_.push_back(std::move(response)); }
 
     QList<RecordedRequest> requests;
-    // "request <target>" and "response <target>" in the order they happened.
-    QStringList events;
     qint64 streamedBytesWritten = 0;
 
 private:
     void read(QTcpSocket* socket)
     {
-        QByteArray& buffer = buffers_[socket];
-        buffer += socket->readAll();
-        const qsizetype end = buffer.indexOf("\r\n\r\n");
+        // Clients send GETs only: a request ends with its headers.
+        const QByteArray received = socket->peek(socket->bytesAvailable());
+        const qsizetype end = received.indexOf("\r\n\r\n");
         if (end < 0) {
             return;
         }
-        const QList<QByteArray> lines = buffer.left(end).split('\n');
-        buffers_.remove(socket);
+        socket->readAll();
+        const QList<QByteArray> lines = received.left(end).split('\n');
         RecordedRequest request{lines[0].trimmed().split(' ').value(1), {}};
         for (const QByteArray& line : lines.mid(1)) {
             const qsizetype colon = line.indexOf(':');
@@ -87,48 +78,39 @@ private:
                                    line.mid(colon + 1).trimmed());
         }
         requests.append(request);
-        events.append("request " + QString::fromLatin1(request.target));
         CannedResponse response{.status = 500};
         if (!responses_.empty()) {
             response = responses_.front();
             responses_.pop_front();
         }
-        if (!response.hang) {
-            QTimer::singleShot(response.delay, socket, [this, socket, request, response] {
-                answer(socket, request.target, response);
-            });
-        }
+        // The socket is the context: an answer still waiting when the server goes is dropped.
+        QTimer::singleShot(response.delay, socket,
+                           [this, socket, response] { answer(socket, response); });
     }
 
-    void answer(QTcpSocket* socket, const QByteArray& target, const CannedResponse& response)
+    void answer(QTcpSocket* socket, const CannedResponse& response)
     {
-        events.append("response " + QString::fromLatin1(target));
         QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) +
                           " X\r\nConnection: close\r\n" + response.headers;
-        if (response.streamedBytes == 0 && !response.withoutContentLength) {
-            head += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
-        }
-        socket->write(head + "\r\n");
         if (response.streamedBytes == 0) {
-            socket->write(response.body);
+            socket->write(head + "Content-Length: " + QByteArray::number(response.body.size()) +
+                          "\r\n\r\n" + response.body);
             socket->disconnectFromHost();
             return;
         }
+        socket->write(head + "\r\n");
         // Pieces go out one at a time once the last has left, so a client that hangs up stops it.
         streamedBytesWritten = 0;
-        auto left = std::make_shared<qint64>(response.streamedBytes);
-        auto writeNext = [this, socket, left] {
-            constexpr qint64 chunk = 256 * 1024;
-            if (socket->bytesToWrite() > chunk) {
+        const auto writeNext = [this, socket, total = response.streamedBytes] {
+            if (socket->bytesToWrite() > 0) {
                 return;
             }
-            if (*left == 0) {
+            if (streamedBytesWritten == total) {
                 socket->disconnectFromHost();
                 return;
             }
-            const qint64 size = std::min(*left, chunk);
+            const qint64 size = std::min<qint64>(total - streamedBytesWritten, 256 * 1024);
             socket->write(QByteArray(size, 'x'));
-            *left -= size;
             streamedBytesWritten += size;
         };
         connect(socket, &QTcpSocket::bytesWritten, socket, writeNext);
@@ -137,7 +119,6 @@ private:
 
     QTcpServer server_;
     std::deque<CannedResponse> responses_;
-    QMap<QTcpSocket*, QByteArray> buffers_;
 };
 
 } // namespace brevalo::test
