@@ -4,6 +4,7 @@
 // application shell: the controller's scheduler drives virtual time, the simulated devices
 // follow it, and device notifications are delivered on demand.
 
+#include "capture/qt_printers.h"
 #include "monitor/monitor_view_model.h"
 #include "platform/audio/simulated/simulated_audio_system.h"
 
@@ -20,11 +21,6 @@
 #include <ostream>
 #include <string>
 #include <vector>
-
-inline void PrintTo(const QString& text, std::ostream* out)
-{
-    *out << '"' << text.toStdString() << '"';
-}
 
 namespace brevalo {
 
