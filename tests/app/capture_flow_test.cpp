@@ -38,9 +38,7 @@ protected:
 
     template <typename T = QWidget> T* find(const char* name, QWidget* in = nullptr)
     {
-        T* widget = (in ? in : static_cast<QWidget*>(&window()))->findChild<T*>(name);
-        EXPECT_NE(widget, nullptr) << name;
-        return widget;
+        return child<T>(in ? *in : static_cast<QWidget&>(window()), name);
     }
 
     void click(QWidget* widget)

@@ -44,13 +44,6 @@ protected:
         return std::make_unique<CaptureMetadataSheet>(capture(), true);
     }
 
-    template <typename Widget> static Widget* child(QWidget& root, const QString& name)
-    {
-        auto* widget = root.findChild<Widget*>(name);
-        EXPECT_NE(widget, nullptr) << name.toStdString();
-        return widget;
-    }
-
     static void retype(QLineEdit* field, const QString& text)
     {
         field->selectAll();
@@ -180,12 +173,8 @@ TEST_F(MetadataSheet, LayoutButtonsEditTheDraft)
 
     // Two records now, so destinations carry the record number.
     QMenu* moveTo = child<QToolButton>(*editors("trackEditor").at(1), "moveToButton")->menu();
-    QStringList destinations;
-    for (QAction* action : moveTo->actions()) {
-        destinations << action->text();
-    }
-    EXPECT_EQ(destinations, (QStringList{QString("Move to Record 1 \u00B7 Side B"),
-                                         QString("Move to Record 2 \u00B7 Side C")}));
+    EXPECT_EQ(actionTexts(moveTo), (QStringList{QString("Move to Record 1 \u00B7 Side B"),
+                                                QString("Move to Record 2 \u00B7 Side C")}));
     moveTo->actions().at(1)->trigger();
     EXPECT_EQ(capture().draft().sides[2].tracks.last().id, intro);
     child<QToolButton>(*editors("sideEditor").at(2), "deleteTrackButton")->click();

@@ -186,11 +186,8 @@ TEST_F(SideTabBarTest, DroppingATabOrChoosingFromItsMenuSwapsTheRecordings)
     QMenu* swap = menu->actions()[0]->menu();
     ASSERT_NE(swap, nullptr);
     EXPECT_EQ(swap->title(), sideTabText::swapMenu);
-    QStringList titles;
-    for (QAction* action : swap->actions()) {
-        titles.append(action->text());
-    }
-    EXPECT_EQ(titles, QStringList({QStringLiteral("Side A"), QStringLiteral("Side C")}));
+    EXPECT_EQ(testing_support::actionTexts(swap),
+              QStringList({QStringLiteral("Side A"), QStringLiteral("Side C")}));
     swap->actions()[1]->trigger();
     EXPECT_TRUE(capture().document()->project.sides[2].master);
     EXPECT_EQ(capture().selectedSideID(), id(2));

@@ -59,10 +59,8 @@ public:
     explicit CaptureDesk(bool wholeApplication = false,
                          const std::function<void(CaptureViewModel::Options&)>& adjust = {})
     {
-        auto owned = std::make_unique<SimulatedAudioSystem>(SimTimeMode::manual);
-        simulation_ = owned.get();
-        addDemoDevices(*simulation_);
-        simulation_->setAuthorization(AudioCaptureAuthorization::authorized);
+        addDemoDevices(sim());
+        sim().setAuthorization(AudioCaptureAuthorization::authorized);
         CaptureViewModel::Options options;
         options.scheduler = &scheduler;
         options.settings = std::make_shared<QSettings>(
@@ -75,7 +73,7 @@ public:
         }
         if (wholeApplication) {
             VantorelApp::Options appOptions;
-            appOptions.audioSystem = std::move(owned);
+            appOptions.audioSystem = releaseHardware();
             appOptions.settings = &settings;
             appOptions.monitor = controllerOptions();
             appOptions.capture = options;
@@ -83,9 +81,8 @@ public:
             monitor_ = &app->monitor();
             capture_ = &app->capture();
         } else {
-            ownedSimulation_ = std::move(owned);
             ownedMonitor_ =
-                std::make_unique<MonitorViewModel>(*simulation_, settings, controllerOptions());
+                std::make_unique<MonitorViewModel>(sim(), settings, controllerOptions());
             monitor_ = ownedMonitor_.get();
             ownedCapture_ = std::make_unique<CaptureViewModel>(monitor_, options);
             capture_ = ownedCapture_.get();
@@ -112,12 +109,8 @@ public:
         ownedMonitor_.reset();
         app.reset();
         QApplication::setQuitOnLastWindowClosed(true);
-        if (ownedSimulation_) {
-            ownedSimulation_->drainNotifications();
-        }
     }
 
-    SimulatedAudioSystem& sim() override { return *simulation_; }
     MonitorViewModel& monitor() { return *monitor_; }
     CaptureViewModel& capture() { return *capture_; }
 
@@ -140,7 +133,7 @@ public:
     // true once the take runs.
     bool startTake(const std::function<void()>& press = {})
     {
-        takeStartBlocks_ = simulation_->blockCount(turntable);
+        takeStartBlocks_ = sim().blockCount(turntable);
         if (press) {
             press();
         } else {
@@ -221,7 +214,7 @@ public:
     // Frames the turntable delivered since the current take was armed.
     qint64 takenFrames() const
     {
-        return static_cast<qint64>(simulation_->blockCount(turntable) - takeStartBlocks_) * 512;
+        return static_cast<qint64>(sim().blockCount(turntable) - takeStartBlocks_) * 512;
     }
 
     // Folder and image pickers' answers, then cancel.
@@ -250,8 +243,6 @@ private:
     // The turntable's block count when the current take was armed.
     std::uint64_t takeStartBlocks_ = 0;
 
-    SimulatedAudioSystem* simulation_ = nullptr;
-    std::unique_ptr<SimulatedAudioSystem> ownedSimulation_;
     std::unique_ptr<MonitorViewModel> ownedMonitor_;
     std::unique_ptr<CaptureViewModel> ownedCapture_;
     MonitorViewModel* monitor_ = nullptr;

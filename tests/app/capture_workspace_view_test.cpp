@@ -43,11 +43,9 @@ protected:
         host_.show();
     }
 
-    template <typename Widget = QPushButton> Widget* find(const char* name) const
+    template <typename W = QPushButton> W* find(const char* name) const
     {
-        auto* widget = view_->findChild<Widget*>(QLatin1String(name));
-        EXPECT_NE(widget, nullptr) << name;
-        return widget;
+        return child<W>(*view_, name);
     }
 
     void render(const char* name)

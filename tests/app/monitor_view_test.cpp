@@ -38,18 +38,6 @@ QString spoken(QWidget* widget)
            accessibleText(widget, QAccessible::Value);
 }
 
-QStringList menuTexts(QPushButton* button, QStringList* checked = nullptr)
-{
-    QStringList texts;
-    for (QAction* action : button->menu()->actions()) {
-        texts << action->text();
-        if (checked && action->isChecked()) {
-            *checked << action->text();
-        }
-    }
-    return texts;
-}
-
 // The status lamp and title, and the transport key's text, caption, icon and enabled state.
 QStringList statusAndKey(MonitorView& v)
 {
@@ -65,15 +53,6 @@ QStringList statusAndKey(MonitorView& v)
 class MonitorPanel : public ::testing::Test, public SimulatedDesk
 {
 protected:
-    ~MonitorPanel() override
-    {
-        view_.reset();
-        controller_.reset();
-        simulation_.drainNotifications();
-    }
-
-    SimulatedAudioSystem& sim() override { return simulation_; }
-
     // The usual desk: a Scarlett into the speakers, both at 48 kHz, playing a sine.
     void addStandardDevices(double amplitude = 0.25)
     {
@@ -87,8 +66,7 @@ protected:
     MonitorView& create()
     {
         sim().drainNotifications();
-        controller_ =
-            std::make_unique<MonitorViewModel>(simulation_, settings, controllerOptions());
+        controller_ = std::make_unique<MonitorViewModel>(sim(), settings, controllerOptions());
         deliver();
         scheduler.runDue();
         desktop_ = std::make_unique<DesktopSettings>(desktopServices_);
@@ -109,7 +87,6 @@ protected:
 
     MonitorViewModel& controller() { return *controller_; }
 
-    SimulatedAudioSystem simulation_{SimTimeMode::manual};
     DesktopSettings::Services desktopServices_;
     std::unique_ptr<MonitorViewModel> controller_;
     std::unique_ptr<DesktopSettings> desktop_;
@@ -171,18 +148,18 @@ TEST_F(MonitorPanel, DeviceAndPairMenusCheckTheSelectionAndSelect)
     MonitorView& v = create();
 
     QStringList checked;
-    EXPECT_THAT(menuTexts(v.deviceMenuButton(), &checked),
+    EXPECT_THAT(actionTexts(v.deviceMenuButton()->menu(), &checked),
                 ElementsAre("Scarlett 2i2", "USB Phono Preamp"));
     EXPECT_THAT(checked, ElementsAre("Scarlett 2i2"));
     checked.clear();
-    ASSERT_FALSE(menuTexts(v.pairMenuButton(), &checked).isEmpty());
+    ASSERT_FALSE(actionTexts(v.pairMenuButton()->menu(), &checked).isEmpty());
     EXPECT_THAT(checked, ElementsAre(v.pairMenuButton()->text()));
 
     v.deviceMenuButton()->menu()->actions()[1]->trigger();
     EXPECT_EQ(controller().selectedDeviceUID(), "usb-2");
     EXPECT_EQ(v.deviceMenuButton()->text(), "USB Phono Preamp");
     checked.clear();
-    menuTexts(v.deviceMenuButton(), &checked);
+    actionTexts(v.deviceMenuButton()->menu(), &checked);
     EXPECT_THAT(checked, ElementsAre("USB Phono Preamp"));
 
     controller().setInputSelectionLocked(true);
@@ -356,7 +333,7 @@ TEST_F(MonitorPanel, EmptyCatalogInvitesAChoiceAndBecomingActiveRereadsTheDevice
     // not been handled yet.
     addInput("usb-2", "USB Phono Preamp");
     emit qApp->applicationStateChanged(Qt::ApplicationActive);
-    EXPECT_THAT(menuTexts(v.deviceMenuButton()), ElementsAre("USB Phono Preamp"));
+    EXPECT_THAT(actionTexts(v.deviceMenuButton()->menu()), ElementsAre("USB Phono Preamp"));
 }
 
 } // namespace
