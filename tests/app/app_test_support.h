@@ -4,11 +4,13 @@
 // application shell: the controller's scheduler drives virtual time, the simulated devices
 // follow it, and device notifications are delivered on demand.
 
+#include "capture/qt_printers.h"
 #include "monitor/monitor_view_model.h"
 #include "platform/audio/simulated/simulated_audio_system.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QMenu>
 #include <QSettings>
 #include <QString>
 #include <QTemporaryDir>
@@ -17,14 +19,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
-
-inline void PrintTo(const QString& text, std::ostream* out)
-{
-    *out << '"' << text.toStdString() << '"';
-}
 
 namespace brevalo {
 
@@ -37,8 +35,8 @@ namespace testing_support {
 
 using namespace std::chrono_literals;
 
-// Hardware, settings and virtual time; tests create the controller (or the whole application)
-// on top.
+// Hardware, settings and virtual time; tests create the controller (or the whole application,
+// handed the hardware) on top.
 class SimulatedDesk
 {
 public:
@@ -48,9 +46,17 @@ public:
         scheduler.setTimeObserver([this](std::chrono::nanoseconds step) { sim().advance(step); });
     }
 
-    virtual ~SimulatedDesk() = default;
+    // After the derived desk's controllers are gone.
+    virtual ~SimulatedDesk()
+    {
+        if (ownedHardware_) {
+            ownedHardware_->drainNotifications();
+        }
+    }
 
-    virtual SimulatedAudioSystem& sim() = 0;
+    SimulatedAudioSystem& sim() const { return *hardware_; }
+    // For the application, which owns its audio system; sim() still reaches it.
+    std::unique_ptr<SimulatedAudioSystem> releaseHardware() { return std::move(ownedHardware_); }
 
     ObjectId addInput(const std::string& uid, const std::string& name, double rate = 48000.0)
     {
@@ -96,7 +102,33 @@ public:
     QSettings settings;
     ManualMainThreadScheduler scheduler;
     std::vector<QUrl> openedUrls;
+
+private:
+    std::unique_ptr<SimulatedAudioSystem> ownedHardware_ =
+        std::make_unique<SimulatedAudioSystem>(SimTimeMode::manual);
+    SimulatedAudioSystem* hardware_ = ownedHardware_.get();
 };
+
+// The texts of a menu's actions; checked, when given, collects those of the checked ones.
+inline QStringList actionTexts(const QMenu* menu, QStringList* checked = nullptr)
+{
+    QStringList texts;
+    for (const QAction* action : menu->actions()) {
+        texts << action->text();
+        if (checked && action->isChecked()) {
+            *checked << action->text();
+        }
+    }
+    return texts;
+}
+
+// The descendant of root with that object name; a test failure when there is none.
+template <typename T = QWidget> T* child(const QWidget& root, const char* name)
+{
+    T* widget = root.findChild<T*>(QLatin1String(name));
+    EXPECT_NE(widget, nullptr) << name;
+    return widget;
+}
 
 // Saves a render of a widget for a person to look at; the test run leaves them in the build
 // folder's renders directory.

@@ -4,13 +4,12 @@
 #include "../discogs/http_test_server.h"
 #include "app/appearance.h"
 #include "app/capture_metadata_sheet.h"
-#include "app_test_support.h"
+#include "capture_test_support.h"
 #include "workflow/capture_view_model.h"
 
 #include <QApplication>
 #include <QBuffer>
 #include <QCheckBox>
-#include <QDeadlineTimer>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -20,61 +19,29 @@
 #include <QTest>
 #include <QToolButton>
 
-#include <deque>
-
 namespace brevalo::testing_support {
 namespace {
 
-using namespace std::chrono_literals;
-
-// Folder pickers answer from the queue; image pickers are cancelled.
-class QueuedPanels : public FilePanels
+struct LoopbackDiscogs
 {
-public:
-    std::deque<QString> folders;
-
-    std::optional<QString> chooseFolder(const FolderRequest&) override
-    {
-        if (folders.empty()) {
-            return std::nullopt;
-        }
-        QString answer = folders.front();
-        folders.pop_front();
-        return answer;
-    }
-    std::optional<QString> chooseImage(const ImageRequest&) override { return std::nullopt; }
+    test::HttpTestServer server;
 };
 
-// A controller without audio on a temporary library, with a keychain in memory and a loopback
-// Discogs service.
-class MetadataSheet : public ::testing::Test
+// The capture controller with a loopback Discogs service.
+class MetadataSheet : public ::testing::Test, public LoopbackDiscogs, public CaptureDesk
 {
 protected:
     MetadataSheet()
-    {
-        CaptureViewModel::Options options;
-        options.settings =
-            std::make_shared<QSettings>(directory.filePath("settings.ini"), QSettings::IniFormat);
-        options.panels = panels;
-        options.keychain = std::make_shared<MemoryKeychain>();
-        options.discogs.baseURL = server.url();
-        options.discogs.allowLoopbackHttpArtwork = true;
-        capture = std::make_unique<CaptureViewModel>(nullptr, options);
-        panels->folders.push_back(directory.path());
-        capture->chooseStorage();
-    }
+        : CaptureDesk(false, [this](CaptureViewModel::Options& options) {
+              options.discogs.baseURL = server.url();
+              options.discogs.allowLoopbackHttpArtwork = true;
+          })
+    {}
 
     std::unique_ptr<CaptureMetadataSheet> newSheet()
     {
-        capture->beginNewProject();
-        return std::make_unique<CaptureMetadataSheet>(*capture, true);
-    }
-
-    template <typename Widget> static Widget* child(QWidget& root, const QString& name)
-    {
-        auto* widget = root.findChild<Widget*>(name);
-        EXPECT_NE(widget, nullptr) << name.toStdString();
-        return widget;
+        capture().beginNewProject();
+        return std::make_unique<CaptureMetadataSheet>(capture(), true);
     }
 
     static void retype(QLineEdit* field, const QString& text)
@@ -83,20 +50,6 @@ protected:
         QTest::keyClick(field, Qt::Key_Delete);
         QTest::keyClicks(field, text);
     }
-
-    void awaitFetch()
-    {
-        const QDeadlineTimer deadline(30s);
-        while (capture->isFetching() && !deadline.hasExpired()) {
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-        }
-        ASSERT_FALSE(capture->isFetching());
-    }
-
-    QTemporaryDir directory;
-    std::shared_ptr<QueuedPanels> panels = std::make_shared<QueuedPanels>();
-    test::HttpTestServer server;
-    std::unique_ptr<CaptureViewModel> capture;
 };
 
 TEST(MetadataSheetBindings, GenresSplitAtEverySemicolonTrimmingSpacesAndTabs)
@@ -136,16 +89,16 @@ TEST_F(MetadataSheet, TypingWritesTheDraftAndLeavesTheFieldAsTyped)
     EXPECT_EQ(releaseID->placeholderText(), "Optional");
     QTest::keyClicks(genres, "Rock; Jazz ;");
     QTest::keyClicks(releaseID, "12ab");
-    EXPECT_EQ(capture->draft().genres, (QStringList{"Rock", "Jazz", ""}));
-    EXPECT_EQ(capture->draft().discogsReleaseID, std::nullopt);
+    EXPECT_EQ(capture().draft().genres, (QStringList{"Rock", "Jazz", ""}));
+    EXPECT_EQ(capture().draft().discogsReleaseID, std::nullopt);
     EXPECT_EQ(genres->text(), "Rock; Jazz ;");
     EXPECT_EQ(genres->cursorPosition(), 12);
     EXPECT_EQ(releaseID->text(), "12ab");
 
-    CaptureProject draft = capture->draft();
+    CaptureProject draft = capture().draft();
     draft.genres = {"Funk", "Disco"};
     draft.discogsReleaseID = 4711;
-    capture->setDraft(draft);
+    capture().setDraft(draft);
     EXPECT_EQ(genres->text(), "Funk; Disco");
     EXPECT_EQ(releaseID->text(), "4711");
 }
@@ -169,13 +122,9 @@ TEST_F(MetadataSheet, ConfirmationStartsUncheckedEachTimeAndCreatesTheProject)
     QTest::keyClicks(child<QLineEdit>(*sheet, "albumField"), "Shore");
     check->click();
     confirm->click();
-    ASSERT_TRUE(capture->document());
-    EXPECT_EQ(capture->document()->project.title, "Shore");
-    EXPECT_FALSE(capture->showsNewProject());
-
-    sheet = newSheet();
-    EXPECT_FALSE(child<QCheckBox>(*sheet, "confirmCheck")->isChecked());
-    EXPECT_FALSE(child<QPushButton>(*sheet, "confirmButton")->isEnabled());
+    ASSERT_TRUE(capture().document());
+    EXPECT_EQ(capture().document()->project.title, "Shore");
+    EXPECT_FALSE(capture().showsNewProject());
 }
 
 TEST_F(MetadataSheet, EditingSavesMetadataWithoutLookupOrConfirmation)
@@ -183,11 +132,11 @@ TEST_F(MetadataSheet, EditingSavesMetadataWithoutLookupOrConfirmation)
     CaptureProject draft = emptyDraft();
     draft.artist = "Tide";
     draft.title = "Shore";
-    capture->beginNewProject();
-    capture->setDraft(draft);
-    capture->confirmDraft();
-    capture->beginMetadataEdit();
-    CaptureMetadataSheet sheet(*capture, false);
+    capture().beginNewProject();
+    capture().setDraft(draft);
+    capture().confirmDraft();
+    capture().beginMetadataEdit();
+    CaptureMetadataSheet sheet(capture(), false);
     EXPECT_EQ(sheet.windowTitle(), "Edit album and track details");
     EXPECT_EQ(sheet.findChild<QLineEdit*>("releaseInput"), nullptr);
     EXPECT_EQ(sheet.findChild<QCheckBox*>("confirmCheck"), nullptr);
@@ -197,8 +146,8 @@ TEST_F(MetadataSheet, EditingSavesMetadataWithoutLookupOrConfirmation)
 
     retype(child<QLineEdit>(sheet, "albumField"), "Shoreline");
     save->click();
-    EXPECT_EQ(capture->document()->project.title, "Shoreline");
-    EXPECT_FALSE(capture->showsMetadataEditor());
+    EXPECT_EQ(capture().document()->project.title, "Shoreline");
+    EXPECT_FALSE(capture().showsMetadataEditor());
 }
 
 TEST_F(MetadataSheet, LayoutButtonsEditTheDraft)
@@ -211,44 +160,29 @@ TEST_F(MetadataSheet, LayoutButtonsEditTheDraft)
     QLineEdit* title = child<QLineEdit>(*editors("trackEditor").at(0), "trackTitleField");
     retype(title, "Intro");
     EXPECT_EQ(editors("trackEditor").at(0)->findChild<QLineEdit*>("trackTitleField"), title);
-    EXPECT_EQ(capture->draft().sides[0].tracks[0].title, "Intro");
+    EXPECT_EQ(capture().draft().sides[0].tracks[0].title, "Intro");
 
     child<QPushButton>(*sheet, "addSideButton")->click();
     ASSERT_EQ(editors("sideEditor").size(), 3);
-    EXPECT_EQ(capture->draft().sides[2].label, "C");
+    EXPECT_EQ(capture().draft().sides[2].label, "C");
     child<QPushButton>(*editors("sideEditor").at(0), "addTrackButton")->click();
-    ASSERT_EQ(capture->draft().sides[0].tracks.size(), 2);
-    const QUuid intro = capture->draft().sides[0].tracks[0].id;
+    ASSERT_EQ(capture().draft().sides[0].tracks.size(), 2);
+    const QUuid intro = capture().draft().sides[0].tracks[0].id;
     child<QToolButton>(*editors("trackEditor").at(0), "moveDownButton")->click();
-    EXPECT_EQ(capture->draft().sides[0].tracks[1].id, intro);
+    EXPECT_EQ(capture().draft().sides[0].tracks[1].id, intro);
 
     // Two records now, so destinations carry the record number.
     QMenu* moveTo = child<QToolButton>(*editors("trackEditor").at(1), "moveToButton")->menu();
-    QStringList destinations;
-    for (QAction* action : moveTo->actions()) {
-        destinations << action->text();
-    }
-    EXPECT_EQ(destinations, (QStringList{QString("Move to Record 1 \u00B7 Side B"),
-                                         QString("Move to Record 2 \u00B7 Side C")}));
+    EXPECT_EQ(actionTexts(moveTo), (QStringList{QString("Move to Record 1 \u00B7 Side B"),
+                                                QString("Move to Record 2 \u00B7 Side C")}));
     moveTo->actions().at(1)->trigger();
-    EXPECT_EQ(capture->draft().sides[2].tracks.last().id, intro);
+    EXPECT_EQ(capture().draft().sides[2].tracks.last().id, intro);
     child<QToolButton>(*editors("sideEditor").at(2), "deleteTrackButton")->click();
-    EXPECT_EQ(capture->draft().sides[2].tracks.size(), 1);
+    EXPECT_EQ(capture().draft().sides[2].tracks.size(), 1);
     EXPECT_EQ(editors("trackEditor").size(), 3);
 }
 
-TEST_F(MetadataSheet, SearchWithoutArtistOrAlbumAsksForOne)
-{
-    const auto sheet = newSheet();
-    auto* error = child<QLabel>(*sheet, "sheetError");
-    EXPECT_TRUE(error->isHidden());
-    child<QPushButton>(*sheet, "searchButton")->click();
-    EXPECT_FALSE(error->isHidden());
-    EXPECT_EQ(error->text(), "Enter an artist or album title.");
-    EXPECT_TRUE(server.requests.isEmpty());
-}
-
-TEST_F(MetadataSheet, SearchHitFillsTheSheetFromDiscogs)
+TEST_F(MetadataSheet, SearchNeedsArtistOrAlbumAndAHitFillsTheSheetFromDiscogs)
 {
     QImage cover(300, 300, QImage::Format_RGB32);
     cover.fill(QColor(196, 92, 48));
@@ -268,21 +202,29 @@ TEST_F(MetadataSheet, SearchHitFillsTheSheetFromDiscogs)
 
     const auto sheet = newSheet();
     sheet->show();
+    auto* error = child<QLabel>(*sheet, "sheetError");
+    EXPECT_TRUE(error->isHidden());
+    child<QPushButton>(*sheet, "searchButton")->click();
+    EXPECT_FALSE(error->isHidden());
+    EXPECT_EQ(error->text(), "Enter an artist or album title.");
+    EXPECT_TRUE(server.requests.isEmpty());
+
     child<QToolButton>(*sheet, "searchToggle")->click();
     child<QToolButton>(*sheet, "tokenToggle")->click();
     QTest::keyClicks(child<QLineEdit>(*sheet, "tokenField"), "secret");
     QTest::keyClicks(child<QLineEdit>(*sheet, "searchArtistField"), "Tide");
     child<QPushButton>(*sheet, "searchButton")->click();
     EXPECT_FALSE(child<QPushButton>(*sheet, "fetchReleaseButton")->isEnabled());
-    awaitFetch();
+    settle(&CaptureViewModel::isFetching);
     auto* results = child<QListWidget>(*sheet, "searchResults");
     ASSERT_EQ(results->count(), 1);
     QCoreApplication::processEvents();
     QTest::mouseClick(results->viewport(), Qt::LeftButton, {},
                       results->visualItemRect(results->item(0)).center());
-    awaitFetch();
+    settle(&CaptureViewModel::isFetching);
 
     ASSERT_EQ(server.requests.size(), 3);
+    EXPECT_TRUE(error->isHidden());
     EXPECT_TRUE(server.requests[1].target.startsWith("/releases/77"));
     EXPECT_EQ(child<QLineEdit>(*sheet, "artistField")->text(), "Tide");
     EXPECT_EQ(child<QLineEdit>(*sheet, "genresField")->text(), "Rock; Jazz");

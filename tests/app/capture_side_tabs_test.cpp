@@ -1,16 +1,15 @@
 // The side tab row: its payload and drop rules, titles and states, and the click, drag, drop and
-// context menu gestures against a real capture controller without audio.
+// context menu gestures against a real capture controller.
 
 #include "app/capture_side_tabs.h"
 
 #include "capture/project_fixtures.h"
-#include "workflow/capture_view_model.h"
+#include "capture_test_support.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QMenu>
 #include <QMimeData>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -19,15 +18,6 @@ namespace brevalo {
 namespace {
 
 using testing::side;
-
-// Every folder asked for (library, export destination) is the test's folder.
-class FixedFolder : public FilePanels
-{
-public:
-    QTemporaryDir directory;
-    std::optional<QString> chooseFolder(const FolderRequest&) override { return directory.path(); }
-    std::optional<QString> chooseImage(const ImageRequest&) override { return std::nullopt; }
-};
 
 TEST(SideTabDrop, TakesOnlyOnePayloadOfTheSameProjectNamingAnotherSide)
 {
@@ -91,25 +81,18 @@ TEST(SideTabText, TitlesAndStates)
 }
 
 // A project of three sides of one record; side A holds a master.
-class SideTabBarTest : public ::testing::Test
+class SideTabBarTest : public ::testing::Test, public testing_support::CaptureDesk
 {
 public:
     SideTabBarTest()
     {
-        CaptureViewModel::Options options;
-        options.settings = std::make_shared<QSettings>(
-            panels->directory.filePath(QStringLiteral("c.ini")), QSettings::IniFormat);
-        options.panels = panels;
-        options.keychain = std::make_shared<MemoryKeychain>();
-        capture = std::make_unique<CaptureViewModel>(nullptr, options);
-        capture->chooseStorage();
         project = testing::project();
         project.sides.append(side(1, QStringLiteral("C")));
         project.sides[0].master = testing::master(1000);
-        capture->beginNewProject();
-        capture->setDraft(project);
-        capture->confirmDraft();
-        bar = std::make_unique<CaptureSideTabBar>(*capture);
+        capture().beginNewProject();
+        capture().setDraft(project);
+        capture().confirmDraft();
+        bar = std::make_unique<CaptureSideTabBar>(capture());
         bar->resize(600, 120);
         bar->show();
         bar->setDragRunner([this](QWidget* source, QMimeData* data) {
@@ -140,8 +123,6 @@ public:
         return drop.isAccepted();
     }
 
-    std::shared_ptr<FixedFolder> panels = std::make_shared<FixedFolder>();
-    std::unique_ptr<CaptureViewModel> capture;
     CaptureProject project;
     std::unique_ptr<CaptureSideTabBar> bar;
     std::vector<std::pair<QWidget*, std::unique_ptr<QMimeData>>> drags;
@@ -152,12 +133,12 @@ TEST_F(SideTabBarTest, ShortMovesSelectLongerOnesDrag)
     EXPECT_EQ(bar->sideIDs(), QList<QUuid>({id(0), id(1), id(2)}));
     EXPECT_EQ(tab(1)->objectName(), QStringLiteral("sideTab"));
     EXPECT_EQ(tab(1)->accessibleName(), QStringLiteral("Side B"));
-    EXPECT_TRUE(isSideTabDraggable(*capture, project.id));
-    EXPECT_FALSE(isSideTabDraggable(*capture, QUuid::createUuid()));
+    EXPECT_TRUE(isSideTabDraggable(capture(), project.id));
+    EXPECT_FALSE(isSideTabDraggable(capture(), QUuid::createUuid()));
     drag(1, {3, 0});
-    EXPECT_EQ(capture->selectedSideID(), id(1));
+    EXPECT_EQ(capture().selectedSideID(), id(1));
     drag(2, {2, 2}); // 2.8 points away
-    EXPECT_EQ(capture->selectedSideID(), id(2));
+    EXPECT_EQ(capture().selectedSideID(), id(2));
     EXPECT_TRUE(drags.empty());
 
     drag(0, {3, 3}); // 4.2 points away
@@ -165,27 +146,26 @@ TEST_F(SideTabBarTest, ShortMovesSelectLongerOnesDrag)
     EXPECT_EQ(drags[0].first, tab(0));
     EXPECT_EQ(CaptureSideDrag::decode(drags[0].second->data(sideRecordingMimeType)),
               (CaptureSideDrag{project.id, id(0)}));
-    EXPECT_EQ(capture->selectedSideID(), id(2)); // the release after a drag selects nothing
+    EXPECT_EQ(capture().selectedSideID(), id(2)); // the release after a drag selects nothing
 }
 
 TEST_F(SideTabBarTest, NothingIsSelectedOrDraggedWhileBusyOrASheetIsOpen)
 {
     for (auto show :
          {&CaptureViewModel::setShowsMetadataEditor, &CaptureViewModel::setShowsNewProject}) {
-        (*capture.*show)(true);
-        EXPECT_FALSE(isSideTabDraggable(*capture, project.id));
-        (*capture.*show)(false);
+        (capture().*show)(true);
+        EXPECT_FALSE(isSideTabDraggable(capture(), project.id));
+        (capture().*show)(false);
     }
 
-    capture->exportTracks(std::nullopt); // nothing is exportable; it fails in the background
-    ASSERT_TRUE(capture->isExporting());
+    panels->folders = {exportFolder()};
+    capture().exportTracks(std::nullopt); // nothing is exportable; it fails in the background
+    ASSERT_TRUE(capture().isExporting());
     drag(1, {1, 0});
     drag(1, {20, 0});
-    EXPECT_EQ(capture->selectedSideID(), id(0));
+    EXPECT_EQ(capture().selectedSideID(), id(0));
     EXPECT_TRUE(drags.empty());
-    while (capture->isExporting()) {
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
+    settle(&CaptureViewModel::isExporting);
 }
 
 TEST_F(SideTabBarTest, DroppingATabOrChoosingFromItsMenuSwapsTheRecordings)
@@ -197,12 +177,8 @@ TEST_F(SideTabBarTest, DroppingATabOrChoosingFromItsMenuSwapsTheRecordings)
     EXPECT_FALSE(dropOnto(0, payload)); // onto itself
     EXPECT_FALSE(bar->dropTargetSideID());
     EXPECT_TRUE(dropOnto(1, payload));
-    EXPECT_TRUE(capture->document()->project.sides[1].master);
-    EXPECT_FALSE(capture->document()->project.sides[0].master);
-    EXPECT_EQ(capture->selectedSideID(), id(1));
-    EXPECT_EQ(capture->notice(),
-              QStringLiteral("Swapped recordings and boundaries for Record 1 \u00B7 Side A and "
-                             "Record 1 \u00B7 Side B. Each side kept its tracklist."));
+    EXPECT_TRUE(capture().document()->project.sides[1].master);
+    EXPECT_FALSE(capture().document()->project.sides[0].master);
     EXPECT_EQ(tab(1), target); // tabs outlive a swap: the drop handler is still running
 
     std::unique_ptr<QMenu> menu(bar->createContextMenu(id(1), nullptr));
@@ -210,14 +186,11 @@ TEST_F(SideTabBarTest, DroppingATabOrChoosingFromItsMenuSwapsTheRecordings)
     QMenu* swap = menu->actions()[0]->menu();
     ASSERT_NE(swap, nullptr);
     EXPECT_EQ(swap->title(), sideTabText::swapMenu);
-    QStringList titles;
-    for (QAction* action : swap->actions()) {
-        titles.append(action->text());
-    }
-    EXPECT_EQ(titles, QStringList({QStringLiteral("Side A"), QStringLiteral("Side C")}));
+    EXPECT_EQ(testing_support::actionTexts(swap),
+              QStringList({QStringLiteral("Side A"), QStringLiteral("Side C")}));
     swap->actions()[1]->trigger();
-    EXPECT_TRUE(capture->document()->project.sides[2].master);
-    EXPECT_EQ(capture->selectedSideID(), id(2));
+    EXPECT_TRUE(capture().document()->project.sides[2].master);
+    EXPECT_EQ(capture().selectedSideID(), id(2));
 }
 
 } // namespace

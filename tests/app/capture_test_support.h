@@ -1,32 +1,13 @@
 #pragma once
 
-// CaptureDesk: the two controllers of the capture window on simulated hardware in virtual time,
-// for tests of the capture views and of whole capture flows through the GUI.
-//
-//   CaptureDesk desk;                       // demo devices ("Virtual Turntable", 96 kHz 24-bit,
-//                                           // an album side that opens with 8 s of run-in
-//                                           // groove; "Virtual Output"), input
-//                                           // access granted, monitor and capture controllers
-//                                           // created, library folder chosen
-//   desk.monitor(), desk.capture()          // the controllers (MonitorViewModel, CaptureViewModel)
-//   desk.panels->folders / images           // scripted answers of the folder and image pickers,
-//                                           // then cancel
-//   desk.createProject(3, 2)                // a confirmed project "Test Artist – Test Album" of
-//                                           // one record, side A (3 tracks) and B (2 tracks);
-//                                           // side A selected
-//   desk.recordTake(2s)                     // records the selected side for that much virtual
-//                                           // time and waits until its master is stored and
-//                                           // its waveform loaded; false on failure (the
-//                                           // reason is in capture().error())
-//   desk.startTake() / desk.runTake(1s)     // the same in steps, leaving the take running
-//   desk.stopTake()                         // stops a running take and waits for its master
-//   desk.settle(&CaptureViewModel::isExporting)  // processes events until the flag falls
-//   desk.exportFolder()                     // an empty folder for export destinations
-//   desk.wait(d), desk.deliver()            // from SimulatedDesk: virtual time, notifications
-//
-// Work on other threads (closing a master, waveforms, export) is waited for by processing
-// events until it reports back, never by sleeping a fixed time.
+// CaptureDesk: the monitor and capture controllers on the demo devices ("Virtual Turntable",
+// 96 kHz 24-bit, an album side that opens with 8 s of run-in groove; "Virtual Output") in virtual
+// time, input access granted; either on their own with the library folder chosen, or inside the
+// whole application (its windows, menus and termination hook), whose first folder picker answers
+// the library folder. Work on other threads (closing a master, waveforms, export) is waited for
+// by processing events until it reports back, never by sleeping a fixed time.
 
+#include "app/vantorel_app.h"
 #include "app_test_support.h"
 
 #include "capture/file_panels.h"
@@ -37,12 +18,14 @@
 #include "recording/native_recorder.h"
 #include "workflow/capture_view_model.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QThread>
 
 #include <deque>
+#include <functional>
 #include <memory>
 
 namespace brevalo::testing_support {
@@ -72,11 +55,38 @@ private:
 class CaptureDesk : public SimulatedDesk
 {
 public:
-    CaptureDesk()
+    // adjust: changes to the capture controller's options before it is created.
+    explicit CaptureDesk(bool wholeApplication = false,
+                         const std::function<void(CaptureViewModel::Options&)>& adjust = {})
     {
-        addDemoDevices(simulation_);
-        simulation_.setAuthorization(AudioCaptureAuthorization::authorized);
-        monitor_ = std::make_unique<MonitorViewModel>(simulation_, settings, controllerOptions());
+        addDemoDevices(sim());
+        sim().setAuthorization(AudioCaptureAuthorization::authorized);
+        CaptureViewModel::Options options;
+        options.scheduler = &scheduler;
+        options.settings = std::make_shared<QSettings>(
+            directory.filePath(QStringLiteral("capture.ini")), QSettings::IniFormat);
+        options.panels = panels;
+        options.keychain = keychain;
+        options.review.manualReader = true;
+        if (adjust) {
+            adjust(options);
+        }
+        if (wholeApplication) {
+            VantorelApp::Options appOptions;
+            appOptions.audioSystem = releaseHardware();
+            appOptions.settings = &settings;
+            appOptions.monitor = controllerOptions();
+            appOptions.capture = options;
+            app = std::make_unique<VantorelApp>(std::move(appOptions));
+            monitor_ = &app->monitor();
+            capture_ = &app->capture();
+        } else {
+            ownedMonitor_ =
+                std::make_unique<MonitorViewModel>(sim(), settings, controllerOptions());
+            monitor_ = ownedMonitor_.get();
+            ownedCapture_ = std::make_unique<CaptureViewModel>(monitor_, options);
+            capture_ = ownedCapture_.get();
+        }
         deliver();
         scheduler.runDue();
         deliver();
@@ -85,32 +95,27 @@ public:
                 turntable = device.id;
             }
         }
-
-        CaptureViewModel::Options options;
-        options.scheduler = &scheduler;
-        options.settings = std::make_shared<QSettings>(
-            directory.filePath(QStringLiteral("capture.ini")), QSettings::IniFormat);
-        options.panels = panels;
-        options.keychain = keychain;
-        options.review.manualReader = true;
-        capture_ = std::make_unique<CaptureViewModel>(monitor_.get(), options);
         const QString library = directory.filePath(QStringLiteral("Library"));
         QDir().mkpath(library);
         panels->folders = {library};
-        capture_->chooseStorage();
+        if (!wholeApplication) {
+            capture_->chooseStorage();
+        }
     }
 
     ~CaptureDesk() override
     {
-        capture_.reset();
-        monitor_.reset();
-        simulation_.drainNotifications();
+        ownedCapture_.reset();
+        ownedMonitor_.reset();
+        app.reset();
+        QApplication::setQuitOnLastWindowClosed(true);
     }
 
-    SimulatedAudioSystem& sim() override { return simulation_; }
     MonitorViewModel& monitor() { return *monitor_; }
     CaptureViewModel& capture() { return *capture_; }
 
+    // A confirmed project "Test Artist – Test Album" of one record, side A (tracksOnA tracks) and
+    // B (tracksOnB); side A selected.
     void createProject(int tracksOnA = 3, int tracksOnB = 2)
     {
         capture_->beginNewProject();
@@ -118,16 +123,22 @@ public:
         draft.artist = QStringLiteral("Test Artist");
         draft.albumArtist = draft.artist;
         draft.title = QStringLiteral("Test Album");
-        draft.sides = {side(QStringLiteral("A"), tracksOnA), side(QStringLiteral("B"), tracksOnB)};
+        draft.sides = {makeSide(QStringLiteral("A"), tracksOnA),
+                       makeSide(QStringLiteral("B"), tracksOnB)};
         capture_->setDraft(draft);
         capture_->confirmDraft();
     }
 
-    // Arms the recorder on the selected side; true once the take runs.
-    bool startTake()
+    // Arms the recorder on the selected side (press: how; the controller's call by default);
+    // true once the take runs.
+    bool startTake(const std::function<void()>& press = {})
     {
-        takeStartBlocks_ = simulation_.blockCount(turntable);
-        capture_->startRecording();
+        takeStartBlocks_ = sim().blockCount(turntable);
+        if (press) {
+            press();
+        } else {
+            capture_->startRecording();
+        }
         const QDeadlineTimer deadline(std::chrono::seconds(30));
         while (capture_->isFinalizing() && !capture_->isRecording() && !deadline.hasExpired()) {
             deliver();
@@ -146,7 +157,7 @@ public:
             const QDeadlineTimer deadline(std::chrono::seconds(30));
             while (recorder != nullptr && recorder->isRecording() &&
                    !recorder->interruptionMessage() &&
-                   static_cast<qint64>(recorder->framesWritten()) < delivered() &&
+                   static_cast<qint64>(recorder->framesWritten()) < takenFrames() &&
                    !deadline.hasExpired()) {
                 QThread::msleep(1);
             }
@@ -154,14 +165,21 @@ public:
         scheduler.runDue();
     }
 
-    // Stops the running take and waits until its master is stored and its waveform loaded.
-    void stopTake()
+    // Stops the running take (press: how) and waits until its master is stored and its
+    // waveform loaded.
+    void stopTake(const std::function<void()>& press = {})
     {
-        capture_->stopRecording();
+        if (press) {
+            press();
+        } else {
+            capture_->stopRecording();
+        }
         settle(&CaptureViewModel::isFinalizing);
         settle(&CaptureViewModel::isLoadingWaveform);
     }
 
+    // Records the selected side for duration of virtual time; false on failure (the reason is
+    // in capture().error()).
     bool recordTake(std::chrono::milliseconds duration)
     {
         if (!startTake()) {
@@ -177,13 +195,15 @@ public:
     void settle(bool (CaptureViewModel::*busy)() const)
     {
         const QDeadlineTimer deadline(std::chrono::seconds(60));
-        while ((*capture_.*busy)() && !deadline.hasExpired()) {
+        while ((capture_->*busy)() && !deadline.hasExpired()) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
             deliver();
             scheduler.runDue();
         }
+        EXPECT_FALSE((capture_->*busy)());
     }
 
+    // An empty folder for export destinations.
     QString exportFolder()
     {
         const QString folder = directory.filePath(QStringLiteral("Export"));
@@ -191,13 +211,22 @@ public:
         return folder;
     }
 
+    // Frames the turntable delivered since the current take was armed.
+    qint64 takenFrames() const
+    {
+        return static_cast<qint64>(sim().blockCount(turntable) - takeStartBlocks_) * 512;
+    }
+
+    // Folder and image pickers' answers, then cancel.
     std::shared_ptr<ScriptedCapturePanels> panels = std::make_shared<ScriptedCapturePanels>();
     std::shared_ptr<MemoryKeychain> keychain = std::make_shared<MemoryKeychain>();
     ObjectId turntable = unknownObject;
     std::chrono::milliseconds step{250};
+    // The whole application, when asked for.
+    std::unique_ptr<VantorelApp> app;
 
 private:
-    static CaptureSide side(const QString& label, int trackCount)
+    static CaptureSide makeSide(const QString& label, int trackCount)
     {
         CaptureSide result;
         result.id = QUuid::createUuid();
@@ -211,17 +240,13 @@ private:
         return result;
     }
 
-    qint64 delivered() const
-    {
-        return static_cast<qint64>(simulation_.blockCount(turntable) - takeStartBlocks_) * 512;
-    }
-
     // The turntable's block count when the current take was armed.
     std::uint64_t takeStartBlocks_ = 0;
 
-    SimulatedAudioSystem simulation_{SimTimeMode::manual};
-    std::unique_ptr<MonitorViewModel> monitor_;
-    std::unique_ptr<CaptureViewModel> capture_;
+    std::unique_ptr<MonitorViewModel> ownedMonitor_;
+    std::unique_ptr<CaptureViewModel> ownedCapture_;
+    MonitorViewModel* monitor_ = nullptr;
+    CaptureViewModel* capture_ = nullptr;
 };
 
 } // namespace brevalo::testing_support

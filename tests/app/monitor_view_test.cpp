@@ -9,7 +9,6 @@
 #include "app_test_support.h"
 #include "monitor/display_format.h"
 
-#include <QAbstractButton>
 #include <QAccessible>
 #include <QGuiApplication>
 #include <QLabel>
@@ -39,35 +38,6 @@ QString spoken(QWidget* widget)
            accessibleText(widget, QAccessible::Value);
 }
 
-// Every text a person can read on the faceplate.
-QStringList visibleTexts(QWidget* root)
-{
-    QStringList texts;
-    for (auto* label : root->findChildren<QLabel*>()) {
-        if (label->isVisibleTo(root)) {
-            texts << label->text();
-        }
-    }
-    for (auto* button : root->findChildren<QAbstractButton*>()) {
-        if (button->isVisibleTo(root)) {
-            texts << button->text();
-        }
-    }
-    return texts;
-}
-
-QStringList menuTexts(QPushButton* button, QStringList* checked = nullptr)
-{
-    QStringList texts;
-    for (QAction* action : button->menu()->actions()) {
-        texts << action->text();
-        if (checked && action->isChecked()) {
-            *checked << action->text();
-        }
-    }
-    return texts;
-}
-
 // The status lamp and title, and the transport key's text, caption, icon and enabled state.
 QStringList statusAndKey(MonitorView& v)
 {
@@ -83,20 +53,11 @@ QStringList statusAndKey(MonitorView& v)
 class MonitorPanel : public ::testing::Test, public SimulatedDesk
 {
 protected:
-    ~MonitorPanel() override
-    {
-        view_.reset();
-        controller_.reset();
-        simulation_.drainNotifications();
-    }
-
-    SimulatedAudioSystem& sim() override { return simulation_; }
-
     // The usual desk: a Scarlett into the speakers, both at 48 kHz, playing a sine.
     void addStandardDevices(double amplitude = 0.25)
     {
         input_ = addInput("scarlett-1", "Scarlett 2i2");
-        output_ = addOutput();
+        addOutput();
         for (std::uint32_t channel : {0u, 1u}) {
             sim().setInputSignal(input_, channel, SimSignal::sine(1000.0, amplitude));
         }
@@ -105,8 +66,7 @@ protected:
     MonitorView& create()
     {
         sim().drainNotifications();
-        controller_ =
-            std::make_unique<MonitorViewModel>(simulation_, settings, controllerOptions());
+        controller_ = std::make_unique<MonitorViewModel>(sim(), settings, controllerOptions());
         deliver();
         scheduler.runDue();
         desktop_ = std::make_unique<DesktopSettings>(desktopServices_);
@@ -127,13 +87,11 @@ protected:
 
     MonitorViewModel& controller() { return *controller_; }
 
-    SimulatedAudioSystem simulation_{SimTimeMode::manual};
     DesktopSettings::Services desktopServices_;
     std::unique_ptr<MonitorViewModel> controller_;
     std::unique_ptr<DesktopSettings> desktop_;
     std::unique_ptr<MonitorView> view_;
     ObjectId input_ = unknownObject;
-    ObjectId output_ = unknownObject;
 };
 
 TEST(LevelMeterBar, SegmentsShareTheWidthWithSmallGaps)
@@ -153,16 +111,6 @@ TEST_F(MonitorPanel, StoppedPanelShowsTheFaceplateAndOffersToEngageTheRoute)
 {
     addStandardDevices();
     MonitorView& v = create();
-    const QStringList texts = visibleTexts(&v);
-    for (const QString& fixed :
-         {panelText::title, panelText::subtitle, panelText::badge, panelText::signalPath,
-          panelText::levelMeters, panelText::systemStatus, panelText::outputTransport,
-          panelText::peakMemory, panelText::input, panelText::channels, panelText::output,
-          panelText::system, panelText::status, panelText::diagnostics, panelText::audioSetup,
-          panelText::openCapture, QStringLiteral("MUTE"), QStringLiteral("CLIP")}) {
-        EXPECT_TRUE(texts.contains(fixed)) << fixed.toStdString();
-    }
-
     EXPECT_EQ(v.deviceMenuButton()->text(), "Scarlett 2i2");
     EXPECT_EQ(v.pairMenuButton()->text(), pairMenuText(*controller().selectedChannelPair()));
     EXPECT_EQ(v.outputSummaryLabel()->text(), "Speakers, 48.0 kHz / 32-bit float");
@@ -179,10 +127,8 @@ TEST_F(MonitorPanel, StoppedPanelShowsTheFaceplateAndOffersToEngageTheRoute)
     EXPECT_EQ(spoken(left->clipLamp()), "Left clipping indicator: No clipping");
     EXPECT_EQ(accessibleText(v.transportKey(), QAccessible::Description),
               "Starts audio monitoring");
-    for (LevelMeterView* meter : {v.leftMeter(), v.rightMeter()}) {
-        EXPECT_FALSE(meter->clipLamp()->isEnabled());
-        EXPECT_EQ(meter->peakMemoryButton()->text(), "-60.0 dBFS");
-    }
+    EXPECT_FALSE(left->clipLamp()->isEnabled());
+    EXPECT_EQ(left->peakMemoryButton()->text(), "-60.0 dBFS");
     // A disabled lamp offers no press action to assistive technology.
     EXPECT_FALSE(QAccessible::queryAccessibleInterface(left->clipLamp())
                      ->actionInterface()
@@ -202,18 +148,18 @@ TEST_F(MonitorPanel, DeviceAndPairMenusCheckTheSelectionAndSelect)
     MonitorView& v = create();
 
     QStringList checked;
-    EXPECT_THAT(menuTexts(v.deviceMenuButton(), &checked),
+    EXPECT_THAT(actionTexts(v.deviceMenuButton()->menu(), &checked),
                 ElementsAre("Scarlett 2i2", "USB Phono Preamp"));
     EXPECT_THAT(checked, ElementsAre("Scarlett 2i2"));
     checked.clear();
-    ASSERT_FALSE(menuTexts(v.pairMenuButton(), &checked).isEmpty());
+    ASSERT_FALSE(actionTexts(v.pairMenuButton()->menu(), &checked).isEmpty());
     EXPECT_THAT(checked, ElementsAre(v.pairMenuButton()->text()));
 
     v.deviceMenuButton()->menu()->actions()[1]->trigger();
     EXPECT_EQ(controller().selectedDeviceUID(), "usb-2");
     EXPECT_EQ(v.deviceMenuButton()->text(), "USB Phono Preamp");
     checked.clear();
-    menuTexts(v.deviceMenuButton(), &checked);
+    actionTexts(v.deviceMenuButton()->menu(), &checked);
     EXPECT_THAT(checked, ElementsAre("USB Phono Preamp"));
 
     controller().setInputSelectionLocked(true);
@@ -239,11 +185,6 @@ TEST_F(MonitorPanel, MonitoringShowsLevelsAndTheMuteKeyLatches)
     EXPECT_EQ(v.leftMeter()->peakMemoryButton()->text(),
               formatDecimal(1, left.sessionPeakDBFS) + " dBFS");
 
-    v.diagnosticsToggle()->click();
-    const QList<DiagnosticsRow> rows = v.shownDiagnostics();
-    ASSERT_EQ(rows.size(), 6);
-    EXPECT_TRUE(rows[2].value.endsWith(" frames"));
-    v.diagnosticsToggle()->click();
     render(QStringLiteral("monitor-running"));
 
     v.muteKey()->click();
@@ -282,8 +223,6 @@ TEST_F(MonitorPanel, EachMetersControlsActOnItsOwnChannel)
     lamp->click();
     EXPECT_FALSE(controller().leftMeter().isClipping);
     EXPECT_FALSE(lamp->isEnabled());
-    wait(500ms);
-    EXPECT_FALSE(lamp->isLit());
 }
 
 TEST_F(MonitorPanel, MissingInputWaitsAndOffersToCancelTheResume)
@@ -321,7 +260,7 @@ TEST_F(MonitorPanel, FailedStartShowsTheErrorAndRetryStartsAgain)
     EXPECT_EQ(v.statusDetailLabel()->text(), controller().phase().failureMessage());
     EXPECT_FALSE(v.retryButton()->isHidden());
 
-    v.setDiagnosticsExpanded(true);
+    v.diagnosticsToggle()->click();
     const QList<DiagnosticsRow> rows = v.shownDiagnostics();
     ASSERT_EQ(rows.size(), 7);
     EXPECT_EQ(rows.last(), (DiagnosticsRow{"LAST ERROR", *controller().technicalError(), true}));
@@ -380,19 +319,7 @@ TEST_F(MonitorPanel, AudioSetupTriesEachProgramThenTheAddressThenSaysSo)
     EXPECT_EQ(urls.size(), 2u);
 }
 
-TEST_F(MonitorPanel, BecomingActiveRereadsTheDevices)
-{
-    addStandardDevices();
-    MonitorView& v = create();
-    // A device that arrived while the application was in the background; its notification has
-    // not been handled yet.
-    addInput("usb-2", "USB Phono Preamp");
-    EXPECT_EQ(menuTexts(v.deviceMenuButton()).size(), 1);
-    emit qApp->applicationStateChanged(Qt::ApplicationActive);
-    EXPECT_THAT(menuTexts(v.deviceMenuButton()), ElementsAre("Scarlett 2i2", "USB Phono Preamp"));
-}
-
-TEST_F(MonitorPanel, EmptyCatalogInvitesAChoice)
+TEST_F(MonitorPanel, EmptyCatalogInvitesAChoiceAndBecomingActiveRereadsTheDevices)
 {
     addOutput();
     MonitorView& v = create();
@@ -401,6 +328,12 @@ TEST_F(MonitorPanel, EmptyCatalogInvitesAChoice)
     EXPECT_FALSE(v.transportKey()->isEnabled());
     ASSERT_EQ(v.deviceMenuButton()->menu()->actions().size(), 1);
     EXPECT_FALSE(v.deviceMenuButton()->menu()->actions()[0]->isEnabled());
+
+    // A device that arrived while the application was in the background; its notification has
+    // not been handled yet.
+    addInput("usb-2", "USB Phono Preamp");
+    emit qApp->applicationStateChanged(Qt::ApplicationActive);
+    EXPECT_THAT(actionTexts(v.deviceMenuButton()->menu()), ElementsAre("USB Phono Preamp"));
 }
 
 } // namespace
