@@ -20,7 +20,6 @@
 #include "recording/native_recorder.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -34,7 +33,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <functional>
 #include <limits>
 #include <memory>
 #include <numbers>
@@ -44,6 +42,7 @@ namespace {
 
 using namespace brevalo;
 using namespace std::chrono_literals;
+using test::processUntil;
 
 // Counters before this much running time belong to priming (the ring filling to its target
 // and the rate control settling).
@@ -74,18 +73,6 @@ double peakMiB()
     rusage usage{};
     ::getrusage(RUSAGE_SELF, &usage);
     return static_cast<double>(usage.ru_maxrss) / 1024.0; // kilobytes on Linux
-}
-
-bool processUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout)
-{
-    QDeadlineTimer deadline(timeout);
-    while (!condition()) {
-        if (deadline.hasExpired()) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
 }
 
 struct Sine

@@ -53,11 +53,6 @@ struct CallLog
     {
         return waitUntil([&] { return count(object, selector) != 0; });
     }
-    void clear()
-    {
-        std::lock_guard lock(mutex);
-        calls.clear();
-    }
 };
 
 inline constexpr std::uint32_t captureCapacity = 96000;
@@ -89,13 +84,20 @@ struct Player
     }
 };
 
-// Renders every input block into buffers sized before the start, so the callback only writes.
+// Renders every input block into buffers sized before the start (capacity frames a channel), so
+// the callback only writes; keeps the time stamps of the first blocks too.
 struct Capture
 {
+    explicit Capture(std::uint32_t capacity = captureCapacity)
+        : samples{std::vector<std::int32_t>(capacity), std::vector<std::int32_t>(capacity)}
+    {
+        times.reserve(4096);
+    }
+
     IOUnit* unit = nullptr;
     bool integer = true;
-    std::array<std::vector<std::int32_t>, 2> samples{std::vector<std::int32_t>(captureCapacity),
-                                                     std::vector<std::int32_t>(captureCapacity)};
+    std::array<std::vector<std::int32_t>, 2> samples;
+    std::vector<AudioTimeStamp> times;
     std::atomic<std::uint32_t> frames{0};
     std::atomic<std::uint32_t> blocks{0};
     std::atomic<std::int32_t> failure{0};
@@ -104,16 +106,22 @@ struct Capture
     std::atomic<bool> full{false};
 
     static std::int32_t input(void* refCon, RenderActionFlags& flags, const AudioTimeStamp& time,
-                              std::uint32_t bus, std::uint32_t frames, AudioBufferList*)
+                              std::uint32_t bus, std::uint32_t frames, AudioBufferList* given)
     {
         auto& self = *static_cast<Capture*>(refCon);
         self.thread = std::this_thread::get_id();
+        if (given != nullptr) {
+            self.failure = status::paramError; // an input callback is given no buffers
+        }
+        if (self.times.size() < self.times.capacity()) {
+            self.times.push_back(time);
+        }
         const auto block = self.blocks.fetch_add(1) + 1;
         if (self.countAllocationsFrom != 0 && block == self.countAllocationsFrom) {
             countAllocationsOnThisThread(true); // every later allocation here counts
         }
         const auto at = self.frames.load();
-        if (at + frames > captureCapacity) {
+        if (at + frames > self.samples[0].size()) {
             if (self.countAllocationsFrom != 0 && !self.full.exchange(true)) {
                 countAllocationsOnThisThread(false); // the thread may serve other units later
             }
@@ -149,7 +157,8 @@ struct Capture
 
 // An input-only unit on the device in the client format, feeding capture when given one.
 inline std::unique_ptr<IOUnit> makeCaptureUnit(AudioSystem& system, ObjectId device,
-                                               const StreamFormat& format, Capture* capture)
+                                               const StreamFormat& format, Capture* capture,
+                                               std::uint32_t slice = 8192)
 {
     std::unique_ptr<IOUnit> unit;
     EXPECT_EQ(system.createIOUnit(unit), 0);
@@ -157,7 +166,7 @@ inline std::unique_ptr<IOUnit> makeCaptureUnit(AudioSystem& system, ObjectId dev
     EXPECT_EQ(unit->setEnableIO(Scope::output, outputElement, false), 0);
     EXPECT_EQ(unit->setCurrentDevice(device), 0);
     EXPECT_EQ(unit->setStreamFormat(Scope::output, inputElement, format), 0);
-    EXPECT_EQ(unit->setMaximumFramesPerSlice(8192), 0);
+    EXPECT_EQ(unit->setMaximumFramesPerSlice(slice), 0);
     if (capture != nullptr) {
         capture->unit = unit.get();
         EXPECT_EQ(unit->setInputCallback({Capture::input, capture}), 0);

@@ -8,7 +8,6 @@
 #include "platform/audio/pipewire/pipewire_test_graph.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -18,7 +17,6 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <functional>
 #include <iostream>
 #include <numbers>
 #include <string>
@@ -31,18 +29,7 @@ namespace brevalo {
 namespace {
 
 using namespace std::chrono_literals;
-
-bool processUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout)
-{
-    QDeadlineTimer deadline(timeout);
-    while (!condition()) {
-        if (deadline.hasExpired()) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
+using test::processUntil;
 
 // Stops and starts the shared private server; whatever happens in the test, it runs again
 // afterwards for the tests that follow.

@@ -6,12 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <atomic>
 #include <cstdlib>
-#include <numeric>
-#include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace brevalo {

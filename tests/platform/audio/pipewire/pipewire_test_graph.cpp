@@ -2,6 +2,8 @@
 
 #include "platform/audio/pipewire/pipewire_support.h"
 
+#include <QCoreApplication>
+
 #include <unistd.h>
 
 #include <algorithm>
@@ -185,6 +187,16 @@ bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return true;
+}
+
+bool processUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout)
+{
+    return waitUntil(
+        [&] {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            return condition();
+        },
+        timeout);
 }
 
 } // namespace brevalo::test

@@ -59,5 +59,7 @@ std::string uniqueTestName(const std::string& stem);
 // Polls a condition every few milliseconds until it holds or the timeout passes.
 bool waitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds timeout = std::chrono::milliseconds(4000));
+// The same for a thread that runs a Qt event loop: it processes its events meanwhile.
+bool processUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
 
 } // namespace brevalo::test

@@ -1,11 +1,11 @@
+#include "platform/audio/audio_test_units.h"
 #include "platform/audio/simulated/simulated_demo_devices.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
+#include <bit>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -16,78 +16,22 @@ using namespace brevalo;
 
 namespace {
 
-// An input unit that renders every block into preallocated planar buffers and remembers what it
-// saw. Written on the I/O thread, read once it stopped (or, in manual time, on the same thread).
-struct InputProbe
+using test::Capture;
+
+// A started unit capturing device's first two channels (or those the map names) into capture.
+std::unique_ptr<IOUnit> startCapture(SimulatedAudioSystem& sim, ObjectId device, double rate,
+                                     Capture& capture, const std::vector<std::int32_t>& map = {})
 {
-    std::unique_ptr<IOUnit> unit;
-    bool integer = true;
-    static constexpr std::uint32_t maximumFrames = 8192;
-    std::vector<std::int32_t> ints = std::vector<std::int32_t>(2 * maximumFrames);
-    std::vector<float> floats = std::vector<float>(2 * maximumFrames);
-    std::vector<double> sampleTimes;
-    std::vector<std::uint64_t> hostTimes;
-    std::vector<std::int32_t> firstLeft; // first left sample of each block (integer client)
-    std::vector<float> leftFloats;       // every left sample (float client) while capacity lasts
-    std::int32_t lastStatus = 0;
-    std::atomic<std::uint64_t> blocks{0};
-    std::thread::id thread;
-    std::vector<std::uint64_t>* sharedLog = nullptr; // host times of every device's blocks
-    bool gotBufferList = false;
-
-    static std::int32_t callback(void* refCon, RenderActionFlags& flags, const AudioTimeStamp& time,
-                                 std::uint32_t, std::uint32_t frames, AudioBufferList* list)
-    {
-        auto& self = *static_cast<InputProbe*>(refCon);
-        self.gotBufferList = self.gotBufferList || list != nullptr;
-        AudioBufferList buffers;
-        buffers.numberBuffers = 2;
-        for (std::uint32_t c = 0; c < 2; ++c) {
-            void* data = self.integer ? static_cast<void*>(self.ints.data() + c * maximumFrames)
-                                      : static_cast<void*>(self.floats.data() + c * maximumFrames);
-            buffers.buffers[c] = {1, frames * 4, data};
-        }
-        self.lastStatus = self.unit->render(flags, time, inputElement, frames, buffers);
-        self.thread = std::this_thread::get_id();
-        if (self.sharedLog != nullptr) {
-            self.sharedLog->push_back(time.hostTime);
-        }
-        if (self.sampleTimes.size() < self.sampleTimes.capacity()) {
-            self.sampleTimes.push_back(time.sampleTime);
-            self.hostTimes.push_back(time.hostTime);
-            self.firstLeft.push_back(self.ints[0]);
-        }
-        if (!self.integer && self.leftFloats.size() + frames <= self.leftFloats.capacity()) {
-            self.leftFloats.insert(self.leftFloats.end(), self.floats.begin(),
-                                   self.floats.begin() + frames);
-        }
-        ++self.blocks;
-        return self.lastStatus;
+    const auto format =
+        capture.integer ? StreamFormat::int32Planar(rate, 2) : StreamFormat::float32Planar(rate, 2);
+    auto unit = test::makeCaptureUnit(sim, device, format, &capture);
+    if (!map.empty()) {
+        EXPECT_EQ(unit->setChannelMap(Scope::output, inputElement, map), 0);
     }
-
-    std::int32_t open(SimulatedAudioSystem& sim, ObjectId device, double rate,
-                      std::vector<std::int32_t> map = {})
-    {
-        sampleTimes.reserve(100000);
-        hostTimes.reserve(100000);
-        firstLeft.reserve(100000);
-        if (auto s = sim.createIOUnit(unit)) {
-            return s;
-        }
-        const StreamFormat format =
-            integer ? StreamFormat::int32Planar(rate, 2) : StreamFormat::float32Planar(rate, 2);
-        std::int32_t s = 0;
-        (s = unit->setEnableIO(Scope::input, inputElement, true)) ||
-            (s = unit->setEnableIO(Scope::output, outputElement, false)) ||
-            (s = unit->setCurrentDevice(device)) ||
-            (s = unit->setMaximumFramesPerSlice(maximumFrames)) ||
-            (s = map.empty() ? 0 : unit->setChannelMap(Scope::output, inputElement, map)) ||
-            (s = unit->setStreamFormat(Scope::output, inputElement, format)) ||
-            (s = unit->setInputCallback({&InputProbe::callback, this})) ||
-            (s = unit->initialize()) || (s = unit->start());
-        return s;
-    }
-};
+    EXPECT_EQ(unit->initialize(), 0);
+    EXPECT_EQ(unit->start(), 0);
+    return unit;
+}
 
 // An output unit that plays a ramp (frame index / 1e6) on every client channel, negated on odd
 // ones.
@@ -116,7 +60,7 @@ struct OutputProbe
     }
 
     std::int32_t open(SimulatedAudioSystem& sim, ObjectId device, double rate,
-                      std::vector<std::int32_t> map = {})
+                      const std::vector<std::int32_t>& map = {})
     {
         if (auto s = sim.createIOUnit(unit)) {
             return s;
@@ -154,41 +98,43 @@ TEST(SimulatedIO, CallsTheInputCallbackOncePerBlockOfARunningLiveDevice)
     SimulatedAudioSystem sim;
     const ObjectId fast = addInput(sim, "a", 2, 48000.0, 24, 480);
     const ObjectId slow = addInput(sim, "b", 2, 44100.0, 24, 441);
-    InputProbe a;
-    InputProbe b;
-    ASSERT_EQ(a.open(sim, fast, 48000.0), 0);
-    ASSERT_EQ(b.open(sim, slow, 44100.0), 0);
+    Capture a;
+    Capture b;
+    const auto unitA = startCapture(sim, fast, 48000.0, a);
+    const auto unitB = startCapture(sim, slow, 44100.0, b);
     sim.advanceSeconds(1.0);
-    EXPECT_EQ(a.blocks, 100u);
     EXPECT_EQ(b.blocks, 100u);
-    ASSERT_EQ(a.sampleTimes.size(), 100u);
-    for (std::size_t i = 0; i < a.sampleTimes.size(); ++i) {
-        ASSERT_EQ(a.sampleTimes[i], 480.0 * static_cast<double>(i));
-        ASSERT_EQ(a.hostTimes[i], (i + 1) * 10'000'000u); // each block ends its 10 ms period
+    ASSERT_EQ(a.times.size(), 100u);
+    for (std::size_t i = 0; i < a.times.size(); ++i) {
+        ASSERT_EQ(a.times[i].sampleTime, 480.0 * static_cast<double>(i));
+        ASSERT_EQ(a.times[i].hostTime, (i + 1) * 10'000'000u); // each block ends its 10 ms period
     }
-    EXPECT_FALSE(a.gotBufferList); // the input callback gets no buffer list
-    EXPECT_EQ(a.lastStatus, 0);
-    EXPECT_EQ(a.thread, std::this_thread::get_id()); // manual time runs on the caller
+    EXPECT_EQ(a.failure, 0);
+    EXPECT_EQ(a.thread.load(), std::this_thread::get_id()); // manual time runs on the caller
 
-    ASSERT_EQ(a.unit->stop(), 0);
+    ASSERT_EQ(unitA->stop(), 0);
     ASSERT_TRUE(sim.setAlive(slow, false));
     sim.advanceSeconds(1.0);
     EXPECT_EQ(a.blocks, 100u);
     EXPECT_EQ(b.blocks, 100u);
-    ASSERT_EQ(b.unit->stop(), 0);
-    EXPECT_EQ(b.unit->start(), status::deviceUnavailable);
+    ASSERT_EQ(unitB->stop(), 0);
+    EXPECT_EQ(unitB->start(), status::deviceUnavailable);
     ASSERT_TRUE(sim.setAlive(slow, true));
-    ASSERT_EQ(b.unit->start(), 0);
+    ASSERT_EQ(unitB->start(), 0);
     sim.advanceSeconds(0.1);
     EXPECT_GE(b.blocks, 109u);
+    // A rate change while running is refused at render, never silently resampled.
+    ASSERT_TRUE(sim.setNominalSampleRate(slow, 96000.0));
+    sim.advanceSeconds(0.02);
+    EXPECT_EQ(b.failure, status::unsupportedFormat);
     ASSERT_TRUE(sim.removeDevice(slow));
-    const std::uint64_t before = b.blocks;
+    const std::uint32_t before = b.blocks;
     sim.advanceSeconds(0.1);
     EXPECT_EQ(b.blocks, before);
-    EXPECT_EQ(b.unit->stop(), 0);
+    EXPECT_EQ(unitB->stop(), 0);
 }
 
-TEST(SimulatedIO, RenderDeliversTheCurrentBlockInTheClientFormatAndChannelMap)
+TEST(SimulatedIO, RenderDeliversEverySampleInTheClientFormatAndChannelMap)
 {
     struct Row
     {
@@ -203,48 +149,27 @@ TEST(SimulatedIO, RenderDeliversTheCurrentBlockInTheClientFormatAndChannelMap)
                         {16, false, {}, 0, 1},
                         {24, false, {2, 0}, 2, 0}};
     for (const auto& row : rows) {
+        SCOPED_TRACE(row.bits);
         SimulatedAudioSystem sim;
         const ObjectId device = addInput(sim, "in", 4, 48000.0, row.bits, 256);
-        InputProbe probe;
-        probe.integer = row.integer;
-        ASSERT_EQ(probe.open(sim, device, 48000.0, row.map), 0);
+        Capture capture;
+        capture.integer = row.integer;
+        const auto unit = startCapture(sim, device, 48000.0, capture, row.map);
         sim.advanceSeconds(0.1);
-        ASSERT_GT(probe.blocks, 10u);
-        const auto first = static_cast<std::uint64_t>(probe.sampleTimes.back());
         // Integers arrive left-justified; floats at full scale 1.0.
-        const double scale = row.integer ? std::ldexp(1.0, 32 - static_cast<int>(row.bits))
-                                         : std::ldexp(1.0, 1 - static_cast<int>(row.bits));
-        for (std::uint32_t i = 0; i < 256; ++i) {
-            const double left = simCountingCode(first + i, row.leftSource, row.bits) * scale;
-            const double right = simCountingCode(first + i, row.rightSource, row.bits) * scale;
-            if (row.integer) {
-                ASSERT_EQ(probe.ints[i], static_cast<std::int32_t>(left)) << row.bits;
-                ASSERT_EQ(probe.ints[8192 + i], static_cast<std::int32_t>(right)) << row.bits;
-            } else {
-                ASSERT_EQ(probe.floats[i], static_cast<float>(left)) << row.bits;
-                ASSERT_EQ(probe.floats[8192 + i], static_cast<float>(right)) << row.bits;
-            }
-        }
-        // No block was dropped or repeated.
-        for (std::size_t k = 0; row.integer && k < probe.firstLeft.size(); ++k) {
-            ASSERT_EQ(probe.firstLeft[k],
-                      static_cast<std::int32_t>(simCountingCode(k * 256, row.leftSource, row.bits) *
-                                                scale));
+        const auto bits = static_cast<int>(row.bits);
+        const auto expected = [&](std::uint64_t frame, std::uint32_t source) {
+            const double code = simCountingCode(frame, source, row.bits);
+            return row.integer ? static_cast<std::int32_t>(std::ldexp(code, 32 - bits))
+                               : std::bit_cast<std::int32_t>(
+                                     static_cast<float>(std::ldexp(code, 1 - bits)));
+        };
+        ASSERT_GT(capture.frames, 2560u);
+        for (std::uint32_t i = 0; i < capture.frames; ++i) { // no block dropped or repeated
+            ASSERT_EQ(capture.samples[0][i], expected(i, row.leftSource)) << i;
+            ASSERT_EQ(capture.samples[1][i], expected(i, row.rightSource)) << i;
         }
     }
-}
-
-TEST(SimulatedIO, ARateChangeWhileRunningIsRefusedAtRender)
-{
-    SimulatedAudioSystem sim;
-    const ObjectId device = addInput(sim, "in", 2, 48000.0, 24, 256);
-    InputProbe probe;
-    ASSERT_EQ(probe.open(sim, device, 48000.0), 0);
-    sim.advanceSeconds(0.02);
-    EXPECT_EQ(probe.lastStatus, 0);
-    ASSERT_TRUE(sim.setNominalSampleRate(device, 96000.0));
-    sim.advanceSeconds(0.02);
-    EXPECT_EQ(probe.lastStatus, status::unsupportedFormat); // never silently resampled
 }
 
 TEST(SimulatedIO, ClocksWithAPPMOffsetDriftApartInManualTime)
@@ -252,10 +177,10 @@ TEST(SimulatedIO, ClocksWithAPPMOffsetDriftApartInManualTime)
     SimulatedAudioSystem sim;
     const ObjectId a = addInput(sim, "a", 2, 48000.0, 24, 64, 100.0);
     const ObjectId b = addInput(sim, "b", 2, 48000.0, 24, 64, -100.0);
-    InputProbe pa;
-    InputProbe pb;
-    ASSERT_EQ(pa.open(sim, a, 48000.0), 0);
-    ASSERT_EQ(pb.open(sim, b, 48000.0), 0);
+    Capture ca;
+    Capture cb;
+    const auto unitA = startCapture(sim, a, 48000.0, ca);
+    const auto unitB = startCapture(sim, b, 48000.0, cb);
     sim.advanceSeconds(100.0);
     const double framesA = static_cast<double>(sim.blockCount(a) * 64);
     const double framesB = static_cast<double>(sim.blockCount(b) * 64);
@@ -268,18 +193,19 @@ TEST(SimulatedIO, ManualTimeRunsDevicesInClockOrderAndRepeatsExactly)
 {
     auto run = [] {
         SimulatedAudioSystem sim;
-        const ObjectId input = addInput(sim, "in", 2, 44100.0, 24, 128, 37.0);
-        SimDevice outDevice = SimDevice::output("out", "Out", 2, 48000.0);
-        outDevice.bufferFrameSize = 333;
-        const ObjectId output = sim.addDevice(outDevice);
+        SimDevice first = SimDevice::output("a", "A", 2, 44100.0);
+        first.bufferFrameSize = 128;
+        first.clockPPM = 37.0;
+        SimDevice second = SimDevice::output("b", "B", 2, 48000.0);
+        second.bufferFrameSize = 333;
         std::vector<std::uint64_t> log;
         log.reserve(4096);
-        InputProbe in;
-        OutputProbe out;
-        in.sharedLog = &log;
-        out.sharedLog = &log;
-        EXPECT_EQ(in.open(sim, input, 44100.0), 0);
-        EXPECT_EQ(out.open(sim, output, 48000.0), 0);
+        OutputProbe a;
+        OutputProbe b;
+        a.sharedLog = &log;
+        b.sharedLog = &log;
+        EXPECT_EQ(a.open(sim, sim.addDevice(first), 44100.0), 0);
+        EXPECT_EQ(b.open(sim, sim.addDevice(second), 48000.0), 0);
         sim.advanceSeconds(3.0);
         return log;
     };
@@ -329,8 +255,8 @@ TEST(SimulatedIO, InjectedFailuresSurfaceAtTheNamedCallOnce)
                      .unitOrdinal = 2,
                      .skip = 1,
                      .status = status::paramError});
-    InputProbe in;
-    ASSERT_EQ(in.open(sim, input, 48000.0), 0);
+    Capture first;
+    const auto in = startCapture(sim, input, 48000.0, first);
     std::unique_ptr<VarispeedUnit> varispeed;
     ASSERT_EQ(sim.createVarispeedUnit(varispeed), 0);
     ASSERT_EQ(varispeed->setMaximumFramesPerSlice(8192), 0);
@@ -342,29 +268,29 @@ TEST(SimulatedIO, InjectedFailuresSurfaceAtTheNamedCallOnce)
     EXPECT_EQ(sim.createIOUnit(none), status::memoryFull);
     EXPECT_EQ(none, nullptr);
 
+    Capture probe;
+    const auto unit =
+        test::makeCaptureUnit(sim, input, StreamFormat::int32Planar(48000.0, 2), &probe);
     sim.failNext(AudioOperation::initialize, -10875);
-    InputProbe probe;
-    EXPECT_EQ(probe.open(sim, input, 48000.0), -10875);
-    ASSERT_EQ(probe.unit->initialize(), 0);
+    EXPECT_EQ(unit->initialize(), -10875);
+    ASSERT_EQ(unit->initialize(), 0);
     sim.failNext(AudioOperation::start, status::deviceUnavailable);
-    EXPECT_EQ(probe.unit->start(), status::deviceUnavailable);
-    ASSERT_EQ(in.unit->stop(), 0);
-    ASSERT_EQ(probe.unit->start(), 0);
+    EXPECT_EQ(unit->start(), status::deviceUnavailable);
+    ASSERT_EQ(in->stop(), 0);
+    ASSERT_EQ(unit->start(), 0);
 
     sim.injectFault({.operation = AudioOperation::render, .skip = 2, .status = -1});
     const std::uint64_t renders = sim.callCount(AudioOperation::render);
     sim.advanceSeconds(0.017); // three blocks
     EXPECT_EQ(probe.blocks, 3u);
-    EXPECT_EQ(probe.lastStatus, -1);
+    EXPECT_EQ(probe.failure, -1);
     EXPECT_EQ(sim.callCount(AudioOperation::render), renders + 3);
 
     // A failing stop is reported but the unit stops all the same, so clean-up stays safe.
     sim.failNext(AudioOperation::stop, -50);
-    EXPECT_EQ(probe.unit->stop(), -50);
+    EXPECT_EQ(unit->stop(), -50);
     sim.advanceSeconds(0.05);
     EXPECT_EQ(probe.blocks, 3u);
-    EXPECT_EQ(probe.unit->dispose(), 0);
-    EXPECT_EQ(probe.unit->start(), status::illegalOperation);
 }
 
 TEST(SimulatedIO, PlaysASoundFileInALoopBitExact)
@@ -373,10 +299,7 @@ TEST(SimulatedIO, PlaysASoundFileInALoopBitExact)
     const auto folder = std::filesystem::path(root != nullptr ? root : "/tmp") / "sim-signal";
     std::filesystem::create_directories(folder);
     const auto path = (folder / "ramp.wav").string();
-    SF_INFO info{};
-    info.samplerate = 48000;
-    info.channels = 2;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SF_INFO info{0, 48000, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 0};
     SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
     ASSERT_NE(file, nullptr);
     std::vector<short> frames(2 * 1000);
@@ -392,12 +315,12 @@ TEST(SimulatedIO, PlaysASoundFileInALoopBitExact)
     ASSERT_TRUE(sim.setInputSignal(device, 0, SimSignal::file(path, 1)));
     EXPECT_FALSE(sim.setInputSignal(device, 1, SimSignal::file(path, 2)));
     EXPECT_FALSE(sim.setInputSignal(device, 1, SimSignal::file((folder / "none.wav").string())));
-    InputProbe probe;
-    ASSERT_EQ(probe.open(sim, device, 48000.0), 0);
+    Capture capture;
+    const auto unit = startCapture(sim, device, 48000.0, capture);
     sim.advanceSeconds(0.05); // 2400 frames: the 1000-frame file loops
-    const auto first = static_cast<std::uint64_t>(probe.sampleTimes.back());
-    for (std::uint32_t i = 0; i < 300; ++i) {
-        ASSERT_EQ(probe.ints[i], -30 * static_cast<std::int32_t>((first + i) % 1000) * 65536);
+    ASSERT_EQ(capture.frames, 2400u);
+    for (std::uint32_t i = 0; i < 2400; ++i) {
+        ASSERT_EQ(capture.samples[0][i], -30 * static_cast<std::int32_t>(i % 1000) * 65536) << i;
     }
     std::filesystem::remove_all(folder);
 }
@@ -417,15 +340,14 @@ TEST(DemoDevices, OfferAVirtualTurntablePlayingARecordSide)
     ASSERT_EQ(hw.name(output, name), 0);
     EXPECT_EQ(name, "Virtual Output");
 
-    InputProbe probe;
-    probe.integer = false;
-    probe.leftFloats.reserve(96000 * 12);
-    ASSERT_EQ(probe.open(sim, turntable, 96000.0), 0);
+    Capture capture(96000 * 12);
+    capture.integer = false;
+    const auto unit = startCapture(sim, turntable, 96000.0, capture);
     sim.advanceSeconds(12.0);
     auto peak = [&](double from, double to) {
         float p = 0.0f;
         for (auto i = static_cast<std::size_t>(from * 96000); i < std::size_t(to * 96000); ++i) {
-            p = std::max(p, std::abs(probe.leftFloats.at(i)));
+            p = std::max(p, std::abs(std::bit_cast<float>(capture.samples[0].at(i))));
         }
         return p;
     };
