@@ -1,5 +1,6 @@
 #include "recording/native_recorder.h"
 
+#include "platform/audio/pipewire/pipewire_test_graph.h"
 #include "platform/audio/simulated/simulated_audio_system.h"
 #include "support/allocation_counter.h"
 #include "support/test_masters.h"
@@ -201,7 +202,7 @@ TEST(NativeRecorderRealTime, FinishResumesOnTheMainThreadWithTheClosedMaster)
     QTemporaryDir dir;
     NativeRecorder recorder(sim);
     recorder.start({id, "in", 512}, 0, 1, dir.filePath("take.caf"), "Masters/take.caf");
-    QThread::msleep(200);
+    ASSERT_TRUE(test::waitUntil([&] { return recorder.framesWritten() > 0; }));
 
     QEventLoop loop;
     std::optional<CaptureMaster> result;
