@@ -100,36 +100,6 @@ protected:
 
 } // namespace
 
-TEST(MasterFilePacking, StoresTheDeviceSamplesLittleEndian)
-{
-    struct Case
-    {
-        std::uint32_t bits, left, right;
-        std::vector<std::uint8_t> bytes;
-    } const cases[] = {
-        {24, 0x12345600, 0xFFFFFF00, {0x56, 0x34, 0x12, 0xFF, 0xFF, 0xFF}},
-        {16, 0x12345678, 0x80000000, {0x34, 0x12, 0x00, 0x80}},
-        {32, 0x12345678, 0x00000001, {0x78, 0x56, 0x34, 0x12, 0x01, 0x00, 0x00, 0x00}},
-    };
-    for (const auto& c : cases) {
-        const auto l = static_cast<std::int32_t>(c.left), r = static_cast<std::int32_t>(c.right);
-        std::vector<std::uint8_t> out(c.bytes.size());
-        packMasterFrames(&l, &r, 1, c.bits, reinterpret_cast<std::byte*>(out.data()));
-        EXPECT_EQ(out, c.bytes) << c.bits << "-bit";
-    }
-}
-
-TEST_F(MasterWriterTest, DrainsEverythingBufferedBeforeTheStopInChunksOf8192)
-{
-    auto writer = create();
-    writeRamp(writer->pcm(), 0, 10000);
-    capture_ring_request_stop(writer->pcm());
-    writer->waitUntilFinished();
-    EXPECT_EQ(script.chunks, (std::vector<std::uint32_t>{8192, 1808}));
-    EXPECT_EQ(capture_ring_frames_written(writer->pcm()), 10000u);
-    EXPECT_EQ(rampOnDisk(path), std::make_pair(std::int64_t{10000}, true));
-}
-
 TEST_F(MasterWriterTest, RefusesAnExistingFileAndLeavesItUntouched)
 {
     QFile existing(path);
@@ -140,30 +110,40 @@ TEST_F(MasterWriterTest, RefusesAnExistingFileAndLeavesItUntouched)
     EXPECT_EQ(existing.readAll(), QByteArray("an earlier take"));
 }
 
-TEST_F(MasterWriterTest, AFailedOrShortWriteEndsTheDrainAndKeepsWhatWasStored)
+// The drain stores everything buffered before the stop in chunks of 8192 frames; a failed or
+// short write ends it at once, keeps what was stored and shuts the producer out.
+TEST_F(MasterWriterTest, DrainsInChunksUntilTheStopOrTheFirstFailedWrite)
 {
     struct Case
     {
+        int failOnWrite;
         bool halfWritten;
         std::int32_t status, expected;
+        std::vector<std::uint32_t> chunks;
+        std::uint64_t counted;
         std::int64_t onDisk;
-    } const cases[] = {{false, -5, -5, 8192}, {true, 0, status::shortPacketWrite, 8192 + 4096}};
+    } const cases[] = {{-1, false, 0, 0, {8192, 8192, 3000}, 19384, 19384},
+                       {1, false, -5, -5, {8192, 8192}, 8192, 8192},
+                       {1, true, 0, status::shortPacketWrite, {8192, 8192}, 8192, 8192 + 4096}};
     for (const auto& c : cases) {
         auto writer = create();
-        script.failOnWrite = 1;
+        script.failOnWrite = c.failOnWrite;
         script.halfWritten = c.halfWritten;
         script.failStatus = c.status;
-        writeRamp(writer->pcm(), 0, 3 * 8192);
+        writeRamp(writer->pcm(), 0, 19384);
         // The failure alone ends the drain; the stop after a bounded wait only keeps a drain
         // that missed it from hanging the test.
-        for (int i = 0; i < 500 && capture_ring_error(writer->pcm()) == 0; ++i) {
+        for (int i = 0; c.expected != 0 && i < 500 && capture_ring_error(writer->pcm()) == 0; ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        if (c.expected != 0) {
+            EXPECT_EQ(writeRamp(writer->pcm(), 0, 1), 0) << "the producer was not shut out";
         }
         capture_ring_request_stop(writer->pcm());
         writer->waitUntilFinished();
         EXPECT_EQ(capture_ring_error(writer->pcm()), c.expected);
-        EXPECT_EQ(script.chunks.size(), 2u) << "the drain went on after a failure";
-        EXPECT_EQ(writeRamp(writer->pcm(), 0, 1), 0) << "the producer was not shut out";
+        EXPECT_EQ(script.chunks, c.chunks) << "the drain went on after a failure";
+        EXPECT_EQ(capture_ring_frames_written(writer->pcm()), c.counted);
         EXPECT_EQ(rampOnDisk(path), std::make_pair(c.onDisk, true));
     }
 }

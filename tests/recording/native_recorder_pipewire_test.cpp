@@ -1,21 +1,22 @@
-// The recorder against a PipeWire + WirePlumber session (scripts/test-env.sh starts one; ctest
-// runs these cases once more against a daemon of their own that allows only 48 kHz, as a stock
-// desktop does). Outside the test environment they are skipped when no daemon is reachable.
+// The recorder and the review player against a PipeWire + WirePlumber session
+// (scripts/test-env.sh starts one; ctest runs these cases once more against a daemon of their own
+// that allows only 48 kHz, as a stock desktop does). Outside the test environment they are skipped
+// when no daemon is reachable.
 
 #include "recording/native_recorder.h"
 
 #include "platform/audio/pipewire/pipewire_audio_system.h"
 #include "platform/audio/pipewire/pipewire_test_graph.h"
+#include "recording/capture_review_player.h"
 #include "support/test_masters.h"
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QTemporaryDir>
 
-#include <unistd.h>
-
 #include <atomic>
-
+#include <cmath>
 #include <cstdlib>
 
 using namespace brevalo;
@@ -78,37 +79,43 @@ std::int32_t play(void* refCon, RenderActionFlags&, const AudioTimeStamp&, std::
     return 0;
 }
 
-class NativeRecorderPipeWire : public ::testing::Test
+class RecordingPipeWire : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
         system = PipeWireAudioSystem::connect(std::chrono::milliseconds(3000));
         if (!system) {
-            const char* env = std::getenv("BREVALO_TEST_ENV");
-            ASSERT_FALSE(env != nullptr && std::string(env) == "1") << "no PipeWire server";
+            ASSERT_FALSE(test::pipeWireDaemonRequired()) << "no PipeWire server";
             GTEST_SKIP() << "no PipeWire server reachable";
         }
         graph = std::make_unique<test::PipeWireTestGraph>(system->pipeWireHardware());
         recorder = std::make_unique<NativeRecorder>(*system);
     }
 
-    // A 24-bit node at rate: our player feeds its input side, the recorder takes its output.
-    NativeInputDevice plug(std::uint32_t rate)
+    // A node of ours at its rate, once the hardware lists it (unknownObject if it never does).
+    ObjectId plug(const std::string& name, const char* mediaClass, const char* positions,
+                  std::uint32_t rate, const char* format)
     {
-        const std::string name = std::string("brevalo-test-recorder-") +
-                                 ::testing::UnitTest::GetInstance()->current_test_info()->name() +
-                                 "-" + std::to_string(::getpid());
-        NativeInputDevice device{unknownObject, QString::fromStdString(name), 0};
-        auto& hw = system->hardware();
+        ObjectId device = unknownObject;
         double r = 0.0;
-        if (graph->addNode({name, name, "Audio/Duplex", "[ AUX0 AUX1 ]", rate, "S24"}) != 0 &&
+        const bool listed =
+            graph->addNode({name, name, mediaClass, positions, rate, format}) != 0 &&
             test::waitUntil([&] {
-                return hw.deviceForUID(name, device.id) == 0 && device.id != unknownObject &&
-                       hw.nominalSampleRate(device.id, r) == 0 && r == rate;
-            })) {
-            hw.bufferFrameSize(device.id, device.bufferFrameSize);
-        }
+                return system->hardware().deviceForUID(name, device) == 0 &&
+                       device != unknownObject &&
+                       system->hardware().nominalSampleRate(device, r) == 0 && r == rate;
+            });
+        return listed ? device : unknownObject;
+    }
+
+    // A 24-bit node: our player feeds its input side, the recorder takes its output.
+    NativeInputDevice plugInput(std::uint32_t rate)
+    {
+        const std::string name = test::uniqueTestName("recorder");
+        NativeInputDevice device{plug(name, "Audio/Duplex", "[ AUX0 AUX1 ]", rate, "S24"),
+                                 QString::fromStdString(name), 0};
+        system->hardware().bufferFrameSize(device.id, device.bufferFrameSize);
         return device;
     }
 
@@ -124,9 +131,9 @@ protected:
 // rate for the take. Monitoring's unit on the same input receives the audio too. Frames before
 // the pattern arrived are 0 and skipped; a jump of the frame index with every sample intact is a
 // graph cycle the loaded machine missed, counted in gaps, not a changed value.
-TEST_F(NativeRecorderPipeWire, TwentyFourBitPatternAt96kHzIsRecordedBitExactWhileMonitoring)
+TEST_F(RecordingPipeWire, RecorderTakesA24BitPatternAt96kHzBitExactWhileMonitoring)
 {
-    const auto device = plug(96000);
+    const auto device = plugInput(96000);
     ASSERT_NE(device.id, unknownObject);
     const QString path = dir.filePath("take.caf");
     recorder->start(device, 0, 1, path, QStringLiteral("Masters/take.caf"));
@@ -172,12 +179,12 @@ TEST_F(NativeRecorderPipeWire, TwentyFourBitPatternAt96kHzIsRecordedBitExactWhil
 
 // A graph held at another rate by the server's settings does not follow the take: refused, never
 // recorded converted. The setting is server-wide, so this runs only on a daemon of its own.
-TEST_F(NativeRecorderPipeWire, AGraphThatDoesNotFollowTheDeviceIsRefused)
+TEST_F(RecordingPipeWire, RecorderRefusesAGraphThatDoesNotFollowTheDevice)
 {
     if (std::getenv("BREVALO_PIPEWIRE_OWN_DAEMON") == nullptr) {
         GTEST_SKIP() << "changes the server's settings: needs a daemon of its own";
     }
-    const auto device = plug(96000);
+    const auto device = plugInput(96000);
     ASSERT_NE(device.id, unknownObject);
     ASSERT_EQ(std::system("pw-metadata -n settings 0 clock.force-rate 44100 >/dev/null"), 0);
     QString error;
@@ -190,4 +197,35 @@ TEST_F(NativeRecorderPipeWire, AGraphThatDoesNotFollowTheDeviceIsRefused)
     EXPECT_EQ(error, QStringLiteral("The audio system changed the requested native capture "
                                     "format. Recording was refused."));
     EXPECT_FALSE(recorder->isRecording());
+}
+
+// A 96 kHz master plays through a 48 kHz sink to its end, neither stopped early nor skipped.
+TEST_F(RecordingPipeWire, ReviewPlayerPlaysThroughANullSinkToTheEnd)
+{
+    int argc = 1;
+    char name[] = "recorder_tests";
+    char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv); // end notices arrive through the event loop
+    const auto master = test::writeTestMaster(
+        dir.filePath("master.caf"), 24, 96000, 24000, [](std::int64_t frame, int) {
+            return static_cast<std::int32_t>(1e6 * std::sin(static_cast<double>(frame) * 0.05));
+        });
+    const ObjectId sink =
+        plug(test::uniqueTestName("review"), "Audio/Sink", "[ FL FR ]", 48000, "");
+    ASSERT_NE(sink, unknownObject);
+    CaptureReviewPlayer player(*system);
+    int stops = 0;
+    player.setStoppedHandler([&] { ++stops; });
+    player.selectOutput(sink);
+    player.load(master.toStdString());
+    const auto started = std::chrono::steady_clock::now();
+    player.play(4000, std::nullopt);
+    EXPECT_TRUE(test::waitUntil([&] {
+        QCoreApplication::processEvents();
+        return stops == 1;
+    }));
+    // 20 000 frames last 208 ms: an end notice much sooner means audio was skipped.
+    EXPECT_GT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(100));
+    EXPECT_FALSE(player.isPlaying());
+    EXPECT_EQ(player.currentFrame(), 24000);
 }

@@ -26,11 +26,6 @@ std::int32_t pattern(std::int64_t frame, int channel)
     return static_cast<std::int32_t>(value == 0 ? 1 : value);
 }
 
-float expected(std::int64_t frame, int channel)
-{
-    return static_cast<float>(pattern(frame, channel)) / 8388608.0f;
-}
-
 class ReviewPlayer : public ::testing::Test
 {
 protected:
@@ -74,7 +69,7 @@ protected:
             std::ranges::copy_if(capture.channels[static_cast<std::size_t>(c)],
                                  std::back_inserter(heard), [](float v) { return v != 0.0f; });
             for (std::int64_t i = from; i < to; ++i) {
-                wanted.push_back(expected(i, c));
+                wanted.push_back(static_cast<float>(pattern(i, c)) / 8388608.0f);
             }
             EXPECT_TRUE(heard == wanted) << "channel " << c << ": " << heard.size() << " frames";
         }
@@ -122,15 +117,14 @@ TEST_F(ReviewPlayer, ConvertsAHigherRateMasterAndKeepsThePlayheadOnWhatIsHeard)
 // heard (the master's samples unchanged), where the end notice leaves it.
 TEST_F(ReviewPlayer, ClampsTheRangeItIsGiven)
 {
-    struct Case
+    const struct
     {
         std::int64_t start;
         std::optional<std::int64_t> end;
         std::int64_t clampedStart;
         bool plays;
         std::int64_t restsAt;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {1000, 5000, 1000, true, 5000},
         {10000, std::nullopt, 9999, true, 10000}, // at the length or beyond: the last frame
         {-5, 100, 0, true, 100},                  // before the start
@@ -139,7 +133,7 @@ TEST_F(ReviewPlayer, ClampsTheRangeItIsGiven)
         {500, 200, 500, false, 500},              // reversed
     };
     const auto path = master(48000.0, 10000);
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.start);
         sim.captureOutput(output, 1 << 20); // starts a fresh capture
         player->load(path);
