@@ -82,37 +82,30 @@ TEST_F(LiveMeters, PollTurnsSnapshotsIntoReadingsAndFallsOnceTheEngineStops)
     EXPECT_NEAR(previous.sessionPeakDBFS, 20.0 * std::log10(0.5), 0.1);
 }
 
-TEST_F(LiveMeters, ClipLampLatchesUntilClearedPerChannel)
+TEST_F(LiveMeters, ClipLampAndSessionPeakHoldUntilClearedPerChannel)
 {
     MonitorViewModel& controller = runningWithSine(1.0, 1.0);
     ASSERT_TRUE(controller.leftMeter().isClipping);
     ASSERT_TRUE(controller.rightMeter().isClipping);
 
-    sim_.setInputSignal(input_, 0, SimSignal::silence());
+    sim_.setInputSignal(input_, 0, SimSignal::sine(1000.0, 0.1));
     sim_.setInputSignal(input_, 1, SimSignal::silence());
     wait(100ms);
     controller.clearClip(MeterChannel::left);
+    controller.releaseSessionPeak(MeterChannel::left);
     EXPECT_FALSE(controller.leftMeter().isClipping);
+    EXPECT_EQ(controller.leftMeter().sessionPeakDBFS, floorDB);
     wait(100ms);
     EXPECT_FALSE(controller.leftMeter().isClipping); // the ring's latch was cleared too
     EXPECT_TRUE(controller.rightMeter().isClipping);
+    // The released session peak starts a new maximum.
+    EXPECT_NEAR(controller.leftMeter().sessionPeakDBFS, -20.0, 0.1);
+    EXPECT_NEAR(controller.rightMeter().sessionPeakDBFS, 0.0, 0.1);
 
     // Still clipping input relights the lamp on the next tick.
     sim_.setInputSignal(input_, 0, SimSignal::sine(1000.0, 1.0));
     wait(100ms);
     EXPECT_TRUE(controller.leftMeter().isClipping);
-}
-
-TEST_F(LiveMeters, ReleasedSessionPeakStartsANewMaximum)
-{
-    MonitorViewModel& controller = runningWithSine(0.5, 0.5);
-    sim_.setInputSignal(input_, 0, SimSignal::sine(1000.0, 0.1));
-    wait(100ms);
-    controller.releaseSessionPeak(MeterChannel::left);
-    EXPECT_EQ(controller.leftMeter().sessionPeakDBFS, floorDB);
-    wait(100ms);
-    EXPECT_NEAR(controller.leftMeter().sessionPeakDBFS, -20.0, 0.1);
-    EXPECT_NEAR(controller.rightMeter().sessionPeakDBFS, 20.0 * std::log10(0.5), 0.1);
 
     // Starting again resets the meters.
     controller.stopMonitoring(true);
@@ -143,9 +136,7 @@ TEST_F(ControllerFixture, MuteChangesOnlyTheGainTargetAndTheStatus)
     controller.setMuted(false);
     EXPECT_EQ(ring->muted.load(), 0U);
     EXPECT_FALSE(settings_.value("muted").toBool());
-    EXPECT_EQ(controller.status().title, QStringLiteral("Monitoring"));
-    EXPECT_TRUE(recorder.phases.empty());
-    EXPECT_EQ(controller.engine().ring(), ring);
+    EXPECT_TRUE(recorder.phases.empty()) << "mute never restarts the engine";
 
     // The saved mute holds for the next start.
     controller.setMuted(true);
