@@ -110,7 +110,7 @@ TEST_F(ControllerFixture, ARevokedPermissionStopsMonitoringAndClearsTheIntent)
     MonitorViewModel& controller = running();
     int refreshes = 0;
     for (const auto& row : rows) {
-        SCOPED_TRACE(refreshes);
+        SCOPED_TRACE(testing::Message() << "row " << &row - rows);
         controller.startMonitoring();
         ASSERT_EQ(controller.phase(), Kind::running);
         if (row.waiting) {

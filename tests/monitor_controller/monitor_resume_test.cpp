@@ -30,7 +30,6 @@ TEST_F(ControllerFixture, AbsentSavedDeviceKeepsItsUIDAndWaits)
 
     EXPECT_EQ(controller.selectedDeviceUID(), QStringLiteral("scarlett-1"));
     EXPECT_EQ(settings_.value("inputDeviceUID").toString(), QStringLiteral("scarlett-1"));
-    EXPECT_EQ(controller.routeReadiness(), RouteReadiness::inputUnavailable(true));
     EXPECT_EQ(controller.status(),
               (StatusPresentation{
                   "Waiting for the selected input",
