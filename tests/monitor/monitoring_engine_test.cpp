@@ -9,6 +9,7 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace brevalo {
@@ -115,14 +116,9 @@ TEST(MonitoringEngineSizing, MatchesTheWorkedExamples)
 // ----- a failure at every start step
 // ---------------------------------------------------------
 
-struct StepFailure
-{
-    const char* operation;   // the text the user sees
-    FaultRule rule;          // how the simulation makes that step fail
-    std::int32_t status = 0; // what the failure reports
-};
-
-std::vector<StepFailure> everyStartStep()
+// The text the user sees for each step, and how the simulation makes that step fail; the
+// rule's status is what the failure reports.
+std::vector<std::pair<const char*, FaultRule>> everyStartStep()
 {
     using Op = AudioOperation;
     using P = UnitProperty;
@@ -149,7 +145,7 @@ std::vector<StepFailure> everyStartStep()
     };
     const char* lookup = "Find a required audio component";
     const char* create = "Create an audio component";
-    std::vector<StepFailure> steps = {
+    std::vector<std::pair<const char*, FaultRule>> steps = {
         {lookup, find(UnitKind::io)},
         {create, io(1, Op::createUnit)},
         {"Enable audio input", io(1, Op::setProperty, P::enableIO, Scope::input, inputElement)},
@@ -187,13 +183,12 @@ std::vector<StepFailure> everyStartStep()
         {"Start the selected input", io(1, Op::start)},
         {"Start the system output", io(2, Op::start)},
     };
-    steps[18].rule.skip = 1;
+    steps[18].second.skip = 1;
     // A missing component reports -4; every other step the platform's own status,
     // a distinct one each.
     std::int32_t next = -2001;
-    for (auto& step : steps) {
-        step.status = step.rule.operation == Op::findComponent ? -4 : next--;
-        step.rule.status = step.status;
+    for (auto& [operation, rule] : steps) {
+        rule.status = rule.operation == Op::findComponent ? -4 : next--;
     }
     return steps;
 }
@@ -202,19 +197,19 @@ TEST(MonitoringEngineStart, AFailureAtEveryStepIsNamedAndLeavesTheEngineIdle)
 {
     const auto steps = everyStartStep();
     ASSERT_EQ(steps.size(), 31u);
-    for (const auto& step : steps) {
-        SCOPED_TRACE(step.operation);
+    for (const auto& [operation, rule] : steps) {
+        SCOPED_TRACE(operation);
         SimulatedRoute route;
         MonitoringEngine engine(route.sim, route.simulatedSleep());
-        route.sim.injectFault(step.rule);
+        route.sim.injectFault(rule);
         const auto failure = startFailure(engine, route.configuration);
-        EXPECT_EQ(failure.operation(), QString::fromUtf8(step.operation));
-        EXPECT_EQ(failure.status(), step.status);
+        EXPECT_EQ(failure.operation(), QString::fromUtf8(operation));
+        EXPECT_EQ(failure.status(), rule.status);
 
         expectIdle(engine);
         EXPECT_TRUE(route.sleeps.empty()) << "a start that never ran must not fade out";
         // Every unit that was created was disposed, and no device keeps running.
-        const bool creationFailed = step.rule.operation == AudioOperation::createUnit;
+        const bool creationFailed = rule.operation == AudioOperation::createUnit;
         EXPECT_EQ(route.sim.callCount(AudioOperation::dispose),
                   route.sim.callCount(AudioOperation::createUnit) - (creationFailed ? 1 : 0));
         const auto inputBlocks = route.sim.blockCount(route.input);

@@ -104,10 +104,13 @@ protected:
         deliver();
     }
 
-    // A started session on the standard devices.
-    MonitorViewModel& running()
+    // A started session on the standard devices, with a 1 kHz sine of the given amplitudes on
+    // the input pair.
+    MonitorViewModel& running(double leftSine = 0.0, double rightSine = 0.0)
     {
         addStandardDevices();
+        sim_.setInputSignal(input_, 0, SimSignal::sine(1000.0, leftSine));
+        sim_.setInputSignal(input_, 1, SimSignal::sine(1000.0, rightSine));
         MonitorViewModel& controller = create();
         controller.startMonitoring();
         EXPECT_EQ(controller.phase(), MonitoringPhase::Kind::running);

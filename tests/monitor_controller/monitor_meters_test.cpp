@@ -6,6 +6,7 @@
 #include "core/monitor_ring.h"
 
 #include <cmath>
+#include <utility>
 
 namespace brevalo::testing_support {
 namespace {
@@ -16,12 +17,7 @@ constexpr double floorDB = MeterReading::floorDBFS;
 
 TEST(MonitorMeterRule, InstantaneousLevelHasAFloorAtMinusSixty)
 {
-    struct Case
-    {
-        float peak;
-        double level;
-    };
-    const Case cases[] = {
+    const std::pair<float, double> cases[] = {
         {1.0f, 0.0},
         {0.5f, 20.0 * std::log10(0.5)},
         {0.0011f, 20.0 * std::log10(static_cast<double>(0.0011f))},
@@ -30,31 +26,16 @@ TEST(MonitorMeterRule, InstantaneousLevelHasAFloorAtMinusSixty)
         {-0.5f, floorDB},
         {std::nanf(""), floorDB},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.peak);
-        EXPECT_DOUBLE_EQ(MonitorMeterRule::instantaneousLevel(c.peak), c.level);
+    for (const auto& [peak, level] : cases) {
+        SCOPED_TRACE(peak);
+        EXPECT_DOUBLE_EQ(MonitorMeterRule::instantaneousLevel(peak), level);
     }
 }
 
-class LiveMeters : public ControllerFixture
+TEST_F(ControllerFixture, PollTurnsSnapshotsIntoReadingsAndFallsOnceTheEngineStops)
 {
-protected:
-    MonitorViewModel& runningWithSine(double leftAmplitude, double rightAmplitude)
-    {
-        addStandardDevices();
-        sim_.setInputSignal(input_, 0, SimSignal::sine(1000.0, leftAmplitude));
-        sim_.setInputSignal(input_, 1, SimSignal::sine(1000.0, rightAmplitude));
-        MonitorViewModel& controller = create();
-        controller.startMonitoring();
-        EXPECT_EQ(controller.phase(), Kind::running);
-        wait(500ms);
-        return controller;
-    }
-};
-
-TEST_F(LiveMeters, PollTurnsSnapshotsIntoReadingsAndFallsOnceTheEngineStops)
-{
-    MonitorViewModel& controller = runningWithSine(0.5, 0.25);
+    MonitorViewModel& controller = running(0.5, 0.25);
+    wait(500ms);
     EXPECT_NEAR(controller.leftMeter().levelDBFS, 20.0 * std::log10(0.5), 0.1);
     EXPECT_NEAR(controller.rightMeter().levelDBFS, 20.0 * std::log10(0.25), 0.1);
     EXPECT_NEAR(controller.leftMeter().sessionPeakDBFS, 20.0 * std::log10(0.5), 0.1);
@@ -82,9 +63,10 @@ TEST_F(LiveMeters, PollTurnsSnapshotsIntoReadingsAndFallsOnceTheEngineStops)
     EXPECT_NEAR(previous.sessionPeakDBFS, 20.0 * std::log10(0.5), 0.1);
 }
 
-TEST_F(LiveMeters, ClipLampAndSessionPeakHoldUntilClearedPerChannel)
+TEST_F(ControllerFixture, ClipLampAndSessionPeakHoldUntilClearedPerChannel)
 {
-    MonitorViewModel& controller = runningWithSine(1.0, 1.0);
+    MonitorViewModel& controller = running(1.0, 1.0);
+    wait(500ms);
     ASSERT_TRUE(controller.leftMeter().isClipping);
     ASSERT_TRUE(controller.rightMeter().isClipping);
 
