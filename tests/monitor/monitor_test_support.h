@@ -20,10 +20,8 @@ struct RouteOptions
     double inputRate = 48000.0;
     double outputRate = 48000.0;
     double inputPPM = 0.0;
-    double outputPPM = 0.0;
     std::uint32_t inputBuffer = 512;
     std::uint32_t outputBuffer = 512;
-    std::uint32_t inputChannels = 2;
 };
 
 struct SimulatedRoute
@@ -31,13 +29,11 @@ struct SimulatedRoute
     explicit SimulatedRoute(RouteOptions options = {}, SimTimeMode mode = SimTimeMode::manual)
         : sim(mode)
     {
-        SimDevice in =
-            SimDevice::input("in-uid", "Interface", options.inputChannels, options.inputRate, 24);
+        SimDevice in = SimDevice::input("in-uid", "Interface", 2, options.inputRate, 24);
         in.clockPPM = options.inputPPM;
         in.bufferFrameSize = options.inputBuffer;
         input = sim.addDevice(in);
         SimDevice out = SimDevice::output("out-uid", "Speakers", 2, options.outputRate);
-        out.clockPPM = options.outputPPM;
         out.bufferFrameSize = options.outputBuffer;
         output = sim.addDevice(out);
         sim.setDefaultOutputDevice(output);

@@ -26,22 +26,11 @@ inline void PrintTo(const MonitoringPhase& phase, std::ostream* out)
     *out << phase.debugText().toStdString();
 }
 
-inline void PrintTo(const MicrophonePermission& permission, std::ostream* out)
-{
-    *out << debugText(permission).toStdString();
-}
-
 inline void PrintTo(const StatusPresentation& status, std::ostream* out)
 {
     *out << "{\"" << status.title.toStdString() << "\", "
          << (status.detail ? "\"" + status.detail->toStdString() + "\"" : std::string("none"))
          << ", severity " << static_cast<int>(status.severity) << "}";
-}
-
-inline void PrintTo(const MeterReading& reading, std::ostream* out)
-{
-    *out << "{level " << reading.levelDBFS << ", peak " << reading.peakDBFS << ", session "
-         << reading.sessionPeakDBFS << (reading.isClipping ? ", clipping}" : "}");
 }
 
 namespace testing_support {
@@ -90,10 +79,6 @@ protected:
         options.fadeOutSleep = [this](std::chrono::nanoseconds duration) {
             sim_.advance(duration);
         };
-        options.openUrl = [this](const QUrl& url) {
-            openedUrls_.push_back(url);
-            return true;
-        };
         sim_.drainNotifications();
         controller_ = std::make_unique<MonitorViewModel>(sim_, settings_, std::move(options));
         // Notifications of the devices added before the controller listened are not its concern.
@@ -119,36 +104,26 @@ protected:
         deliver();
     }
 
-    // A started session on the standard devices.
-    MonitorViewModel& running()
+    // A started session on the standard devices, with a 1 kHz sine of the given amplitudes on
+    // the input pair.
+    MonitorViewModel& running(double leftSine = 0.0, double rightSine = 0.0)
     {
         addStandardDevices();
+        sim_.setInputSignal(input_, 0, SimSignal::sine(1000.0, leftSine));
+        sim_.setInputSignal(input_, 1, SimSignal::sine(1000.0, rightSine));
         MonitorViewModel& controller = create();
         controller.startMonitoring();
         EXPECT_EQ(controller.phase(), MonitoringPhase::Kind::running);
         return controller;
     }
 
-    MonitorViewModel& controller() { return *controller_; }
-
     QTemporaryDir directory_;
     QSettings settings_;
     SimulatedAudioSystem sim_{SimTimeMode::manual};
     ManualMainThreadScheduler scheduler_;
     std::unique_ptr<MonitorViewModel> controller_;
-    std::vector<QUrl> openedUrls_;
     ObjectId input_ = unknownObject;
     ObjectId output_ = unknownObject;
-};
-
-// Names parameterized cases after their label field.
-struct LabelName
-{
-    template <typename Param>
-    std::string operator()(const ::testing::TestParamInfo<Param>& param) const
-    {
-        return param.param.label;
-    }
 };
 
 // Every phase the controller passes through, from the moment it is attached.

@@ -6,6 +6,7 @@
 #include "core/monitor_ring.h"
 
 #include <cmath>
+#include <utility>
 
 namespace brevalo::testing_support {
 namespace {
@@ -16,12 +17,7 @@ constexpr double floorDB = MeterReading::floorDBFS;
 
 TEST(MonitorMeterRule, InstantaneousLevelHasAFloorAtMinusSixty)
 {
-    struct Case
-    {
-        float peak;
-        double level;
-    };
-    const Case cases[] = {
+    const std::pair<float, double> cases[] = {
         {1.0f, 0.0},
         {0.5f, 20.0 * std::log10(0.5)},
         {0.0011f, 20.0 * std::log10(static_cast<double>(0.0011f))},
@@ -30,31 +26,16 @@ TEST(MonitorMeterRule, InstantaneousLevelHasAFloorAtMinusSixty)
         {-0.5f, floorDB},
         {std::nanf(""), floorDB},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.peak);
-        EXPECT_DOUBLE_EQ(MonitorMeterRule::instantaneousLevel(c.peak), c.level);
+    for (const auto& [peak, level] : cases) {
+        SCOPED_TRACE(peak);
+        EXPECT_DOUBLE_EQ(MonitorMeterRule::instantaneousLevel(peak), level);
     }
 }
 
-class LiveMeters : public ControllerFixture
+TEST_F(ControllerFixture, PollTurnsSnapshotsIntoReadingsAndFallsOnceTheEngineStops)
 {
-protected:
-    MonitorViewModel& runningWithSine(double leftAmplitude, double rightAmplitude)
-    {
-        addStandardDevices();
-        sim_.setInputSignal(input_, 0, SimSignal::sine(1000.0, leftAmplitude));
-        sim_.setInputSignal(input_, 1, SimSignal::sine(1000.0, rightAmplitude));
-        MonitorViewModel& controller = create();
-        controller.startMonitoring();
-        EXPECT_EQ(controller.phase(), Kind::running);
-        wait(500ms);
-        return controller;
-    }
-};
-
-TEST_F(LiveMeters, PollTurnsSnapshotsIntoReadingsAndFallsOnceTheEngineStops)
-{
-    MonitorViewModel& controller = runningWithSine(0.5, 0.25);
+    MonitorViewModel& controller = running(0.5, 0.25);
+    wait(500ms);
     EXPECT_NEAR(controller.leftMeter().levelDBFS, 20.0 * std::log10(0.5), 0.1);
     EXPECT_NEAR(controller.rightMeter().levelDBFS, 20.0 * std::log10(0.25), 0.1);
     EXPECT_NEAR(controller.leftMeter().sessionPeakDBFS, 20.0 * std::log10(0.5), 0.1);
@@ -82,37 +63,31 @@ TEST_F(LiveMeters, PollTurnsSnapshotsIntoReadingsAndFallsOnceTheEngineStops)
     EXPECT_NEAR(previous.sessionPeakDBFS, 20.0 * std::log10(0.5), 0.1);
 }
 
-TEST_F(LiveMeters, ClipLampLatchesUntilClearedPerChannel)
+TEST_F(ControllerFixture, ClipLampAndSessionPeakHoldUntilClearedPerChannel)
 {
-    MonitorViewModel& controller = runningWithSine(1.0, 1.0);
+    MonitorViewModel& controller = running(1.0, 1.0);
+    wait(500ms);
     ASSERT_TRUE(controller.leftMeter().isClipping);
     ASSERT_TRUE(controller.rightMeter().isClipping);
 
-    sim_.setInputSignal(input_, 0, SimSignal::silence());
+    sim_.setInputSignal(input_, 0, SimSignal::sine(1000.0, 0.1));
     sim_.setInputSignal(input_, 1, SimSignal::silence());
     wait(100ms);
     controller.clearClip(MeterChannel::left);
+    controller.releaseSessionPeak(MeterChannel::left);
     EXPECT_FALSE(controller.leftMeter().isClipping);
+    EXPECT_EQ(controller.leftMeter().sessionPeakDBFS, floorDB);
     wait(100ms);
     EXPECT_FALSE(controller.leftMeter().isClipping); // the ring's latch was cleared too
     EXPECT_TRUE(controller.rightMeter().isClipping);
+    // The released session peak starts a new maximum.
+    EXPECT_NEAR(controller.leftMeter().sessionPeakDBFS, -20.0, 0.1);
+    EXPECT_NEAR(controller.rightMeter().sessionPeakDBFS, 0.0, 0.1);
 
     // Still clipping input relights the lamp on the next tick.
     sim_.setInputSignal(input_, 0, SimSignal::sine(1000.0, 1.0));
     wait(100ms);
     EXPECT_TRUE(controller.leftMeter().isClipping);
-}
-
-TEST_F(LiveMeters, ReleasedSessionPeakStartsANewMaximum)
-{
-    MonitorViewModel& controller = runningWithSine(0.5, 0.5);
-    sim_.setInputSignal(input_, 0, SimSignal::sine(1000.0, 0.1));
-    wait(100ms);
-    controller.releaseSessionPeak(MeterChannel::left);
-    EXPECT_EQ(controller.leftMeter().sessionPeakDBFS, floorDB);
-    wait(100ms);
-    EXPECT_NEAR(controller.leftMeter().sessionPeakDBFS, -20.0, 0.1);
-    EXPECT_NEAR(controller.rightMeter().sessionPeakDBFS, 20.0 * std::log10(0.5), 0.1);
 
     // Starting again resets the meters.
     controller.stopMonitoring(true);
@@ -143,9 +118,7 @@ TEST_F(ControllerFixture, MuteChangesOnlyTheGainTargetAndTheStatus)
     controller.setMuted(false);
     EXPECT_EQ(ring->muted.load(), 0U);
     EXPECT_FALSE(settings_.value("muted").toBool());
-    EXPECT_EQ(controller.status().title, QStringLiteral("Monitoring"));
-    EXPECT_TRUE(recorder.phases.empty());
-    EXPECT_EQ(controller.engine().ring(), ring);
+    EXPECT_TRUE(recorder.phases.empty()) << "mute never restarts the engine";
 
     // The saved mute holds for the next start.
     controller.setMuted(true);

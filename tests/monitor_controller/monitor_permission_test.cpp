@@ -4,6 +4,8 @@
 
 #include <gmock/gmock.h>
 
+#include <string>
+
 namespace brevalo::testing_support {
 namespace {
 
@@ -64,27 +66,11 @@ TEST_F(Permission, RefusalStopsAndClearsTheIntent)
 
     EXPECT_EQ(controller.phase(), Kind::stopped);
     EXPECT_FALSE(controller.monitorIntent());
-    EXPECT_EQ(controller.permission(), MicrophonePermission::denied);
     EXPECT_EQ(controller.status(), accessOff);
     EXPECT_FALSE(controller.canStartMonitoring());
-    EXPECT_FALSE(controller.engine().isRunning());
 }
 
 TEST_F(Permission, ALateAnswerStartsOnlyTheLatestRequestAndNothingOnceCancelled)
-{
-    MonitorViewModel& controller = createUndecided();
-    controller.startMonitoring();
-    controller.stopMonitoring(true);
-    controller.startMonitoring(); // asks again; both requests wait for one answer
-    ASSERT_EQ(sim_.permissionRequestCount(), 2U);
-    PhaseRecorder recorder(controller);
-    ASSERT_TRUE(sim_.answerPermissionRequest(true));
-    deliver();
-    EXPECT_EQ(recorder.phases.size(), 2U); // starting, running: once
-    EXPECT_EQ(controller.phase(), Kind::running);
-}
-
-TEST_F(Permission, CancellingWhileAskingIgnoresALateGrant)
 {
     MonitorViewModel& controller = createUndecided();
     controller.toggleMonitoring();
@@ -92,66 +78,72 @@ TEST_F(Permission, CancellingWhileAskingIgnoresALateGrant)
     controller.toggleMonitoring();
     EXPECT_EQ(controller.phase(), Kind::stopped);
     EXPECT_FALSE(controller.monitorIntent());
-
     ASSERT_TRUE(sim_.answerPermissionRequest(true));
     deliver();
     EXPECT_EQ(controller.phase(), Kind::stopped);
-    EXPECT_FALSE(controller.engine().isRunning());
-}
 
-struct RevokeCase
-{
-    const char* label;
-    AudioCaptureAuthorization authorization;
-    bool throughNotification; // a device refresh rather than application activation
-    bool waiting;             // monitoring was waiting for its input rather than running
-};
-
-class RevokedPermission : public ControllerFixture, public ::testing::WithParamInterface<RevokeCase>
-{};
-
-TEST_P(RevokedPermission, StopsMonitoringAndClearsTheIntent)
-{
-    const RevokeCase& param = GetParam();
-    MonitorViewModel& controller = running();
-    if (param.waiting) {
-        sim_.setAlive(input_, false);
-        wait(MonitorViewModel::refreshDebounce);
-        ASSERT_EQ(controller.phase(), Kind::waitingForInput);
-    }
-    PhaseRecorder recorder(controller);
-    sim_.setAuthorization(param.authorization);
-    if (param.throughNotification) {
-        addInput("deck", "Deck");
-        wait(MonitorViewModel::refreshDebounce);
-    } else {
-        controller.refreshFromSystem();
-    }
-
-    EXPECT_THAT(recorder.phases,
-                ElementsAre(MonitoringPhase(Kind::stopping), MonitoringPhase(Kind::stopped)));
-    EXPECT_FALSE(controller.monitorIntent());
-    EXPECT_FALSE(controller.engine().isRunning());
-    EXPECT_EQ(controller.status(), accessOff);
-    EXPECT_EQ(controller.transportTitle(), QStringLiteral("Start Monitoring"));
+    // Asked twice, both requests wait for one answer: the start happens once.
+    sim_.setAuthorization(AudioCaptureAuthorization::notDetermined);
     controller.startMonitoring();
-    EXPECT_EQ(controller.phase(), Kind::stopped);
-
-    // Granting it again does not resume by itself: the intent is gone.
-    sim_.setAuthorization(AudioCaptureAuthorization::authorized);
-    sim_.setAlive(input_, true);
-    controller.refreshFromSystem();
-    EXPECT_EQ(controller.phase(), Kind::stopped);
-    EXPECT_EQ(controller.status().title, QStringLiteral("Ready"));
+    controller.stopMonitoring(true);
+    controller.startMonitoring();
+    ASSERT_EQ(sim_.permissionRequestCount(), 3U);
+    PhaseRecorder recorder(controller);
+    ASSERT_TRUE(sim_.answerPermissionRequest(true));
+    deliver();
+    EXPECT_THAT(recorder.phases,
+                ElementsAre(MonitoringPhase(Kind::starting), MonitoringPhase(Kind::running)));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Revocations, RevokedPermission,
-    ::testing::Values(
-        RevokeCase{"DeniedOnActivation", AudioCaptureAuthorization::denied, false, false},
-        RevokeCase{"RestrictedOnDeviceRefresh", AudioCaptureAuthorization::restricted, true, false},
-        RevokeCase{"DeniedWhileWaiting", AudioCaptureAuthorization::denied, true, true}),
-    LabelName());
+TEST_F(ControllerFixture, ARevokedPermissionStopsMonitoringAndClearsTheIntent)
+{
+    // Revoked on application activation or on a device refresh, while running or while waiting
+    // for the input.
+    const struct
+    {
+        AudioCaptureAuthorization authorization;
+        bool throughNotification;
+        bool waiting;
+    } rows[] = {{AudioCaptureAuthorization::denied, false, false},
+                {AudioCaptureAuthorization::restricted, true, false},
+                {AudioCaptureAuthorization::denied, true, true}};
+    MonitorViewModel& controller = running();
+    int refreshes = 0;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << &row - rows);
+        controller.startMonitoring();
+        ASSERT_EQ(controller.phase(), Kind::running);
+        if (row.waiting) {
+            sim_.setAlive(input_, false);
+            wait(MonitorViewModel::refreshDebounce);
+            ASSERT_EQ(controller.phase(), Kind::waitingForInput);
+        }
+        PhaseRecorder recorder(controller);
+        sim_.setAuthorization(row.authorization);
+        if (row.throughNotification) {
+            addInput("deck-" + std::to_string(++refreshes), "Deck");
+            wait(MonitorViewModel::refreshDebounce);
+        } else {
+            controller.refreshFromSystem();
+        }
+
+        EXPECT_THAT(recorder.phases,
+                    ElementsAre(MonitoringPhase(Kind::stopping), MonitoringPhase(Kind::stopped)));
+        EXPECT_FALSE(controller.monitorIntent());
+        EXPECT_FALSE(controller.engine().isRunning());
+        EXPECT_EQ(controller.status(), accessOff);
+        EXPECT_EQ(controller.transportTitle(), QStringLiteral("Start Monitoring"));
+        controller.startMonitoring();
+        EXPECT_EQ(controller.phase(), Kind::stopped);
+
+        // Granting it again does not resume by itself: the intent is gone.
+        sim_.setAuthorization(AudioCaptureAuthorization::authorized);
+        sim_.setAlive(input_, true);
+        controller.refreshFromSystem();
+        EXPECT_EQ(controller.phase(), Kind::stopped);
+        EXPECT_EQ(controller.status().title, QStringLiteral("Ready"));
+    }
+}
 
 } // namespace
 } // namespace brevalo::testing_support

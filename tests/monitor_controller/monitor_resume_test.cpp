@@ -5,6 +5,8 @@
 #include <gmock/gmock.h>
 
 #include <algorithm>
+#include <functional>
+#include <string>
 
 namespace brevalo::testing_support {
 namespace {
@@ -28,7 +30,6 @@ TEST_F(ControllerFixture, AbsentSavedDeviceKeepsItsUIDAndWaits)
 
     EXPECT_EQ(controller.selectedDeviceUID(), QStringLiteral("scarlett-1"));
     EXPECT_EQ(settings_.value("inputDeviceUID").toString(), QStringLiteral("scarlett-1"));
-    EXPECT_EQ(controller.routeReadiness(), RouteReadiness::inputUnavailable(true));
     EXPECT_EQ(controller.status(),
               (StatusPresentation{
                   "Waiting for the selected input",
@@ -44,142 +45,113 @@ TEST_F(ControllerFixture, AbsentSavedDeviceKeepsItsUIDAndWaits)
     EXPECT_FALSE(controller.engine().isRunning());
 }
 
-struct WaitCase
+TEST_F(ControllerFixture, IntentWaitsWhileTheRouteIsBrokenAndResumesOnTheRefreshOnceMended)
 {
-    const char* label;
-    Kind waitingPhase;
-    const char* problem; // the status while the route is broken
-    const char* waiting; // the status once it is mended, until monitoring resumes
-    const char* waitingDetail;
-    // Takes the route away and gives it back.
-    void (*breakRoute)(SimulatedAudioSystem&, ObjectId input, ObjectId output);
-    void (*mendRoute)(SimulatedAudioSystem&, ObjectId input, ObjectId output);
-};
-
-class WaitingPhases : public ControllerFixture, public ::testing::WithParamInterface<WaitCase>
-{};
-
-TEST_P(WaitingPhases, IntentWaitsWhileTheRouteIsBrokenAndResumesOnTheRefreshOnceMended)
-{
-    const WaitCase& param = GetParam();
+    const char* formatDetail =
+        "Monitoring will resume when the audio system reports a usable PCM format.";
+    // Each row takes the route away, then gives it back; monitoring resumes between rows.
+    const struct
+    {
+        Kind waitingPhase;
+        const char* problem; // the status while the route is broken
+        const char* waiting; // the status once it is mended, until monitoring resumes
+        const char* waitingDetail;
+        std::function<void()> breakRoute;
+        std::function<void()> mendRoute;
+    } rows[] = {
+        {Kind::waitingForInput, "Waiting for the selected input", "Waiting for the selected input",
+         "Monitoring will resume when the exact device and channel pair return.",
+         [this] { sim_.removeDevice(input_); },
+         [this] { input_ = addInput("scarlett-1", "Scarlett 2i2"); }},
+        {Kind::waitingForOutput, "System output unavailable", "Waiting for the system output",
+         "Monitoring will resume when the system output route is ready.",
+         [this] { sim_.removeDevice(output_); },
+         [this] { output_ = addOutput("out-2", "Headphones", 44100.0); }},
+        {Kind::waitingForFormat, "Unsupported input sample rate", "Waiting for a supported format",
+         formatDetail, [this] { sim_.setNominalSampleRate(input_, 384000.0); },
+         [this] { sim_.setNominalSampleRate(input_, 96000.0); }},
+        {Kind::waitingForFormat, "Unsupported output sample rate", "Waiting for a supported format",
+         formatDetail, [this] { sim_.setNominalSampleRate(output_, 4000.0); },
+         [this] { sim_.setNominalSampleRate(output_, 48000.0); }},
+    };
     MonitorViewModel& controller = running();
-    param.breakRoute(sim_, input_, output_);
-    wait(debounce);
-    EXPECT_EQ(controller.phase(), param.waitingPhase);
-    EXPECT_EQ(controller.status().title, QString::fromUtf8(param.problem));
-    EXPECT_EQ(controller.transportTitle(), QStringLiteral("Cancel Auto-Resume"));
-    EXPECT_TRUE(controller.monitorIntent());
-    EXPECT_FALSE(controller.engine().isRunning());
-    EXPECT_EQ(controller.selectedDeviceUID(), QStringLiteral("scarlett-1"));
+    int refreshes = 0;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.problem);
+        row.breakRoute();
+        wait(debounce);
+        EXPECT_EQ(controller.phase(), row.waitingPhase);
+        EXPECT_EQ(controller.status().title, QString::fromUtf8(row.problem));
+        EXPECT_EQ(controller.transportTitle(), QStringLiteral("Cancel Auto-Resume"));
+        EXPECT_TRUE(controller.monitorIntent());
+        EXPECT_FALSE(controller.engine().isRunning());
+        EXPECT_EQ(controller.selectedDeviceUID(), QStringLiteral("scarlett-1"));
 
-    // Mended while the permission is undecided: the waiting row of the status table shows.
-    sim_.setAuthorization(AudioCaptureAuthorization::notDetermined);
-    param.mendRoute(sim_, input_, output_);
-    wait(debounce);
-    ASSERT_TRUE(controller.routeReadiness().isReady());
-    EXPECT_EQ(controller.phase(), param.waitingPhase);
-    EXPECT_EQ(controller.status(), (StatusPresentation{QString::fromUtf8(param.waiting),
-                                                       QString::fromUtf8(param.waitingDetail),
-                                                       StatusSeverity::warning}));
+        // Mended while the permission is undecided: the waiting row of the status table shows.
+        sim_.setAuthorization(AudioCaptureAuthorization::notDetermined);
+        row.mendRoute();
+        wait(debounce);
+        ASSERT_TRUE(controller.routeReadiness().isReady());
+        EXPECT_EQ(controller.phase(), row.waitingPhase);
+        EXPECT_EQ(controller.status(), (StatusPresentation{QString::fromUtf8(row.waiting),
+                                                           QString::fromUtf8(row.waitingDetail),
+                                                           StatusSeverity::warning}));
 
-    PhaseRecorder recorder(controller);
-    sim_.setAuthorization(AudioCaptureAuthorization::authorized);
-    addInput("deck", "Deck");
-    wait(debounce - 1ms);
-    EXPECT_EQ(controller.phase(), param.waitingPhase);
-    wait(1ms);
-    EXPECT_THAT(recorder.phases,
-                ElementsAre(MonitoringPhase(Kind::reconfiguring), MonitoringPhase(Kind::running)));
-    EXPECT_TRUE(controller.engine().isRunning());
+        // The next refresh resumes, at the end of its debounce.
+        PhaseRecorder recorder(controller);
+        sim_.setAuthorization(AudioCaptureAuthorization::authorized);
+        addInput("deck-" + std::to_string(++refreshes), "Deck");
+        wait(debounce - 1ms);
+        EXPECT_EQ(controller.phase(), row.waitingPhase);
+        wait(1ms);
+        EXPECT_THAT(recorder.phases, ElementsAre(MonitoringPhase(Kind::reconfiguring),
+                                                 MonitoringPhase(Kind::running)));
+        EXPECT_TRUE(controller.engine().isRunning());
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Routes, WaitingPhases,
-    ::testing::Values(
-        WaitCase{"InputRemoved", Kind::waitingForInput, "Waiting for the selected input",
-                 "Waiting for the selected input",
-                 "Monitoring will resume when the exact device and channel pair return.",
-                 [](SimulatedAudioSystem& sim, ObjectId in, ObjectId) { sim.removeDevice(in); },
-                 [](SimulatedAudioSystem& sim, ObjectId, ObjectId) {
-                     sim.addDevice(SimDevice::input("scarlett-1", "Scarlett 2i2", 2, 48000.0, 24));
-                 }},
-        WaitCase{"OutputRemoved", Kind::waitingForOutput, "System output unavailable",
-                 "Waiting for the system output",
-                 "Monitoring will resume when the system output route is ready.",
-                 [](SimulatedAudioSystem& sim, ObjectId, ObjectId out) { sim.removeDevice(out); },
-                 [](SimulatedAudioSystem& sim, ObjectId, ObjectId) {
-                     sim.addDevice(SimDevice::output("out-2", "Headphones", 2, 44100.0));
-                 }},
-        WaitCase{"InputRateUnsupported", Kind::waitingForFormat, "Unsupported input sample rate",
-                 "Waiting for a supported format",
-                 "Monitoring will resume when the audio system reports a usable PCM format.",
-                 [](SimulatedAudioSystem& sim, ObjectId in, ObjectId) {
-                     sim.setNominalSampleRate(in, 384000.0);
-                 },
-                 [](SimulatedAudioSystem& sim, ObjectId in, ObjectId) {
-                     sim.setNominalSampleRate(in, 96000.0);
-                 }},
-        WaitCase{"OutputRateUnsupported", Kind::waitingForFormat, "Unsupported output sample rate",
-                 "Waiting for a supported format",
-                 "Monitoring will resume when the audio system reports a usable PCM format.",
-                 [](SimulatedAudioSystem& sim, ObjectId, ObjectId out) {
-                     sim.setNominalSampleRate(out, 4000.0);
-                 },
-                 [](SimulatedAudioSystem& sim, ObjectId, ObjectId out) {
-                     sim.setNominalSampleRate(out, 48000.0);
-                 }}),
-    LabelName());
 
 // Two notifications 100 ms apart: the first one's refresh is replaced by the second's, and the
 // refresh restarts the engine only when either concerned the selected devices.
-enum class Burst
+TEST_F(ControllerFixture, ABurstGivesOneRefreshForcedWhenAnyNotificationConcernedTheSelection)
 {
-    catalogOnly,
-    selectedFirst,
-    selectedSecond
-};
-
-class Bursts : public ControllerFixture, public ::testing::WithParamInterface<Burst>
-{};
-
-TEST_P(Bursts, GiveOneRefreshForcedWhenEitherConcernedTheSelectedDevices)
-{
-    const Burst burst = GetParam();
     MonitorViewModel& controller = running();
     const MonitoringConfiguration before = *controller.engine().configuration();
     int catalogUpdates = 0;
     QObject::connect(&controller, &MonitorViewModel::inputDevicesChanged, &controller,
                      [&catalogUpdates] { ++catalogUpdates; });
-    PhaseRecorder recorder(controller);
-
-    const auto selectedChange = [this] { sim_.notifyDeviceHasChanged(input_); };
-    burst == Burst::selectedFirst ? selectedChange() : (void)addInput("deck-a", "Deck A");
-    wait(100ms);
-    burst == Burst::selectedSecond ? selectedChange() : (void)addInput("deck-b", "Deck B");
-    wait(debounce - 1ms);
-    EXPECT_TRUE(recorder.phases.empty());
-    EXPECT_EQ(catalogUpdates, 0);
-
-    wait(1ms);
-    EXPECT_EQ(controller.inputDevices().size(), burst == Burst::catalogOnly ? 3 : 2);
-    if (burst == Burst::catalogOnly) {
-        EXPECT_EQ(catalogUpdates, 1);
+    int decks = 0;
+    const auto notify = [&](bool selected) {
+        selected ? (void)sim_.notifyDeviceHasChanged(input_)
+                 : (void)addInput("deck-" + std::to_string(++decks), "Deck");
+    };
+    // Whether the first and the second notification concern the selected input.
+    for (const auto& [first, second] : {std::pair{false, false}, {true, false}, {false, true}}) {
+        SCOPED_TRACE(testing::Message() << first << second);
+        catalogUpdates = 0;
+        PhaseRecorder recorder(controller);
+        notify(first);
+        wait(100ms);
+        notify(second);
+        wait(debounce - 1ms);
         EXPECT_TRUE(recorder.phases.empty());
-        return;
+        EXPECT_EQ(catalogUpdates, 0);
+
+        wait(1ms);
+        EXPECT_EQ(catalogUpdates, 1);
+        if (!first && !second) {
+            EXPECT_TRUE(recorder.phases.empty());
+            continue;
+        }
+        EXPECT_THAT(recorder.phases, ElementsAre(MonitoringPhase(Kind::reconfiguring),
+                                                 MonitoringPhase(Kind::running)));
+        EXPECT_EQ(*controller.engine().configuration(), before);
+
+        // The flag was consumed: a later unforced refresh leaves the engine alone.
+        notify(false);
+        wait(debounce);
+        EXPECT_EQ(countOf(recorder.phases, Kind::reconfiguring), 1);
     }
-    EXPECT_THAT(recorder.phases,
-                ElementsAre(MonitoringPhase(Kind::reconfiguring), MonitoringPhase(Kind::running)));
-    EXPECT_EQ(*controller.engine().configuration(), before);
-
-    // The flag was consumed: a later unforced refresh leaves the engine alone.
-    addInput("deck-2", "Deck 2");
-    wait(debounce);
-    EXPECT_EQ(countOf(recorder.phases, Kind::reconfiguring), 1);
 }
-
-INSTANTIATE_TEST_SUITE_P(Notifications, Bursts,
-                         ::testing::Values(Burst::catalogOnly, Burst::selectedFirst,
-                                           Burst::selectedSecond));
 
 TEST_F(ControllerFixture, NewDefaultOutputIsADifferentRouteAndRestarts)
 {

@@ -6,7 +6,7 @@
 
 #include <gmock/gmock.h>
 
-#include <cmath>
+#include <string>
 
 namespace brevalo::testing_support {
 namespace {
@@ -14,65 +14,56 @@ namespace {
 using ::testing::ElementsAre;
 using Kind = MonitoringPhase::Kind;
 
-struct RateCase
+TEST_F(ControllerFixture, RatesOutsideEightToOneNinetyTwoKilohertzAreUnsupported)
 {
-    const char* label;
-    double inputRate;
-    double outputRate;
-    const char* side;  // the side named as unsupported; null: the route is ready
-    const char* shown; // the rate as the message shows it, or the route description
-};
-
-class SampleRates : public ControllerFixture, public ::testing::WithParamInterface<RateCase>
-{};
-
-TEST_P(SampleRates, OutsideEightToOneNinetyTwoKilohertzAreUnsupported)
-{
-    const RateCase& param = GetParam();
-    addInput("scarlett-1", "Scarlett 2i2", param.inputRate);
-    addOutput("out-1", "Speakers", param.outputRate);
+    // side: the side named as unsupported, null when the route is ready; shown: the rate as
+    // the message shows it, or the route description.
+    const struct
+    {
+        double input;
+        double output;
+        const char* side;
+        const char* shown;
+    } rows[] = {
+        {7999.0, 48000.0, "input", "8.0"},
+        {48000.0, 4000.0, "output", "4.0"},
+        {7999.0, 4000.0, "input", "8.0"},
+        {0.0, 48000.0, "input", "0.0"},
+        {8000.0, 8000.0, nullptr, "8.0 kHz input → 8.0 kHz system output"},
+        {192000.0, 192000.0, nullptr, "192.0 kHz input → 192.0 kHz system output"},
+        {96000.0, 44100.0, nullptr, "96.0 kHz input → 44.1 kHz system output"},
+    };
+    addStandardDevices();
     MonitorViewModel& controller = create();
-
-    if (param.side == nullptr) {
-        EXPECT_EQ(
-            controller.status(),
-            (StatusPresentation{"Ready", QString::fromUtf8(param.shown) + ". Monitoring is off.",
-                                StatusSeverity::neutral}));
-        EXPECT_TRUE(controller.canStartMonitoring());
-        EXPECT_EQ(controller.transportTitle(), QStringLiteral("Start Monitoring"));
-        return;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.shown);
+        sim_.setNominalSampleRate(input_, row.input);
+        sim_.setNominalSampleRate(output_, row.output);
+        controller.refreshFromSystem();
+        EXPECT_EQ(controller.canStartMonitoring(), row.side == nullptr);
+        if (row.side == nullptr) {
+            EXPECT_EQ(
+                controller.status(),
+                (StatusPresentation{"Ready", QString::fromUtf8(row.shown) + ". Monitoring is off.",
+                                    StatusSeverity::neutral}));
+            continue;
+        }
+        EXPECT_EQ(controller.status(),
+                  (StatusPresentation{QStringLiteral("Unsupported %1 sample rate").arg(row.side),
+                                      QStringLiteral("The audio system reported %1 kHz for the "
+                                                     "%2. BREVALO CAPTURE accepts standard PCM "
+                                                     "rates through 192 kHz.")
+                                          .arg(row.shown, row.side),
+                                      StatusSeverity::warning}));
+        controller.startMonitoring();
+        EXPECT_EQ(controller.phase(), Kind::stopped);
+        EXPECT_FALSE(controller.monitorIntent());
     }
-    EXPECT_EQ(controller.status(),
-              (StatusPresentation{QStringLiteral("Unsupported %1 sample rate").arg(param.side),
-                                  QStringLiteral("The audio system reported %1 kHz for the %2. "
-                                                 "BREVALO CAPTURE accepts standard PCM rates "
-                                                 "through 192 kHz.")
-                                      .arg(param.shown, param.side),
-                                  StatusSeverity::warning}));
-    EXPECT_FALSE(controller.canStartMonitoring());
-    controller.startMonitoring();
-    EXPECT_EQ(controller.phase(), Kind::stopped);
-    EXPECT_FALSE(controller.monitorIntent());
-}
 
-INSTANTIATE_TEST_SUITE_P(
-    Routes, SampleRates,
-    ::testing::Values(RateCase{"InputBelowRange", 7999.0, 48000.0, "input", "8.0"},
-                      RateCase{"OutputBelowRange", 48000.0, 4000.0, "output", "4.0"},
-                      RateCase{"BothBelowRangeNamesTheInput", 7999.0, 4000.0, "input", "8.0"},
-                      RateCase{"InputUnreadable", 0.0, 48000.0, "input", "0.0"},
-                      RateCase{"LowestAccepted", 8000.0, 8000.0, nullptr,
-                               "8.0 kHz input → 8.0 kHz system output"},
-                      RateCase{"HighestAccepted", 192000.0, 192000.0, nullptr,
-                               "192.0 kHz input → 192.0 kHz system output"},
-                      RateCase{"MixedRates", 96000.0, 44100.0, nullptr,
-                               "96.0 kHz input → 44.1 kHz system output"}),
-    LabelName());
-
-TEST_F(ControllerFixture, MissingOutputOutranksEveryInputProblem)
-{
-    addInput("scarlett-1", "Scarlett 2i2", 7000.0);
-    MonitorViewModel& controller = create();
+    // A missing output outranks every input problem.
+    sim_.setNominalSampleRate(input_, 7000.0);
+    sim_.removeDevice(output_);
+    controller.refreshFromSystem();
     EXPECT_FALSE(controller.routeDescription().has_value());
     EXPECT_EQ(controller.status(),
               (StatusPresentation{
@@ -81,12 +72,12 @@ TEST_F(ControllerFixture, MissingOutputOutranksEveryInputProblem)
                   StatusSeverity::error}));
 }
 
-TEST_F(ControllerFixture, UserStartRunsTheSelectedRouteAndStopFadesItOut)
+TEST_F(ControllerFixture, TheTransportKeyStartsTheSelectedRouteStopsItAndCancelsAutoResume)
 {
     addStandardDevices();
     MonitorViewModel& controller = create();
     PhaseRecorder recorder(controller);
-    controller.startMonitoring();
+    controller.toggleMonitoring();
 
     EXPECT_THAT(recorder.phases,
                 ElementsAre(MonitoringPhase(Kind::starting), MonitoringPhase(Kind::running)));
@@ -113,7 +104,7 @@ TEST_F(ControllerFixture, UserStartRunsTheSelectedRouteAndStopFadesItOut)
 
     recorder.phases.clear();
     recorder.statuses.clear();
-    controller.stopMonitoring(true);
+    controller.toggleMonitoring();
     EXPECT_THAT(recorder.phases,
                 ElementsAre(MonitoringPhase(Kind::stopping), MonitoringPhase(Kind::stopped)));
     EXPECT_EQ(recorder.statuses.front(),
@@ -121,25 +112,12 @@ TEST_F(ControllerFixture, UserStartRunsTheSelectedRouteAndStopFadesItOut)
     EXPECT_FALSE(controller.engine().isRunning());
     EXPECT_FALSE(controller.monitorIntent());
     EXPECT_EQ(controller.diagnostics(), EngineDiagnostics{});
-}
 
-TEST_F(ControllerFixture, TransportKeyStartsStopsAndCancelsAutoResume)
-{
-    addStandardDevices();
-    MonitorViewModel& controller = create();
-    controller.toggleMonitoring();
-    EXPECT_EQ(controller.phase(), Kind::running);
-
-    controller.toggleMonitoring();
-    EXPECT_EQ(controller.phase(), Kind::stopped);
-    EXPECT_FALSE(controller.monitorIntent());
-
+    // While monitoring waits for its input, the key cancels the automatic resume.
     controller.toggleMonitoring();
     sim_.removeDevice(input_);
     wait(MonitorViewModel::refreshDebounce);
     ASSERT_EQ(controller.phase(), Kind::waitingForInput);
-    EXPECT_EQ(controller.transportTitle(), QStringLiteral("Cancel Auto-Resume"));
-
     controller.toggleMonitoring();
     EXPECT_EQ(controller.phase(), Kind::stopped);
     EXPECT_FALSE(controller.monitorIntent());
@@ -148,70 +126,60 @@ TEST_F(ControllerFixture, TransportKeyStartsStopsAndCancelsAutoResume)
     EXPECT_EQ(controller.phase(), Kind::stopped);
 }
 
-struct StartFailureCase
+TEST_F(ControllerFixture, AStartFailureClearsTheIntentOfAUserStartAndKeepsItForARestart)
 {
-    const char* label;
-    bool automaticRestart;
-    std::int32_t status;
-    bool formatMessage;
-};
-
-class StartFailure : public ControllerFixture,
-                     public ::testing::WithParamInterface<StartFailureCase>
-{};
-
-TEST_P(StartFailure, UserStartClearsTheIntentAutomaticRestartKeepsIt)
-{
-    const StartFailureCase& param = GetParam();
+    const QString formatMessage = QStringLiteral(
+        "The audio system couldn't open the current input/output format. Keep the Scarlett at its "
+        "working rate, check that both devices are available, then retry.");
+    const QString otherMessage = QStringLiteral(
+        "Check that the selected input and system output are available, then retry.");
+    const struct
+    {
+        bool automaticRestart;
+        std::int32_t status;
+        const QString& message;
+    } rows[] = {{false, status::unsupportedFormat, formatMessage},
+                {false, status::paramError, otherMessage},
+                {true, status::unsupportedFormat, formatMessage},
+                {true, status::memoryFull, otherMessage}};
     addStandardDevices();
     MonitorViewModel& controller = create();
-    if (param.automaticRestart) {
-        controller.startMonitoring();
-        ASSERT_EQ(controller.phase(), Kind::running);
-        sim_.failNext(AudioOperation::initialize, param.status);
-        // A selected-device notification forces a restart of the same route.
-        sim_.notifyDeviceHasChanged(input_);
+    int others = 0;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.status);
+        controller.stopMonitoring(true);
+        if (row.automaticRestart) {
+            controller.startMonitoring();
+            ASSERT_EQ(controller.phase(), Kind::running);
+            sim_.failNext(AudioOperation::initialize, row.status);
+            // A selected-device notification forces a restart of the same route.
+            sim_.notifyDeviceHasChanged(input_);
+            wait(MonitorViewModel::refreshDebounce);
+        } else {
+            sim_.failNext(AudioOperation::initialize, row.status);
+            controller.startMonitoring();
+        }
+
+        EXPECT_EQ(controller.phase(), MonitoringPhase::failed(row.message));
+        EXPECT_EQ(controller.technicalError(),
+                  CoreAudioFailure(QStringLiteral("Initialize the selected input"), row.status)
+                      .description());
+        EXPECT_EQ(controller.status(), (StatusPresentation{"Monitoring couldn't start", row.message,
+                                                           StatusSeverity::error}));
+        EXPECT_FALSE(controller.engine().isRunning());
+        EXPECT_FALSE(controller.engine().ring());
+        EXPECT_EQ(controller.monitorIntent(), row.automaticRestart);
+        EXPECT_EQ(controller.transportTitle(), row.automaticRestart
+                                                   ? QStringLiteral("Cancel Retry")
+                                                   : QStringLiteral("Start Monitoring"));
+
+        // The next refresh retries only while the intent is kept.
+        addInput("other-" + std::to_string(++others), "Other");
         wait(MonitorViewModel::refreshDebounce);
-    } else {
-        sim_.failNext(AudioOperation::initialize, param.status);
-        controller.startMonitoring();
+        EXPECT_EQ(controller.phase().kind(), row.automaticRestart ? Kind::running : Kind::failed);
+        EXPECT_EQ(controller.technicalError().has_value(), !row.automaticRestart);
     }
-
-    const QString message =
-        param.formatMessage
-            ? QStringLiteral("The audio system couldn't open the current input/output "
-                             "format. Keep the Scarlett at its working rate, "
-                             "check that both devices are available, then "
-                             "retry.")
-            : QStringLiteral("Check that the selected input and system output "
-                             "are available, then retry.");
-    EXPECT_EQ(controller.phase(), MonitoringPhase::failed(message));
-    EXPECT_EQ(controller.technicalError(),
-              CoreAudioFailure(QStringLiteral("Initialize the selected input"), param.status)
-                  .description());
-    EXPECT_EQ(controller.status(),
-              (StatusPresentation{"Monitoring couldn't start", message, StatusSeverity::error}));
-    EXPECT_FALSE(controller.engine().isRunning());
-    EXPECT_FALSE(controller.engine().ring());
-    EXPECT_EQ(controller.monitorIntent(), param.automaticRestart);
-    EXPECT_EQ(controller.transportTitle(), param.automaticRestart
-                                               ? QStringLiteral("Cancel Retry")
-                                               : QStringLiteral("Start Monitoring"));
-
-    // The next refresh retries only while the intent is kept.
-    sim_.addDevice(SimDevice::input("other", "Other", 2, 48000.0, 16));
-    wait(MonitorViewModel::refreshDebounce);
-    EXPECT_EQ(controller.phase().kind(), param.automaticRestart ? Kind::running : Kind::failed);
-    EXPECT_EQ(controller.technicalError().has_value(), !param.automaticRestart);
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Starts, StartFailure,
-    ::testing::Values(StartFailureCase{"UserFormat", false, status::unsupportedFormat, true},
-                      StartFailureCase{"UserOther", false, status::paramError, false},
-                      StartFailureCase{"AutomaticFormat", true, status::unsupportedFormat, true},
-                      StartFailureCase{"AutomaticOther", true, status::memoryFull, false}),
-    LabelName());
 
 TEST_F(ControllerFixture, RuntimeFailureStopsWithTheStreamMessageAndKeepsTheIntent)
 {

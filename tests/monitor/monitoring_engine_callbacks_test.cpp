@@ -1,7 +1,12 @@
+// The realtime callbacks on their own: the playback-rate control, the refusal of bad block
+// sizes and buffer lists, and allocation-freedom. In simulated (manual) time every device block,
+// and with it the capture, ring-read and playback callbacks, runs on the thread that calls
+// advance(), so counting operator new on that thread while it advances covers all three.
+
 #include "core/monitor_ring.h"
-#include "monitor/monitoring_engine.h"
+#include "monitor_test_support.h"
 #include "platform/audio/samplerate_varispeed.h"
-#include "platform/audio/simulated/simulated_audio_system.h"
+#include "support/allocation_counter.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +16,7 @@
 #include <memory>
 #include <vector>
 
-using namespace brevalo;
-
+namespace brevalo {
 namespace {
 
 // Stands in for the ring read: a constant, so the ring keeps the fill the test gave it.
@@ -67,8 +71,6 @@ std::vector<double> steer(std::uint32_t fill, std::uint32_t target, int seconds)
     monitor_ring_destroy(ring);
     return ppm;
 }
-
-} // namespace
 
 TEST(MonitoringEngineRateControl, HoldsAtTargetAndClampsAt1000PPMAlongAFiveSecondLowPass)
 {
@@ -135,3 +137,49 @@ TEST(MonitoringEngineCallbacks, RefuseAnOversizedBlockAndAMissingOrShortBufferLi
         monitor_ring_destroy(ring);
     }
 }
+
+// Counts allocations made by this thread while advancing simulated time.
+std::uint64_t allocationsWhileAdvancing(SimulatedAudioSystem& sim, double seconds)
+{
+    test::AllocationCounter counter;
+    sim.advanceSeconds(seconds);
+    return counter.count();
+}
+
+TEST(MonitoringEngineAllocation, CallbacksAllocateNothing)
+{
+    // Clocks apart so the rate control moves; a sine so the meters and clip latch work; no
+    // output capture (the simulation's own recording would allocate).
+    test::SimulatedRoute route({.inputPPM = 250.0});
+    route.sim.setInputSignal(route.input, 0, SimSignal::sine(1000.0, 1.0));
+    route.sim.setInputSignal(route.input, 1, SimSignal::sine(440.0, 0.5));
+    MonitoringEngine engine(route.sim, route.simulatedSleep());
+    engine.start(route.configuration, false);
+    // The first advance sizes the simulation's own scratch; from then on nothing may allocate.
+    route.sim.advanceSeconds(0.05);
+
+    // Priming, then playing with the gain ramp and the rate control.
+    EXPECT_EQ(allocationsWhileAdvancing(route.sim, 3.0), 0u);
+    auto snapshot = engine.snapshot();
+    ASSERT_TRUE(snapshot);
+    EXPECT_GT(snapshot->diagnostics.bufferedFrames, 0u);
+    EXPECT_TRUE(snapshot->leftClipped);
+    EXPECT_NE(snapshot->diagnostics.rateCorrectionPPM, 0.0);
+
+    // Muted: the ramp towards silence.
+    monitor_ring_set_muted(engine.ring(), true);
+    EXPECT_EQ(allocationsWhileAdvancing(route.sim, 0.5), 0u);
+    monitor_ring_set_muted(engine.ring(), false);
+
+    // Failure paths: a rate that cannot be set and an input block that cannot be rendered.
+    route.sim.injectFault(FaultRule{
+        .operation = AudioOperation::setParameter, .unitKind = UnitKind::varispeed, .times = 5});
+    route.sim.injectFault(
+        FaultRule{.operation = AudioOperation::render, .unitKind = UnitKind::io, .times = 5});
+    EXPECT_EQ(allocationsWhileAdvancing(route.sim, 0.5), 0u);
+    snapshot = engine.snapshot();
+    EXPECT_TRUE(snapshot->runtimeFailure);
+}
+
+} // namespace
+} // namespace brevalo
