@@ -98,11 +98,11 @@ public:
         controller->setDraft(project);
         controller->confirmDraft();
     }
-    // A project of two sides (4 + 3 tracks).
+    // A project of three sides (4 + 3 + 1 tracks).
     void confirmSession()
     {
         CaptureProject project = testing::project();
-        project.sides = {testing::side(1, "A", 4), testing::side(1, "B", 3)};
+        project.sides = {testing::side(1, "A", 4), testing::side(1, "B", 3), testing::side(2, "C")};
         confirm(project);
     }
     // Confirms project with its first side holding master, then opens it again from disk.
@@ -394,9 +394,6 @@ TEST_F(CaptureViewModelTest, TakeEndingsKeepTheMaster)
          false},
         {quit, std::nullopt, std::nullopt, true},
     };
-    controller->beginMetadataEdit();
-    controller->addDraftSide();
-    controller->applyMetadataEdit();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.ending);
         controller->selectSide(controller->document()->project.sides[c.ending].id);
