@@ -5,6 +5,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QTimeZone>
 
 #include <gtest/gtest.h>
@@ -76,21 +77,20 @@ TEST(ManifestTest, WritesSortedPrettyKeysUpperCaseIdsAndUtcSeconds)
 
     EXPECT_TRUE(text.contains(QStringLiteral("\n    \"albumArtist\": \"The Artist\",\n")));
     EXPECT_TRUE(text.contains(QStringLiteral("\"id\": \"0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D\"")));
+    // UTC, with the fraction of the second cut off.
     EXPECT_TRUE(text.contains(QStringLiteral("\"createdAt\": \"2024-05-01T12:34:56Z\"")));
     EXPECT_TRUE(text.contains(QStringLiteral("\"source\": \"r2r-rip\"")));
     EXPECT_TRUE(text.contains(QStringLiteral("\"frameCount\": 9007199254740993")));
     EXPECT_FALSE(text.contains(QStringLiteral("null")));
 
     // Top-level keys appear in code-point order.
-    const QStringList keys = {"albumArtist",      "artist",  "artworkPath", "createdAt", "date",
-                              "discogsReleaseID", "edition", "genres",      "id",        "labels",
-                              "schemaVersion",    "sides",   "source",      "title"};
-    qsizetype previous = -1;
-    for (const auto& key : keys) {
-        const qsizetype at = text.indexOf(QStringLiteral("\n    \"") + key + QLatin1Char('"'));
-        ASSERT_GT(at, previous) << key.toStdString();
-        previous = at;
+    QStringList keys;
+    for (const auto& match : QRegularExpression(R"re(\n    "(\w+)":)re").globalMatch(text)) {
+        keys.append(match.captured(1));
     }
+    EXPECT_EQ(keys, (QStringList{"albumArtist", "artist", "artworkPath", "createdAt", "date",
+                                 "discogsReleaseID", "edition", "genres", "id", "labels",
+                                 "schemaVersion", "sides", "source", "title"}));
 
     // Absent optionals are left out, but markers are always written.
     CaptureProject plain = project();
@@ -101,18 +101,12 @@ TEST(ManifestTest, WritesSortedPrettyKeysUpperCaseIdsAndUtcSeconds)
     EXPECT_FALSE(encodeManifest(plain).contains("interruption"));
     EXPECT_EQ(root[QStringLiteral("sides")].toArray()[1].toObject().keys(),
               (QStringList{"id", "label", "markers", "record", "tracks"}));
-}
 
-TEST(ManifestTest, TruncatesFractionalSecondsAndRefusesDatesItCannotWrite)
-{
-    CaptureProject p = project();
-    p.createdAt = QDateTime(QDate(2024, 5, 1), QTime(12, 34, 56, 999), Qt::UTC);
-    EXPECT_EQ(decodeManifest(encodeManifest(p)).createdAt,
-              QDateTime(QDate(2024, 5, 1), QTime(12, 34, 56), Qt::UTC));
-    p.createdAt = QDateTime();
-    EXPECT_THROW(encodeManifest(p), CaptureError);
-    p.createdAt = QDateTime(QDate(10000, 1, 1), QTime(0, 0), Qt::UTC);
-    EXPECT_THROW(encodeManifest(p), CaptureError);
+    // Dates the format cannot hold are refused.
+    plain.createdAt = QDateTime();
+    EXPECT_THROW(encodeManifest(plain), CaptureError);
+    plain.createdAt = QDateTime(QDate(10000, 1, 1), QTime(0, 0), Qt::UTC);
+    EXPECT_THROW(encodeManifest(plain), CaptureError);
 }
 
 TEST(ManifestTest, ReadsDatesAndUuidsInTheirCanonicalFormsOnly)

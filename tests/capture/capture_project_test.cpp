@@ -252,31 +252,28 @@ TEST(SideTest, StatusDescribesHowRegionsMatchTheTracks)
 
 TEST(SwapRecordingsTest, MovesTheRecordingLeavesTheTracklistAndRefusesNoOps)
 {
+    const auto record = [](CaptureSide& s) {
+        s.master = master(1000);
+        s.markers = {400};
+        s.trimStartFrame = 10;
+        s.trimEndFrame = 990;
+    };
     CaptureProject p = project();
     const CaptureProject unrecorded = p;
     EXPECT_FALSE(p.swapRecordings(p.sides[0].id, p.sides[1].id)); // both unrecorded
     EXPECT_FALSE(p.swapRecordings(p.sides[0].id, p.sides[0].id));
-    p.sides[0].master = master(1000);
+    record(p.sides[0]);
     EXPECT_FALSE(p.swapRecordings(p.sides[0].id, QUuid::createUuid()));
-    p.sides[0].markers = {400};
-    p.sides[0].trimStartFrame = 10;
-    p.sides[0].trimEndFrame = 990;
     const CaptureProject original = p;
 
     ASSERT_TRUE(p.swapRecordings(p.sides[0].id, p.sides[1].id));
     CaptureProject expected = unrecorded;
-    expected.sides[1].master = original.sides[0].master;
-    expected.sides[1].markers = {400};
-    expected.sides[1].trimStartFrame = 10;
-    expected.sides[1].trimEndFrame = 990;
+    record(expected.sides[1]);
     EXPECT_EQ(p, expected);
     ASSERT_TRUE(p.swapRecordings(p.sides[0].id, p.sides[1].id));
     EXPECT_EQ(p, original);
 
-    p.sides[1].master = master(1000); // equal recordings
-    p.sides[1].markers = {400};
-    p.sides[1].trimStartFrame = 10;
-    p.sides[1].trimEndFrame = 990;
+    record(p.sides[1]); // equal recordings
     EXPECT_FALSE(p.swapRecordings(p.sides[0].id, p.sides[1].id));
 }
 

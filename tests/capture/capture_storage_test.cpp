@@ -142,6 +142,9 @@ TEST_F(CaptureStorageTest, CreatesTheProjectFolderLayout)
                     .match(*document.project.artworkPath)
                     .hasMatch());
     EXPECT_EQ(QImage(folder.filePath(*document.project.artworkPath), "PNG").size(), QSize(40, 30));
+    const QString another = storage.saveArtwork(smallJpeg(), document);
+    EXPECT_NE(another, *document.project.artworkPath) << "each cover gets a fresh file";
+    EXPECT_TRUE(QFileInfo(folder.filePath(another)).isFile());
     p.artworkPath = document.project.artworkPath;
     EXPECT_EQ(document.project, p);
     EXPECT_EQ(storage.load(folder.path()), document);
@@ -225,6 +228,13 @@ TEST_F(CaptureStorageTest, ResolveKeepsEveryReferenceInsideTheProjectFolder)
         const QString error = failure([&] { resolved = CaptureStorage::resolve(document, path); });
         EXPECT_EQ(error.isEmpty() ? resolved : error, expected) << path.toStdString();
     }
+
+    // A cover is never written through a link leading out.
+    ASSERT_TRUE(QDir(folder.filePath("Artwork")).removeRecursively());
+    ASSERT_TRUE(QFile::link(elsewhere, folder.filePath("Artwork")));
+    EXPECT_EQ(failure([&] { storageWithLibrary(alias).saveArtwork(smallJpeg(), document); }),
+              outsideFolder);
+    EXPECT_TRUE(QDir(elsewhere).isEmpty());
 }
 
 TEST_F(CaptureStorageTest, LoadChecksEveryReferenceButNotThatFilesExist)
@@ -308,23 +318,6 @@ TEST_F(CaptureStorageTest, SaveReplacesTheManifestWhole)
     EXPECT_TRUE(failure([&] {
                     storage.save(changed);
                 }).startsWith(QStringLiteral("“project.json” could not be saved: ")));
-}
-
-TEST_F(CaptureStorageTest, SaveArtworkWritesAFreshFileButNeverThroughALinkOut)
-{
-    CaptureStorage storage = storageWithLibrary(libraryPath_);
-    const CaptureDocument document = storage.createProject(project());
-    const QDir folder(document.directory);
-    const QString first = storage.saveArtwork(smallJpeg(), document);
-    EXPECT_NE(storage.saveArtwork(smallJpeg(), document), first);
-    EXPECT_TRUE(QFileInfo(folder.filePath(first)).isFile());
-
-    const QString elsewhere = root_.filePath(QStringLiteral("Elsewhere"));
-    ASSERT_TRUE(QDir().mkpath(elsewhere));
-    ASSERT_TRUE(QDir(folder.filePath("Artwork")).removeRecursively());
-    ASSERT_TRUE(QFile::link(elsewhere, folder.filePath("Artwork")));
-    EXPECT_EQ(failure([&] { storage.saveArtwork(smallJpeg(), document); }), outsideFolder);
-    EXPECT_TRUE(QDir(elsewhere).isEmpty());
 }
 
 TEST_F(CaptureStorageTest, NormalizesCoversToPngWithinTheSizeLimits)
