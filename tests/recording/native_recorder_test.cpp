@@ -137,8 +137,8 @@ TEST_F(NativeRecorderTest, AChangeMidTakeKeepsTheFramesBeforeItAndReportsTheInte
         EXPECT_EQ(recorder.interruptionMessage(), formatChanged) << take;
         const auto master = recorder.stop();
         ASSERT_TRUE(master);
-        EXPECT_EQ(master->frameCount, static_cast<qint64>(before));
-        EXPECT_FALSE(master->isComplete);
+        EXPECT_EQ(std::tuple(master->frameCount, master->isComplete),
+                  std::tuple(static_cast<qint64>(before), false));
         sim.removeDevice(id);
     }
 }
@@ -172,8 +172,8 @@ TEST_F(NativeRecorderTest, RecordsTheCountingPatternBitExactAtEveryDepthAndRate)
                 wrong += words[i] != static_cast<std::int32_t>(std::uint32_t(code) << (32 - bits));
             }
             EXPECT_EQ(wrong, 0);
-            EXPECT_EQ(info.frames, master->frameCount);
-            EXPECT_EQ(info.samplerate, static_cast<int>(rate));
+            EXPECT_EQ(std::tuple(info.frames, info.samplerate),
+                      std::tuple(master->frameCount, static_cast<int>(rate)));
             sim.removeDevice(id);
         }
     }
