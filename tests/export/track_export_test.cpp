@@ -40,7 +40,6 @@ void writeMaster(const QString& path, int bits, int rate, qint64 frames)
                           [bits](std::int64_t f, int c) { return masterCode(f, c, bits); });
 }
 
-// Everything read back from one FLAC file.
 struct DecodedTrack
 {
     FLAC__StreamMetadata_StreamInfo info{};
@@ -103,7 +102,6 @@ QString failure(const std::function<void()>& action)
     return "succeeded";
 }
 
-// Every entry of a folder, hidden ones included, by name.
 QStringList entries(const QString& folder)
 {
     return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,

@@ -171,10 +171,7 @@ TEST_F(RecordingPipeWire, ReviewPlayerPlaysThroughANullSinkToTheEnd)
     player.load(master.toStdString());
     const auto started = std::chrono::steady_clock::now();
     player.play(4000, std::nullopt);
-    EXPECT_TRUE(test::waitUntil([&] {
-        QCoreApplication::processEvents();
-        return stops == 1;
-    }));
+    EXPECT_TRUE(test::processUntil([&] { return stops == 1; }, std::chrono::milliseconds(4000)));
     // 20 000 frames last 208 ms: an end notice much sooner means audio was skipped.
     EXPECT_GT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(100));
     EXPECT_FALSE(player.isPlaying());
