@@ -167,8 +167,7 @@ TEST_F(ReviewPlayer, PausesAndChangesOutputWithoutLosingItsPlace)
     run(0.05);
     const std::int64_t moved = player->currentFrame();
     player->selectOutput(other);
-    EXPECT_FALSE(player->isPlaying());
-    EXPECT_EQ(player->currentFrame(), moved);
+    EXPECT_EQ(std::tuple(player->isPlaying(), player->currentFrame()), std::tuple(false, moved));
     player->play();
     run(0.05);
     expectHeardExactly(output, 0, moved);
@@ -177,9 +176,8 @@ TEST_F(ReviewPlayer, PausesAndChangesOutputWithoutLosingItsPlace)
     sim.removeDevice(other);
     sim.drainNotifications();
     QCoreApplication::processEvents();
-    EXPECT_FALSE(player->isPlaying());
-    EXPECT_EQ(stops, 1);
-    EXPECT_EQ(player->currentFrame(), unplugged);
+    EXPECT_EQ(std::tuple(player->isPlaying(), stops, player->currentFrame()),
+              std::tuple(false, 1, unplugged));
 }
 
 TEST_F(ReviewPlayer, IgnoresTheEndOfAnEarlierSegment)
