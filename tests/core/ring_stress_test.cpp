@@ -24,7 +24,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Deterministic per-thread pseudo-random numbers for block sizes and pauses.
 struct Random
 {
     std::minstd_rand engine;

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <tuple>
 #include <vector>
 
 namespace brevalo {
@@ -90,9 +91,9 @@ TEST(MonitorRing, RoundsCapacityUpAndKeepsTargetBelowItElseHalvesIt)
                 {96000, 0, 131072, 0}};
     for (const auto& row : rows) {
         Monitor ring(monitor_ring_create(row.capacity, row.target));
-        EXPECT_EQ(ring->capacity, row.wantCapacity) << row.capacity;
-        EXPECT_EQ(ring->mask, row.wantCapacity - 1) << row.capacity;
-        EXPECT_EQ(monitor_ring_target_frames(ring.get()), row.wantTarget) << row.capacity;
+        EXPECT_EQ(std::tuple(ring->capacity, ring->mask, monitor_ring_target_frames(ring.get())),
+                  std::tuple(row.wantCapacity, row.wantCapacity - 1, row.wantTarget))
+            << row.capacity;
     }
 }
 
@@ -169,6 +170,10 @@ TEST(MonitorRing, PrimingWaitsWithoutCountingAndOnlyARealUnderrunCounts)
 TEST(MonitorRing, MetersFindThePeakAnywhereIgnoreNaNAndLatchClipsUntilCleared)
 {
     Monitor ring(monitor_ring_create(1024, 0));
+    const auto take = [&] {
+        const auto p = monitor_ring_take_peaks(ring.get());
+        return std::tuple(p.leftPeak, p.rightPeak, p.leftClipped, p.rightClipped);
+    };
     const float nan = std::numeric_limits<float>::quiet_NaN();
     for (std::uint32_t position = 0; position < 37; ++position) {
         Floats block{std::vector<float>(37, 0.25f), std::vector<float>(37, nan)};
@@ -176,28 +181,21 @@ TEST(MonitorRing, MetersFindThePeakAnywhereIgnoreNaNAndLatchClipsUntilCleared)
         block.left[position] = -0.75f;
         block.right[position] = 0.5f;
         write(ring.get(), block);
-        const auto peaks = monitor_ring_take_peaks(ring.get());
-        ASSERT_EQ(peaks.leftPeak, 0.75f) << position;
-        ASSERT_EQ(peaks.rightPeak, 0.5f) << position;
+        ASSERT_EQ(take(), std::tuple(0.75f, 0.5f, false, false)) << position;
     }
 
     // The threshold compares in single precision.
     ring.reset(monitor_ring_create(1024, 0));
     write(ring.get(), {{0.1f, 0.9999f}, {0.99989f, -0.2f}});
-    auto peaks = monitor_ring_take_peaks(ring.get());
-    EXPECT_TRUE(peaks.leftClipped);
-    EXPECT_FALSE(peaks.rightClipped);
+    EXPECT_EQ(take(), std::tuple(0.9999f, 0.99989f, true, false));
     // Negative full scale clips too, even in a dropped block, and the latch survives takes.
     ASSERT_EQ(write(ring.get(), level(1022, 0.1f, 0.0f)), 1022u);
     EXPECT_EQ(write(ring.get(), {{0.0f}, {-1.0f}}), 0u);
-    EXPECT_EQ(monitor_ring_take_peaks(ring.get()).rightPeak, 1.0f);
-    EXPECT_TRUE(monitor_ring_take_peaks(ring.get()).rightClipped);
+    EXPECT_EQ(take(), std::tuple(0.1f, 1.0f, true, true));
     monitor_ring_clear_left_clip(ring.get());
-    peaks = monitor_ring_take_peaks(ring.get());
-    EXPECT_FALSE(peaks.leftClipped);
-    EXPECT_TRUE(peaks.rightClipped);
+    EXPECT_EQ(take(), std::tuple(0.0f, 0.0f, false, true));
     monitor_ring_clear_clips(ring.get());
-    EXPECT_FALSE(monitor_ring_take_peaks(ring.get()).rightClipped);
+    EXPECT_EQ(take(), std::tuple(0.0f, 0.0f, false, false));
 }
 
 TEST(MonitorRing, FirstNonZeroErrorWinsUntilTaken)

@@ -5,6 +5,7 @@
 
 #include "recording/native_recorder.h"
 
+#include "platform/audio/audio_test_units.h"
 #include "platform/audio/pipewire/pipewire_audio_system.h"
 #include "platform/audio/pipewire/pipewire_test_graph.h"
 #include "recording/capture_review_player.h"
@@ -15,69 +16,12 @@
 #include <QCoreApplication>
 #include <QTemporaryDir>
 
-#include <atomic>
 #include <cmath>
 #include <cstdlib>
 
 using namespace brevalo;
 
 namespace {
-
-// A float input unit on the device as monitoring opens it, counting the frames it renders.
-struct MonitorProbe
-{
-    std::unique_ptr<IOUnit> unit;
-    std::vector<float> left = std::vector<float>(65536), right = std::vector<float>(65536);
-    std::atomic<std::uint64_t> frames{0};
-
-    std::int32_t open(AudioSystem& audio, ObjectId device, double rate)
-    {
-        std::int32_t s = audio.createIOUnit(unit);
-        s = s != 0 ? s : unit->setEnableIO(Scope::input, inputElement, true);
-        s = s != 0 ? s : unit->setEnableIO(Scope::output, outputElement, false);
-        s = s != 0 ? s : unit->setCurrentDevice(device);
-        const auto format = StreamFormat::float32Planar(rate, 2);
-        s = s != 0 ? s : unit->setStreamFormat(Scope::output, inputElement, format);
-        s = s != 0 ? s : unit->setMaximumFramesPerSlice(8192);
-        s = s != 0 ? s : unit->setInputCallback({input, this});
-        s = s != 0 ? s : unit->initialize();
-        return s != 0 ? s : unit->start();
-    }
-
-    static std::int32_t input(void* refCon, RenderActionFlags& flags, const AudioTimeStamp& time,
-                              std::uint32_t, std::uint32_t n, AudioBufferList*)
-    {
-        auto& self = *static_cast<MonitorProbe*>(refCon);
-        AudioBufferList list;
-        list.numberBuffers = 2;
-        list.buffers[0] = {1, n * 4, self.left.data()};
-        list.buffers[1] = {1, n * 4, self.right.data()};
-        const auto s = self.unit->render(flags, time, inputElement, n, list);
-        self.frames.fetch_add(s == 0 ? n : 0);
-        return s;
-    }
-};
-
-// Left: frame + 1 (never 0, so frames before the player reached the node show as 0); right: a
-// pattern apart from it. 24-bit codes, left-justified.
-std::int32_t patternWord(std::uint64_t frame, std::uint32_t channel)
-{
-    const auto code = channel == 0 ? (frame + 1) & 0x7FFFFF : (0x400000 - frame * 7) & 0xFFFFFF;
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(code) << 8);
-}
-
-std::int32_t play(void* refCon, RenderActionFlags&, const AudioTimeStamp&, std::uint32_t,
-                  std::uint32_t frames, AudioBufferList* buffers)
-{
-    auto& frame = *static_cast<std::uint64_t*>(refCon);
-    for (std::uint32_t c = 0; c < buffers->numberBuffers; ++c) {
-        for (std::uint32_t i = 0; i < frames; ++i) {
-            static_cast<std::int32_t*>(buffers->buffers[c].data)[i] = patternWord(frame + i, c);
-        }
-    }
-    frame += frames;
-    return 0;
-}
 
 class RecordingPipeWire : public ::testing::Test
 {
@@ -138,25 +82,32 @@ TEST_F(RecordingPipeWire, RecorderTakesA24BitPatternAt96kHzBitExactWhileMonitori
     const QString path = dir.filePath("take.caf");
     recorder->start(device, 0, 1, path, QStringLiteral("Masters/take.caf"));
     // Opened once the take runs: on a stock daemon the graph is at the device's rate by then.
-    MonitorProbe monitor;
-    ASSERT_EQ(monitor.open(*system, device.id, 96000.0), 0);
+    test::Capture monitor(2 * 96000);
+    monitor.integer = false;
+    const auto monitorUnit = test::makeCaptureUnit(
+        *system, device.id, StreamFormat::float32Planar(96000.0, 2), &monitor);
+    ASSERT_EQ(monitorUnit->initialize(), 0);
+    ASSERT_EQ(monitorUnit->start(), 0);
+    test::Player pattern;
     std::unique_ptr<IOUnit> player;
-    std::uint64_t played = 0;
-    std::int32_t s = system->createIOUnit(player);
-    s = s != 0 ? s : player->setCurrentDevice(device.id);
+    ASSERT_EQ(system->createIOUnit(player), 0);
+    ASSERT_EQ(player->setCurrentDevice(device.id), 0);
     const auto format = StreamFormat::int32Planar(96000.0, 2);
-    s = s != 0 ? s : player->setStreamFormat(Scope::input, outputElement, format);
-    s = s != 0 ? s : player->setRenderCallback(Scope::input, outputElement, {play, &played});
-    s = s != 0 ? s : player->initialize();
-    ASSERT_EQ(s != 0 ? s : player->start(), 0);
+    ASSERT_EQ(player->setStreamFormat(Scope::input, outputElement, format), 0);
+    ASSERT_EQ(
+        player->setRenderCallback(Scope::input, outputElement, {test::Player::render, &pattern}),
+        0);
+    ASSERT_EQ(player->initialize(), 0);
+    ASSERT_EQ(player->start(), 0);
     EXPECT_TRUE(test::waitUntil([&] { return recorder->framesWritten() >= 144000; },
                                 std::chrono::milliseconds(10000)))
         << recorder->interruptionMessage().value_or("no interruption").toStdString();
     player->dispose();
-    monitor.unit->dispose();
+    monitorUnit->dispose();
     const auto master = recorder->stop();
     ASSERT_TRUE(master && master->isComplete);
     EXPECT_GT(monitor.frames.load(), 96000u) << "monitoring stalled";
+    EXPECT_EQ(monitor.failure.load(), 0);
 
     SF_INFO info;
     const auto words = test::readTestMaster(path, info);
@@ -164,9 +115,9 @@ TEST_F(RecordingPipeWire, RecorderTakesA24BitPatternAt96kHzBitExactWhileMonitori
     std::int64_t previous = -1, checked = 0, wrong = 0, gaps = 0;
     for (std::size_t i = 0; i < words.size(); i += 2) {
         if (words[i] != 0) {
-            const std::int64_t frame = (words[i] >> 8) - 1;
+            const std::int64_t frame = (words[i] >> 8) + 0x800000;
             wrong += (words[i] & 0xFF) != 0 ||
-                     words[i + 1] != patternWord(static_cast<std::uint64_t>(frame), 1);
+                     words[i + 1] != simCountingCode(std::uint64_t(frame), 1, 24) * 256;
             gaps += previous >= 0 && frame != previous + 1 ? 1 : 0;
             previous = frame;
             ++checked;
@@ -220,10 +171,7 @@ TEST_F(RecordingPipeWire, ReviewPlayerPlaysThroughANullSinkToTheEnd)
     player.load(master.toStdString());
     const auto started = std::chrono::steady_clock::now();
     player.play(4000, std::nullopt);
-    EXPECT_TRUE(test::waitUntil([&] {
-        QCoreApplication::processEvents();
-        return stops == 1;
-    }));
+    EXPECT_TRUE(test::processUntil([&] { return stops == 1; }, std::chrono::milliseconds(4000)));
     // 20 000 frames last 208 ms: an end notice much sooner means audio was skipped.
     EXPECT_GT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(100));
     EXPECT_FALSE(player.isPlaying());

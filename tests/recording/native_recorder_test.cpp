@@ -8,11 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QEventLoop>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QThread>
-#include <QTimer>
 
 using namespace brevalo;
 using namespace std::chrono_literals;
@@ -52,7 +50,6 @@ protected:
     {
         return recorder.start(input(), l, r, path(take), QStringLiteral("Masters/take.caf"));
     }
-    std::uint64_t ringFrames() const { return recorder.writer()->pcm()->writeIndex.load(); }
 
     SimulatedAudioSystem sim;
     QTemporaryDir dir;
@@ -130,15 +127,15 @@ TEST_F(NativeRecorderTest, AChangeMidTakeKeepsTheFramesBeforeItAndReportsTheInte
         plug(device(96000.0, 24));
         start(++take);
         sim.advance(500ms);
-        const auto before = ringFrames();
+        const auto before = recorder.writer()->pcm()->writeIndex.load();
         change();
         sim.drainNotifications();
         sim.advance(500ms);
         EXPECT_EQ(recorder.interruptionMessage(), formatChanged) << take;
         const auto master = recorder.stop();
         ASSERT_TRUE(master);
-        EXPECT_EQ(master->frameCount, static_cast<qint64>(before));
-        EXPECT_FALSE(master->isComplete);
+        EXPECT_EQ(std::tuple(master->frameCount, master->isComplete),
+                  std::tuple(static_cast<qint64>(before), false));
         sim.removeDevice(id);
     }
 }
@@ -172,8 +169,8 @@ TEST_F(NativeRecorderTest, RecordsTheCountingPatternBitExactAtEveryDepthAndRate)
                 wrong += words[i] != static_cast<std::int32_t>(std::uint32_t(code) << (32 - bits));
             }
             EXPECT_EQ(wrong, 0);
-            EXPECT_EQ(info.frames, master->frameCount);
-            EXPECT_EQ(info.samplerate, static_cast<int>(rate));
+            EXPECT_EQ(std::tuple(info.frames, info.samplerate),
+                      std::tuple(master->frameCount, static_cast<int>(rate)));
             sim.removeDevice(id);
         }
     }
@@ -204,18 +201,14 @@ TEST(NativeRecorderRealTime, FinishResumesOnTheMainThreadWithTheClosedMaster)
     recorder.start({id, "in", 512}, 0, 1, dir.filePath("take.caf"), "Masters/take.caf");
     ASSERT_TRUE(test::waitUntil([&] { return recorder.framesWritten() > 0; }));
 
-    QEventLoop loop;
     std::optional<CaptureMaster> result;
     bool onMainThread = false;
     recorder.finish([&](std::optional<CaptureMaster> master) {
         onMainThread = QThread::currentThread() == app.thread();
         result = std::move(master);
-        loop.quit();
     });
     EXPECT_FALSE(result) << "finish completed before the event loop ran";
-    QTimer::singleShot(10s, &loop, &QEventLoop::quit);
-    loop.exec();
-    ASSERT_TRUE(result);
+    ASSERT_TRUE(test::processUntil([&] { return result.has_value(); }, 10s));
     EXPECT_TRUE(onMainThread);
     EXPECT_TRUE(result->isComplete);
     EXPECT_FALSE(recorder.isRecording());

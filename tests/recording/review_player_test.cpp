@@ -138,13 +138,12 @@ TEST_F(ReviewPlayer, ClampsTheRangeItIsGiven)
         sim.captureOutput(output, 1 << 20); // starts a fresh capture
         player->load(path);
         player->play(c.start, c.end);
-        EXPECT_EQ(player->isPlaying(), c.plays);
-        EXPECT_EQ(player->currentFrame(), c.clampedStart);
+        EXPECT_EQ(std::tuple(player->isPlaying(), player->currentFrame()),
+                  std::tuple(c.plays, c.clampedStart));
         const int stopsBefore = stops;
         run(0.3);
-        EXPECT_FALSE(player->isPlaying());
-        EXPECT_EQ(player->currentFrame(), c.restsAt);
-        EXPECT_EQ(stops - stopsBefore, c.plays ? 1 : 0);
+        EXPECT_EQ(std::tuple(player->isPlaying(), player->currentFrame(), stops - stopsBefore),
+                  std::tuple(false, c.restsAt, c.plays ? 1 : 0));
         expectHeardExactly(output, c.plays ? c.clampedStart : 0, c.plays ? c.restsAt : 0);
     }
 }
@@ -168,8 +167,7 @@ TEST_F(ReviewPlayer, PausesAndChangesOutputWithoutLosingItsPlace)
     run(0.05);
     const std::int64_t moved = player->currentFrame();
     player->selectOutput(other);
-    EXPECT_FALSE(player->isPlaying());
-    EXPECT_EQ(player->currentFrame(), moved);
+    EXPECT_EQ(std::tuple(player->isPlaying(), player->currentFrame()), std::tuple(false, moved));
     player->play();
     run(0.05);
     expectHeardExactly(output, 0, moved);
@@ -178,9 +176,8 @@ TEST_F(ReviewPlayer, PausesAndChangesOutputWithoutLosingItsPlace)
     sim.removeDevice(other);
     sim.drainNotifications();
     QCoreApplication::processEvents();
-    EXPECT_FALSE(player->isPlaying());
-    EXPECT_EQ(stops, 1);
-    EXPECT_EQ(player->currentFrame(), unplugged);
+    EXPECT_EQ(std::tuple(player->isPlaying(), stops, player->currentFrame()),
+              std::tuple(false, 1, unplugged));
 }
 
 TEST_F(ReviewPlayer, IgnoresTheEndOfAnEarlierSegment)
