@@ -17,6 +17,7 @@ using namespace brevalo;
 namespace {
 
 using test::Capture;
+using test::Player;
 
 // A started unit capturing device's first two channels (or those the map names) into capture.
 std::unique_ptr<IOUnit> startCapture(SimulatedAudioSystem& sim, ObjectId device, double rate,
@@ -32,50 +33,6 @@ std::unique_ptr<IOUnit> startCapture(SimulatedAudioSystem& sim, ObjectId device,
     EXPECT_EQ(unit->start(), 0);
     return unit;
 }
-
-// An output unit that plays a ramp (frame index / 1e6) on every client channel, negated on odd
-// ones.
-struct OutputProbe
-{
-    std::unique_ptr<IOUnit> unit;
-    std::uint64_t frames = 0;
-    std::vector<std::uint64_t>* sharedLog = nullptr;
-
-    static std::int32_t callback(void* refCon, RenderActionFlags&, const AudioTimeStamp& time,
-                                 std::uint32_t, std::uint32_t count, AudioBufferList* list)
-    {
-        auto& self = *static_cast<OutputProbe*>(refCon);
-        for (std::uint32_t c = 0; c < list->numberBuffers; ++c) {
-            auto* out = static_cast<float*>(list->buffers[c].data);
-            for (std::uint32_t i = 0; i < count; ++i) {
-                const auto v = static_cast<float>(static_cast<double>(self.frames + i) / 1e6);
-                out[i] = c % 2 == 0 ? v : -v;
-            }
-        }
-        if (self.sharedLog != nullptr) {
-            self.sharedLog->push_back(time.hostTime);
-        }
-        self.frames += count;
-        return 0;
-    }
-
-    std::int32_t open(SimulatedAudioSystem& sim, ObjectId device, double rate,
-                      const std::vector<std::int32_t>& map = {})
-    {
-        if (auto s = sim.createIOUnit(unit)) {
-            return s;
-        }
-        std::int32_t s = 0;
-        (s = unit->setCurrentDevice(device)) || (s = unit->setMaximumFramesPerSlice(8192)) ||
-            (s = map.empty() ? 0 : unit->setChannelMap(Scope::input, outputElement, map)) ||
-            (s = unit->setStreamFormat(Scope::input, outputElement,
-                                       StreamFormat::float32Planar(rate, 2))) ||
-            (s = unit->setRenderCallback(Scope::input, outputElement,
-                                         {&OutputProbe::callback, this})) ||
-            (s = unit->initialize()) || (s = unit->start());
-        return s;
-    }
-};
 
 // An input device counting on every channel.
 ObjectId addInput(SimulatedAudioSystem& sim, std::string uid, std::uint32_t channels, double rate,
@@ -200,12 +157,14 @@ TEST(SimulatedIO, ManualTimeRunsDevicesInClockOrderAndRepeatsExactly)
         second.bufferFrameSize = 333;
         std::vector<std::uint64_t> log;
         log.reserve(4096);
-        OutputProbe a;
-        OutputProbe b;
-        a.sharedLog = &log;
-        b.sharedLog = &log;
-        EXPECT_EQ(a.open(sim, sim.addDevice(first), 44100.0), 0);
-        EXPECT_EQ(b.open(sim, sim.addDevice(second), 48000.0), 0);
+        Player a{.integer = false, .hostTimes = &log};
+        Player b{.integer = false, .hostTimes = &log};
+        const auto unitA = test::makePlayUnit(sim, sim.addDevice(first),
+                                              StreamFormat::float32Planar(44100.0, 2), a);
+        const auto unitB = test::makePlayUnit(sim, sim.addDevice(second),
+                                              StreamFormat::float32Planar(48000.0, 2), b);
+        EXPECT_EQ(unitA->start(), 0);
+        EXPECT_EQ(unitB->start(), 0);
         sim.advanceSeconds(3.0);
         return log;
     };
@@ -222,20 +181,24 @@ TEST(SimulatedIO, CapturesWhatAnOutputDevicePlayedOnItsMappedChannels)
     d.bufferFrameSize = 100;
     const ObjectId device = sim.addDevice(d);
     sim.captureOutput(device, 1000);
-    OutputProbe probe;
-    ASSERT_EQ(probe.open(sim, device, 48000.0, {3, -1}), 0); // the second client channel unheard
-    sim.advanceSeconds(0.05);                                // 24 blocks of 100 frames
+    Player player{.integer = false};
+    const std::int32_t map[] = {3, -1}; // the second client channel unheard
+    const auto unit =
+        test::makePlayUnit(sim, device, StreamFormat::float32Planar(48000.0, 2), player, map);
+    ASSERT_EQ(unit->start(), 0);
+    sim.advanceSeconds(0.05); // 24 blocks of 100 frames
     const SimOutputCapture capture = sim.outputCapture(device);
     ASSERT_EQ(capture.channels.size(), 4u);
     EXPECT_EQ(capture.framesPlayed, 2400u);
     EXPECT_EQ(capture.framesNotKept, 1400u);
     ASSERT_EQ(capture.channels[3].size(), 1000u);
-    for (std::size_t i = 0; i < 1000; ++i) {
-        const auto v = static_cast<float>(static_cast<double>(i) / 1e6);
-        ASSERT_EQ(capture.channels[0][i], 0.0f);
-        ASSERT_EQ(capture.channels[1][i], 0.0f);
-        ASSERT_EQ(capture.channels[2][i], 0.0f);
-        ASSERT_EQ(capture.channels[3][i], v);
+    for (std::size_t c = 0; c < 3; ++c) {
+        EXPECT_EQ(capture.channels[c], std::vector<float>(1000)) << c;
+    }
+    for (std::uint32_t i = 0; i < 1000; ++i) {
+        ASSERT_EQ(capture.channels[3][i],
+                  static_cast<float>(simCountingCode(i, 0, 24)) / 8388608.0f)
+            << i;
     }
 }
 
@@ -260,9 +223,11 @@ TEST(SimulatedIO, InjectedFailuresSurfaceAtTheNamedCallOnce)
     std::unique_ptr<VarispeedUnit> varispeed;
     ASSERT_EQ(sim.createVarispeedUnit(varispeed), 0);
     ASSERT_EQ(varispeed->setMaximumFramesPerSlice(8192), 0);
-    OutputProbe out;
-    EXPECT_EQ(out.open(sim, output, 48000.0), status::paramError);
-    EXPECT_EQ(out.unit->setMaximumFramesPerSlice(8192), 0);
+    std::unique_ptr<IOUnit> out;
+    ASSERT_EQ(sim.createIOUnit(out), 0);
+    ASSERT_EQ(out->setCurrentDevice(output), 0);
+    EXPECT_EQ(out->setMaximumFramesPerSlice(8192), status::paramError);
+    EXPECT_EQ(out->setMaximumFramesPerSlice(8192), 0);
     sim.failNext(AudioOperation::createUnit, status::memoryFull);
     std::unique_ptr<IOUnit> none;
     EXPECT_EQ(sim.createIOUnit(none), status::memoryFull);
