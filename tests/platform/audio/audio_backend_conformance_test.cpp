@@ -92,9 +92,8 @@ protected:
 };
 
 using Backends = ::testing::Types<SimulatedSetup, PipeWireSetup>;
-class BackendNames
+struct BackendNames
 {
-public:
     template <typename T> static std::string GetName(int)
     {
         return std::is_same_v<T, SimulatedSetup> ? "Simulated" : "PipeWire";
@@ -106,17 +105,14 @@ TYPED_TEST(AudioBackendConformance, ListenersRunOnOneNotificationThreadUntilThei
 {
     auto& hw = this->hw();
     CallLog log;
-    ListenerRegistration first;
-    ListenerRegistration second;
-    ASSERT_EQ(hw.addPropertyListener(systemObject, {P::devices}, log.listener(hw), first), 0);
-    ASSERT_EQ(hw.addPropertyListener(systemObject, {P::devices}, log.listener(hw), second), 0);
+    const auto first = listen(hw, systemObject, P::devices, log);
+    const auto second = listen(hw, systemObject, P::devices, log);
     EXPECT_NE(first, second);
 
     const ObjectId device = this->backend_.plugLoop("listened", 48000.0);
     ASSERT_NE(device, unknownObject);
     ASSERT_TRUE(waitUntil([&] { return log.count(systemObject, P::devices) >= 2; }));
-    ListenerRegistration alive;
-    ASSERT_EQ(hw.addPropertyListener(device, {P::deviceIsAlive}, log.listener(hw), alive), 0);
+    const auto alive = listen(hw, device, P::deviceIsAlive, log);
 
     // Removing one of two equal registrations keeps the other.
     ASSERT_EQ(hw.removePropertyListener(first), 0);
@@ -256,11 +252,10 @@ TYPED_TEST(AudioBackendConformance, RenderDeliversTheDevicesSamplesInTheClientFo
         Capture capture;
         capture.integer = integer;
         capture.countAllocationsFrom = 20;
-        auto unit = makeCaptureUnit(this->system(), device, format, &capture);
-        if (integer) {
-            const std::int32_t map[] = {1, 0};
-            ASSERT_EQ(unit->setChannelMap(Scope::output, inputElement, map), 0);
-        }
+        const std::int32_t swapped[] = {1, 0};
+        using Map = std::span<const std::int32_t>;
+        auto unit = makeCaptureUnit(this->system(), device, format, &capture,
+                                    integer ? Map(swapped) : Map());
         Player source{integer};
         auto output = makePlayUnit(this->system(), device, format, source);
         ASSERT_EQ(unit->initialize(), 0);

@@ -13,8 +13,8 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <bit>
 #include <cmath>
-#include <cstring>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -176,17 +176,17 @@ struct Capture
         if (integer) {
             return (raw & 0xFF) == 0 ? std::optional(raw / 256) : std::nullopt;
         }
-        float value = 0.0f;
-        std::memcpy(&value, &raw, sizeof value);
-        const float scaled = value * 8388608.0f;
+        const float scaled = std::bit_cast<float>(raw) * 8388608.0f;
         return scaled == std::floor(scaled) ? std::optional(static_cast<std::int32_t>(scaled))
                                             : std::nullopt;
     }
 };
 
-// An input-only unit on the device in the client format, feeding capture when given one.
+// An input-only unit on the device in the client format (through map when one is given),
+// feeding capture when given one.
 inline std::unique_ptr<IOUnit> makeCaptureUnit(AudioSystem& system, ObjectId device,
                                                const StreamFormat& format, Capture* capture,
+                                               std::span<const std::int32_t> map = {},
                                                std::uint32_t slice = 8192)
 {
     std::unique_ptr<IOUnit> unit;
@@ -196,6 +196,9 @@ inline std::unique_ptr<IOUnit> makeCaptureUnit(AudioSystem& system, ObjectId dev
     EXPECT_EQ(unit->setCurrentDevice(device), 0);
     EXPECT_EQ(unit->setStreamFormat(Scope::output, inputElement, format), 0);
     EXPECT_EQ(unit->setMaximumFramesPerSlice(slice), 0);
+    if (!map.empty()) {
+        EXPECT_EQ(unit->setChannelMap(Scope::output, inputElement, map), 0);
+    }
     if (capture != nullptr) {
         capture->unit = unit.get();
         EXPECT_EQ(unit->setInputCallback({Capture::input, capture}), 0);

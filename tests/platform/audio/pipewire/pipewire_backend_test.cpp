@@ -183,7 +183,7 @@ TEST_F(PipeWireBackend, CaptureAtARateTheGraphDoesNotAllowInSlicesOfTheClientsSi
         capture.integer = integer;
         format = integer ? StreamFormat::int32Planar(32000.0, 2)
                          : StreamFormat::float32Planar(32000.0, 2);
-        auto unit = makeCaptureUnit(*system_, device, format, &capture, 16);
+        auto unit = makeCaptureUnit(*system_, device, format, &capture, {}, 16);
         ASSERT_EQ(unit->initialize(), 0);
         ASSERT_EQ(unit->streamFormat(Scope::output, inputElement, format), 0);
         EXPECT_EQ(format.sampleRate, 32000.0);

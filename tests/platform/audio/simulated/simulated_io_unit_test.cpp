@@ -25,10 +25,7 @@ std::unique_ptr<IOUnit> startCapture(SimulatedAudioSystem& sim, ObjectId device,
 {
     const auto format =
         capture.integer ? StreamFormat::int32Planar(rate, 2) : StreamFormat::float32Planar(rate, 2);
-    auto unit = test::makeCaptureUnit(sim, device, format, &capture);
-    if (!map.empty()) {
-        EXPECT_EQ(unit->setChannelMap(Scope::output, inputElement, map), 0);
-    }
+    auto unit = test::makeCaptureUnit(sim, device, format, &capture, map);
     EXPECT_EQ(unit->initialize(), 0);
     EXPECT_EQ(unit->start(), 0);
     return unit;
