@@ -1,14 +1,14 @@
 #include "platform/audio/audio_test_units.h"
 #include "platform/audio/simulated/simulated_demo_devices.h"
+#include "support/test_masters.h"
+
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
-#include <sndfile.h>
 
 #include <algorithm>
 #include <bit>
 #include <cmath>
-#include <cstdlib>
-#include <filesystem>
 #include <thread>
 #include <vector>
 
@@ -257,26 +257,19 @@ TEST(SimulatedIO, InjectedFailuresSurfaceAtTheNamedCallOnce)
 
 TEST(SimulatedIO, PlaysASoundFileInALoopBitExact)
 {
-    const char* root = std::getenv("BREVALO_TEST_TMP");
-    const auto folder = std::filesystem::path(root != nullptr ? root : "/tmp") / "sim-signal";
-    std::filesystem::create_directories(folder);
-    const auto path = (folder / "ramp.wav").string();
-    SF_INFO info{0, 48000, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 0};
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    ASSERT_NE(file, nullptr);
-    std::vector<short> frames(2 * 1000);
-    for (std::size_t i = 0; i < 1000; ++i) {
-        frames[2 * i] = static_cast<short>(i);
-        frames[2 * i + 1] = static_cast<short>(-30 * static_cast<int>(i));
-    }
-    ASSERT_EQ(sf_writef_short(file, frames.data(), 1000), 1000);
-    sf_close(file);
-
+    QTemporaryDir folder;
+    const auto ramp = [](std::int64_t frame, int channel) {
+        return static_cast<std::int32_t>(channel == 0 ? frame : -30 * frame);
+    };
+    const auto path =
+        test::writeTestMaster(folder.filePath(QStringLiteral("ramp.caf")), 16, 48000, 1000, ramp)
+            .toStdString();
     SimulatedAudioSystem sim;
     const ObjectId device = addInput(sim, "in", 2, 48000.0, 24, 300);
     ASSERT_TRUE(sim.setInputSignal(device, 0, SimSignal::file(path, 1)));
     EXPECT_FALSE(sim.setInputSignal(device, 1, SimSignal::file(path, 2)));
-    EXPECT_FALSE(sim.setInputSignal(device, 1, SimSignal::file((folder / "none.wav").string())));
+    EXPECT_FALSE(sim.setInputSignal(
+        device, 1, SimSignal::file(folder.filePath(QStringLiteral("none.wav")).toStdString())));
     Capture capture;
     const auto unit = startCapture(sim, device, 48000.0, capture);
     sim.advanceSeconds(0.05); // 2400 frames: the 1000-frame file loops
@@ -284,7 +277,6 @@ TEST(SimulatedIO, PlaysASoundFileInALoopBitExact)
     for (std::uint32_t i = 0; i < 2400; ++i) {
         ASSERT_EQ(capture.samples[0][i], -30 * static_cast<std::int32_t>(i % 1000) * 65536) << i;
     }
-    std::filesystem::remove_all(folder);
 }
 
 TEST(DemoDevices, OfferAVirtualTurntablePlayingARecordSide)
