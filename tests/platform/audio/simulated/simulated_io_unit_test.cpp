@@ -286,13 +286,10 @@ TEST(DemoDevices, OfferAVirtualTurntablePlayingARecordSide)
     auto& hw = sim.hardware();
     ObjectId turntable = unknownObject;
     ASSERT_EQ(hw.deviceForUID("brevalo.sim.virtual-turntable", turntable), 0);
-    std::string name;
-    ASSERT_EQ(hw.name(turntable, name), 0);
-    EXPECT_EQ(name, "Virtual Turntable");
+    EXPECT_EQ(sim.device(turntable)->name, "Virtual Turntable");
     ObjectId output = unknownObject;
     ASSERT_EQ(hw.defaultOutputDevice(output), 0);
-    ASSERT_EQ(hw.name(output, name), 0);
-    EXPECT_EQ(name, "Virtual Output");
+    EXPECT_EQ(sim.device(output).value_or(SimDevice{}).name, "Virtual Output");
 
     Capture capture(96000 * 12);
     capture.integer = false;
