@@ -57,15 +57,10 @@ public:
     ObjectId plugLoop(const std::string& stem, double rate)
     {
         const auto name = uniqueTestName(stem);
-        const auto r = static_cast<std::uint32_t>(rate);
-        const int handle = graph_->addNode({name, name, "Audio/Duplex", "[ AUX0 AUX1 ]", r, "S24"});
-        ObjectId device = unknownObject;
-        auto& hw = system_->hardware();
-        waitUntil([&] {
-            double current = 0.0;
-            return handle != 0 && hw.deviceForUID(name, device) == 0 && device != unknownObject &&
-                   hw.nominalSampleRate(device, current) == 0 && current == rate;
-        });
+        int handle = 0;
+        const ObjectId device = graph_->plug(
+            {name, name, "Audio/Duplex", "[ AUX0 AUX1 ]", static_cast<std::uint32_t>(rate), "S24"},
+            &handle);
         handles_[device] = handle;
         return device;
     }
@@ -93,25 +88,12 @@ protected:
     AudioSystem& system() { return backend_.system(); }
     AudioHardware& hw() { return backend_.system().hardware(); }
 
-    std::unique_ptr<IOUnit> player(ObjectId device, const StreamFormat& format, Player& source)
-    {
-        std::unique_ptr<IOUnit> unit;
-        EXPECT_EQ(system().createIOUnit(unit), 0);
-        EXPECT_EQ(unit->setCurrentDevice(device), 0);
-        EXPECT_EQ(unit->setStreamFormat(Scope::input, outputElement, format), 0);
-        EXPECT_EQ(unit->setRenderCallback(Scope::input, outputElement, {Player::render, &source}),
-                  0);
-        EXPECT_EQ(unit->initialize(), 0);
-        return unit;
-    }
-
     Backend backend_;
 };
 
 using Backends = ::testing::Types<SimulatedSetup, PipeWireSetup>;
-class BackendNames
+struct BackendNames
 {
-public:
     template <typename T> static std::string GetName(int)
     {
         return std::is_same_v<T, SimulatedSetup> ? "Simulated" : "PipeWire";
@@ -123,17 +105,14 @@ TYPED_TEST(AudioBackendConformance, ListenersRunOnOneNotificationThreadUntilThei
 {
     auto& hw = this->hw();
     CallLog log;
-    ListenerRegistration first;
-    ListenerRegistration second;
-    ASSERT_EQ(hw.addPropertyListener(systemObject, {P::devices}, log.listener(hw), first), 0);
-    ASSERT_EQ(hw.addPropertyListener(systemObject, {P::devices}, log.listener(hw), second), 0);
+    const auto first = listen(hw, systemObject, P::devices, log);
+    const auto second = listen(hw, systemObject, P::devices, log);
     EXPECT_NE(first, second);
 
     const ObjectId device = this->backend_.plugLoop("listened", 48000.0);
     ASSERT_NE(device, unknownObject);
     ASSERT_TRUE(waitUntil([&] { return log.count(systemObject, P::devices) >= 2; }));
-    ListenerRegistration alive;
-    ASSERT_EQ(hw.addPropertyListener(device, {P::deviceIsAlive}, log.listener(hw), alive), 0);
+    const auto alive = listen(hw, device, P::deviceIsAlive, log);
 
     // Removing one of two equal registrations keeps the other.
     ASSERT_EQ(hw.removePropertyListener(first), 0);
@@ -263,27 +242,22 @@ TYPED_TEST(AudioBackendConformance, LifeCycleRefusals)
 
 TYPED_TEST(AudioBackendConformance, RenderDeliversTheDevicesSamplesInTheClientFormatAndMap)
 {
-    struct Row
-    {
-        bool integer;
-        bool swapped;
-    };
-    for (const Row row : {Row{true, true}, Row{false, false}}) {
-        SCOPED_TRACE(row.integer ? "integer, swapped" : "float");
-        const ObjectId device = this->backend_.plugLoop(row.integer ? "int" : "float", 96000.0);
+    // The integer run also swaps the channels.
+    for (const bool integer : {true, false}) {
+        SCOPED_TRACE(integer ? "integer, swapped" : "float");
+        const ObjectId device = this->backend_.plugLoop(integer ? "int" : "float", 96000.0);
         ASSERT_NE(device, unknownObject);
-        const auto format = row.integer ? StreamFormat::int32Planar(96000.0, 2)
-                                        : StreamFormat::float32Planar(96000.0, 2);
+        const auto format = integer ? StreamFormat::int32Planar(96000.0, 2)
+                                    : StreamFormat::float32Planar(96000.0, 2);
         Capture capture;
-        capture.integer = row.integer;
+        capture.integer = integer;
         capture.countAllocationsFrom = 20;
-        auto unit = makeCaptureUnit(this->system(), device, format, &capture);
-        if (row.swapped) {
-            const std::int32_t map[] = {1, 0};
-            ASSERT_EQ(unit->setChannelMap(Scope::output, inputElement, map), 0);
-        }
-        Player source{row.integer};
-        auto output = this->player(device, format, source);
+        const std::int32_t swapped[] = {1, 0};
+        using Map = std::span<const std::int32_t>;
+        auto unit = makeCaptureUnit(this->system(), device, format, &capture,
+                                    integer ? Map(swapped) : Map());
+        Player source{integer};
+        auto output = makePlayUnit(this->system(), device, format, source);
         ASSERT_EQ(unit->initialize(), 0);
         ASSERT_EQ(output->start(), 0);
         // The capture starts once the player's stream has settled (a server may ramp a new
@@ -305,7 +279,7 @@ TYPED_TEST(AudioBackendConformance, RenderDeliversTheDevicesSamplesInTheClientFo
         // Each channel steps by one code per frame; the two keep the pattern's offset, which
         // the map turns around. A graph cycle missed on a loaded machine shows as silence (the
         // pattern is never zero on both channels) and a jump.
-        const std::int32_t offset = row.swapped ? patternSpan - 0x10001 : 0x10001;
+        const std::int32_t offset = integer ? patternSpan - 0x10001 : 0x10001;
         std::uint32_t checked = 0;
         std::uint32_t wrong = 0;
         std::uint32_t jumps = 0;

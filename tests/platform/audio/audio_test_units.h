@@ -13,11 +13,12 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <bit>
 #include <cmath>
-#include <cstring>
 #include <mutex>
 #include <optional>
 #include <set>
+#include <span>
 #include <thread>
 #include <vector>
 
@@ -53,21 +54,49 @@ struct CallLog
     {
         return waitUntil([&] { return count(object, selector) != 0; });
     }
+    // The selectors heard on object, in order; forgets them.
+    std::vector<HardwareProperty> take(ObjectId object)
+    {
+        std::lock_guard lock(mutex);
+        std::vector<HardwareProperty> result;
+        for (const auto& [o, selector] : calls) {
+            if (o == object) {
+                result.push_back(selector);
+            }
+        }
+        std::erase_if(calls, [object](const auto& call) { return call.first == object; });
+        return result;
+    }
 };
+
+// Registers log's listener on object's selector.
+inline ListenerRegistration listen(AudioHardware& hw, ObjectId object, HardwareProperty selector,
+                                   CallLog& log, Scope scope = Scope::global)
+{
+    ListenerRegistration registration;
+    EXPECT_EQ(hw.addPropertyListener(object, {selector, scope, 0}, log.listener(hw), registration),
+              0);
+    return registration;
+}
 
 inline constexpr std::uint32_t captureCapacity = 96000;
 inline constexpr std::int32_t patternSpan = 1 << 24;
 
-// Plays the counting pattern on both channels, left-justified integers or floats at full scale.
+// Plays the counting pattern on every client channel, left-justified integers or floats at full
+// scale; logs each block's host time when given a log.
 struct Player
 {
     bool integer = true;
+    std::vector<std::uint64_t>* hostTimes = nullptr;
     std::uint64_t frame = 0;
 
-    static std::int32_t render(void* refCon, RenderActionFlags&, const AudioTimeStamp&,
+    static std::int32_t render(void* refCon, RenderActionFlags&, const AudioTimeStamp& time,
                                std::uint32_t, std::uint32_t frames, AudioBufferList* buffers)
     {
         auto& self = *static_cast<Player*>(refCon);
+        if (self.hostTimes != nullptr) {
+            self.hostTimes->push_back(time.hostTime);
+        }
         for (std::uint32_t c = 0; c < buffers->numberBuffers; ++c) {
             for (std::uint32_t i = 0; i < frames; ++i) {
                 const auto code = simCountingCode(self.frame + i, c, 24);
@@ -147,17 +176,17 @@ struct Capture
         if (integer) {
             return (raw & 0xFF) == 0 ? std::optional(raw / 256) : std::nullopt;
         }
-        float value = 0.0f;
-        std::memcpy(&value, &raw, sizeof value);
-        const float scaled = value * 8388608.0f;
+        const float scaled = std::bit_cast<float>(raw) * 8388608.0f;
         return scaled == std::floor(scaled) ? std::optional(static_cast<std::int32_t>(scaled))
                                             : std::nullopt;
     }
 };
 
-// An input-only unit on the device in the client format, feeding capture when given one.
+// An input-only unit on the device in the client format (through map when one is given),
+// feeding capture when given one.
 inline std::unique_ptr<IOUnit> makeCaptureUnit(AudioSystem& system, ObjectId device,
                                                const StreamFormat& format, Capture* capture,
+                                               std::span<const std::int32_t> map = {},
                                                std::uint32_t slice = 8192)
 {
     std::unique_ptr<IOUnit> unit;
@@ -167,10 +196,31 @@ inline std::unique_ptr<IOUnit> makeCaptureUnit(AudioSystem& system, ObjectId dev
     EXPECT_EQ(unit->setCurrentDevice(device), 0);
     EXPECT_EQ(unit->setStreamFormat(Scope::output, inputElement, format), 0);
     EXPECT_EQ(unit->setMaximumFramesPerSlice(slice), 0);
+    if (!map.empty()) {
+        EXPECT_EQ(unit->setChannelMap(Scope::output, inputElement, map), 0);
+    }
     if (capture != nullptr) {
         capture->unit = unit.get();
         EXPECT_EQ(unit->setInputCallback({Capture::input, capture}), 0);
     }
+    return unit;
+}
+
+// An initialized output unit on the device playing player in the client format, through map when
+// one is given.
+inline std::unique_ptr<IOUnit> makePlayUnit(AudioSystem& system, ObjectId device,
+                                            const StreamFormat& format, Player& player,
+                                            std::span<const std::int32_t> map = {})
+{
+    std::unique_ptr<IOUnit> unit;
+    EXPECT_EQ(system.createIOUnit(unit), 0);
+    EXPECT_EQ(unit->setCurrentDevice(device), 0);
+    if (!map.empty()) {
+        EXPECT_EQ(unit->setChannelMap(Scope::input, outputElement, map), 0);
+    }
+    EXPECT_EQ(unit->setStreamFormat(Scope::input, outputElement, format), 0);
+    EXPECT_EQ(unit->setRenderCallback(Scope::input, outputElement, {Player::render, &player}), 0);
+    EXPECT_EQ(unit->initialize(), 0);
     return unit;
 }
 

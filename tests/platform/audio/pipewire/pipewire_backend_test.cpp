@@ -43,38 +43,6 @@ protected:
 
     AudioHardware& hw() { return system_->hardware(); }
 
-    ObjectId waitForDevice(const std::string& uid)
-    {
-        ObjectId device = unknownObject;
-        waitUntil([&] { return hw().deviceForUID(uid, device) == 0 && device != unknownObject; });
-        return device;
-    }
-
-    // Creates the node and waits until the model knows it with its format (its rate is the
-    // node's); unknownObject when any step fails.
-    ObjectId plug(const TestNodeSetup& setup, int* handle = nullptr)
-    {
-        const int h = graph_->addNode(setup);
-        if (handle != nullptr) {
-            *handle = h;
-        }
-        const ObjectId device = h != 0 ? waitForDevice(setup.name) : unknownObject;
-        const bool ready = device != unknownObject && waitUntil([&] {
-                               double r = 0.0;
-                               return hw().nominalSampleRate(device, r) == 0 && r == setup.rate;
-                           });
-        return ready ? device : unknownObject;
-    }
-
-    void listen(ObjectId object, HardwareProperty selector, CallLog& log,
-                ListenerRegistration& registration)
-    {
-        const auto listener = log.listener(hw());
-        ASSERT_EQ(
-            hw().addPropertyListener(object, {selector, Scope::global, 0}, listener, registration),
-            0);
-    }
-
     std::unique_ptr<PipeWireAudioSystem> system_;
     std::unique_ptr<PipeWireTestGraph> graph_; // ends before the connection it uses
 };
@@ -82,8 +50,8 @@ protected:
 TEST_F(PipeWireBackend, CatalogDescribesNodesFromTheRegistryAndReportsTheDefaultSink)
 {
     const auto uid = uniqueTestName("interface");
-    const ObjectId device = plug({uid, "Test Interface 4x", "Audio/Source/Virtual",
-                                  "[ AUX0 AUX1 AUX2 AUX3 ]", 96000, "S24"});
+    const ObjectId device = graph_->plug({uid, "Test Interface 4x", "Audio/Source/Virtual",
+                                          "[ AUX0 AUX1 AUX2 AUX3 ]", 96000, "S24"});
     ASSERT_NE(device, unknownObject);
 
     std::vector<ObjectId> ids;
@@ -118,7 +86,7 @@ TEST_F(PipeWireBackend, CatalogDescribesNodesFromTheRegistryAndReportsTheDefault
     // A stereo sink names its front pair as the preferred stereo channels, its monitor is not an
     // input device, and a switch of the default sink is reported.
     const auto sinkUID = uniqueTestName("speakers");
-    const ObjectId sink = plug({sinkUID, "Speakers", "Audio/Sink", "[ FC FL FR ]"});
+    const ObjectId sink = graph_->plug({sinkUID, "Speakers", "Audio/Sink", "[ FC FL FR ]"});
     ASSERT_NE(sink, unknownObject);
     EXPECT_TRUE(waitUntil([&] {
         std::array<std::uint32_t, 2> pair{};
@@ -129,15 +97,15 @@ TEST_F(PipeWireBackend, CatalogDescribesNodesFromTheRegistryAndReportsTheDefault
     EXPECT_TRUE(config.empty());
 
     const auto otherUID = uniqueTestName("headphones");
-    const ObjectId other = plug({otherUID, "Headphones"});
+    const ObjectId other = graph_->plug({otherUID, "Headphones"});
     ASSERT_NE(other, unknownObject);
     ObjectId current = unknownObject;
     ASSERT_TRUE(graph_->setDefaultSink(sinkUID));
     ASSERT_TRUE(
         waitUntil([&] { return hw().defaultOutputDevice(current) == 0 && current == sink; }));
     CallLog log;
-    ListenerRegistration registration;
-    listen(systemObject, HardwareProperty::defaultOutputDevice, log, registration);
+    const auto registration =
+        listen(hw(), systemObject, HardwareProperty::defaultOutputDevice, log);
     ASSERT_TRUE(graph_->setDefaultSink(otherUID));
     EXPECT_TRUE(log.waitFor(systemObject, HardwareProperty::defaultOutputDevice));
     ASSERT_TRUE(
@@ -150,16 +118,15 @@ TEST_F(PipeWireBackend, CatalogDescribesNodesFromTheRegistryAndReportsTheDefault
 TEST_F(PipeWireBackend, HotPlugEndsTheTakeAndFindsTheSameUIDUnderAFreshID)
 {
     // A second source the captured stream could be moved to if the backend let it.
-    ASSERT_NE(plug(virtualSource(uniqueTestName("other"), "[ AUX0 AUX1 ]")), unknownObject);
+    ASSERT_NE(graph_->plug(virtualSource(uniqueTestName("other"), "[ AUX0 AUX1 ]")), unknownObject);
     const auto setup = virtualSource(uniqueTestName("turntable"), "[ AUX0 AUX1 ]");
     int handle = 0;
-    const ObjectId first = plug(setup, &handle);
+    const ObjectId first = graph_->plug(setup, &handle);
     ASSERT_NE(first, unknownObject);
     CallLog deviceLog;
-    ListenerRegistration aliveRegistration;
-    ListenerRegistration stoppedRegistration;
-    listen(first, HardwareProperty::deviceIsAlive, deviceLog, aliveRegistration);
-    listen(first, HardwareProperty::ioStoppedAbnormally, deviceLog, stoppedRegistration);
+    const ListenerRegistration registrations[] = {
+        listen(hw(), first, HardwareProperty::deviceIsAlive, deviceLog),
+        listen(hw(), first, HardwareProperty::ioStoppedAbnormally, deviceLog)};
     Capture capture;
     auto unit = makeCaptureUnit(*system_, first, StreamFormat::float32Planar(48000.0, 2), &capture);
     ASSERT_EQ(unit->initialize(), 0);
@@ -178,8 +145,7 @@ TEST_F(PipeWireBackend, HotPlugEndsTheTakeAndFindsTheSameUIDUnderAFreshID)
     std::string text;
     EXPECT_EQ(hw().name(first, text), status::badObject);
 
-    ASSERT_NE(graph_->addNode(setup), 0);
-    const ObjectId second = waitForDevice(setup.name);
+    const ObjectId second = graph_->plug(setup);
     ASSERT_NE(second, unknownObject);
     EXPECT_NE(second, first) << "a stale id must not name the new node";
     EXPECT_EQ(hw().name(first, text), status::badObject);
@@ -191,7 +157,7 @@ TEST_F(PipeWireBackend, HotPlugEndsTheTakeAndFindsTheSameUIDUnderAFreshID)
     EXPECT_EQ(unit->uninitialize(), 0);
     EXPECT_NE(unit->initialize(), 0);
     EXPECT_EQ(unit->dispose(), 0);
-    for (const auto& r : {aliveRegistration, stoppedRegistration}) {
+    for (const auto& r : registrations) {
         EXPECT_EQ(hw().removePropertyListener(r), 0);
     }
 }
@@ -205,7 +171,7 @@ TEST_F(PipeWireBackend, CaptureAtARateTheGraphDoesNotAllowInSlicesOfTheClientsSi
     for (const bool integer : {true, false}) {
         SCOPED_TRACE(integer ? "integer" : "float");
         const ObjectId device =
-            plug(virtualSource(uniqueTestName("oddrate"), "[ FL FR ]", 32000, "S16"));
+            graph_->plug(virtualSource(uniqueTestName("oddrate"), "[ FL FR ]", 32000, "S16"));
         ASSERT_NE(device, unknownObject);
         std::vector<ObjectId> streams;
         ASSERT_EQ(hw().streams(device, Scope::input, streams), 0);
@@ -217,7 +183,7 @@ TEST_F(PipeWireBackend, CaptureAtARateTheGraphDoesNotAllowInSlicesOfTheClientsSi
         capture.integer = integer;
         format = integer ? StreamFormat::int32Planar(32000.0, 2)
                          : StreamFormat::float32Planar(32000.0, 2);
-        auto unit = makeCaptureUnit(*system_, device, format, &capture, 16);
+        auto unit = makeCaptureUnit(*system_, device, format, &capture, {}, 16);
         ASSERT_EQ(unit->initialize(), 0);
         ASSERT_EQ(unit->streamFormat(Scope::output, inputElement, format), 0);
         EXPECT_EQ(format.sampleRate, 32000.0);

@@ -61,17 +61,9 @@ public:
            double amplitude)
         : graph_(system.pipeWireHardware()), amplitude_(amplitude)
     {
-        auto& hw = system.hardware();
-        ObjectId device = unknownObject;
-        const bool graphReady =
-            graph_.addNode({inputUID, "Turntable Interface", "Audio/Duplex"}) != 0 &&
-            graph_.addNode({outputUID, "Speakers"}) != 0 && graph_.setDefaultSink(outputUID) &&
-            test::waitUntil([&] {
-                double rate = 0.0;
-                return hw.deviceForUID(inputUID, device) == 0 && device != unknownObject &&
-                       hw.nominalSampleRate(device, rate) == 0 && rate == 48000.0;
-            });
-        ready_ = graphReady && system.createIOUnit(player_) == 0 &&
+        const ObjectId device = graph_.plug({inputUID, "Turntable Interface", "Audio/Duplex"});
+        ready_ = device != unknownObject && graph_.addNode({outputUID, "Speakers"}) != 0 &&
+                 graph_.setDefaultSink(outputUID) && system.createIOUnit(player_) == 0 &&
                  player_->setCurrentDevice(device) == 0 &&
                  player_->setRenderCallback(Scope::input, outputElement, {render, this}) == 0 &&
                  player_->initialize() == 0 && player_->start() == 0;

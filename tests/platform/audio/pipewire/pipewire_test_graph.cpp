@@ -132,6 +132,22 @@ int PipeWireTestGraph::addNode(const TestNodeSetup& setup)
     return ready ? handle : 0;
 }
 
+ObjectId PipeWireTestGraph::plug(const TestNodeSetup& setup, int* handle)
+{
+    const int h = addNode(setup);
+    if (handle != nullptr) {
+        *handle = h;
+    }
+    ObjectId device = unknownObject;
+    const bool ready =
+        h != 0 && waitUntil([&] {
+            double rate = 0.0;
+            return hardware_.deviceForUID(setup.name, device) == 0 && device != unknownObject &&
+                   hardware_.nominalSampleRate(device, rate) == 0 && rate == setup.rate;
+        });
+    return ready ? device : unknownObject;
+}
+
 void PipeWireTestGraph::removeNode(int handle)
 {
     {

@@ -36,6 +36,9 @@ public:
     // Returns a handle (0 on failure) once every channel has its input port; the node lives
     // until removeNode or the graph's end.
     int addNode(const TestNodeSetup& setup);
+    // addNode, then waits until the backend's model knows the node at its rate: the device, or
+    // unknownObject when a step fails. handle, when given, receives addNode's handle.
+    ObjectId plug(const TestNodeSetup& setup, int* handle = nullptr);
     void removeNode(int handle);
     // Sets the configured default sink, which the session manager turns into the default.
     bool setDefaultSink(const std::string& nodeName);

@@ -1,11 +1,9 @@
+#include "platform/audio/audio_test_units.h"
 #include "platform/audio/simulated/simulated_audio_system.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 using namespace brevalo;
@@ -14,38 +12,8 @@ namespace {
 
 using P = HardwareProperty;
 
-// Records every notification; selectors(object) returns those of object in order and forgets
-// them.
-struct Recorder
-{
-    std::mutex mutex;
-    std::vector<std::pair<ObjectId, P>> events;
-
-    std::vector<P> selectors(ObjectId object)
-    {
-        std::lock_guard lock(mutex);
-        std::vector<P> result;
-        for (const auto& [o, selector] : events) {
-            if (o == object) {
-                result.push_back(selector);
-            }
-        }
-        std::erase_if(events, [object](const auto& e) { return e.first == object; });
-        return result;
-    }
-};
-
-ListenerRegistration listen(AudioHardware& hw, ObjectId object, P selector, Recorder& recorder,
-                            Scope scope = Scope::global)
-{
-    ListenerRegistration registration;
-    const auto record = [&recorder](ObjectId o, const PropertyAddress& address) {
-        std::lock_guard lock(recorder.mutex);
-        recorder.events.emplace_back(o, address.selector);
-    };
-    EXPECT_EQ(hw.addPropertyListener(object, {selector, scope, 0}, record, registration), 0);
-    return registration;
-}
+using test::CallLog;
+using test::listen;
 
 } // namespace
 
@@ -147,23 +115,23 @@ TEST(SimulatedHardware, DeviceChangesPostTheMatchingNotifications)
     auto& hw = sim.hardware();
     const ObjectId device = sim.addDevice(SimDevice::input("in", "In", 4, 96000.0, 24));
     const ObjectId stream = sim.streamIDs(device, Scope::input).at(0);
-    Recorder recorder;
+    CallLog log;
     for (auto selector : {P::deviceIsAlive, P::nominalSampleRate, P::bufferFrameSize,
                           P::deviceHasChanged, P::ioStoppedAbnormally}) {
-        listen(hw, device, selector, recorder);
+        listen(hw, device, selector, log);
     }
-    listen(hw, device, P::streams, recorder, Scope::input);
-    listen(hw, device, P::streamConfiguration, recorder, Scope::input);
-    Recorder outputSide;
+    listen(hw, device, P::streams, log, Scope::input);
+    listen(hw, device, P::streamConfiguration, log, Scope::input);
+    CallLog outputSide;
     listen(hw, device, P::streamConfiguration, outputSide, Scope::output);
-    listen(hw, stream, P::physicalFormat, recorder);
+    listen(hw, stream, P::physicalFormat, log);
     sim.drainNotifications();
 
     ASSERT_TRUE(sim.setNominalSampleRate(device, 48000.0));
     ASSERT_TRUE(sim.setNominalSampleRate(device, 48000.0)); // no change, no notification
     sim.drainNotifications();
-    EXPECT_EQ(recorder.selectors(stream), (std::vector<P>{P::physicalFormat}));
-    EXPECT_EQ(recorder.selectors(device), (std::vector<P>{P::nominalSampleRate}));
+    EXPECT_EQ(log.take(stream), (std::vector<P>{P::physicalFormat}));
+    EXPECT_EQ(log.take(device), (std::vector<P>{P::nominalSampleRate}));
     StreamFormat format;
     ASSERT_EQ(hw.physicalFormat(stream, format), 0);
     EXPECT_EQ(format.sampleRate, 48000.0);
@@ -174,23 +142,22 @@ TEST(SimulatedHardware, DeviceChangesPostTheMatchingNotifications)
     ASSERT_TRUE(sim.notifyDeviceHasChanged(device));
     ASSERT_TRUE(sim.notifyIOStoppedAbnormally(device));
     sim.drainNotifications();
-    EXPECT_EQ(recorder.selectors(stream), (std::vector<P>{P::physicalFormat}));
-    EXPECT_EQ(recorder.selectors(device),
-              (std::vector<P>{P::bufferFrameSize, P::deviceIsAlive, P::deviceHasChanged,
-                              P::ioStoppedAbnormally}));
+    EXPECT_EQ(log.take(stream), (std::vector<P>{P::physicalFormat}));
+    EXPECT_EQ(log.take(device), (std::vector<P>{P::bufferFrameSize, P::deviceIsAlive,
+                                                P::deviceHasChanged, P::ioStoppedAbnormally}));
 
     ASSERT_TRUE(sim.setStreams(device, Scope::input, {SimStream{2, 24, false}}));
     sim.drainNotifications();
-    EXPECT_EQ(recorder.selectors(device), (std::vector<P>{P::streams, P::streamConfiguration}));
-    EXPECT_TRUE(outputSide.events.empty());
+    EXPECT_EQ(log.take(device), (std::vector<P>{P::streams, P::streamConfiguration}));
+    EXPECT_TRUE(outputSide.take(device).empty());
     EXPECT_NE(sim.streamIDs(device, Scope::input).at(0), stream);
     EXPECT_EQ(hw.physicalFormat(stream, format), status::badObject);
 }
 
 TEST(SimulatedHardware, RemovingTheDefaultOutputMovesTheDefaultAndNotifies)
 {
-    // The recorder outlives the simulation: the last additions below notify after the final drain.
-    Recorder system;
+    // The log outlives the simulation: the last additions below notify after the final drain.
+    CallLog system;
     SimulatedAudioSystem sim;
     auto& hw = sim.hardware();
     const ObjectId first = sim.addDevice(SimDevice::output("o1", "One", 2, 48000.0));
@@ -200,7 +167,7 @@ TEST(SimulatedHardware, RemovingTheDefaultOutputMovesTheDefaultAndNotifies)
 
     ASSERT_TRUE(sim.removeDevice(first));
     sim.drainNotifications();
-    EXPECT_EQ(system.selectors(systemObject), (std::vector<P>{P::devices, P::defaultOutputDevice}));
+    EXPECT_EQ(system.take(systemObject), (std::vector<P>{P::devices, P::defaultOutputDevice}));
     ObjectId current = unknownObject;
     ASSERT_EQ(hw.defaultOutputDevice(current), 0);
     EXPECT_EQ(current, second);
@@ -223,10 +190,8 @@ TEST(SimulatedHardware, ScriptsTheCapturePermission)
     EXPECT_EQ(permission.authorizationStatus(), AudioCaptureAuthorization::authorized);
     std::atomic<int> answers{0};
     std::atomic<bool> granted{true};
-    std::thread::id answeredOn;
     const auto answer = [&](bool g) {
         granted = g;
-        answeredOn = std::this_thread::get_id();
         ++answers;
     };
 
@@ -240,7 +205,6 @@ TEST(SimulatedHardware, ScriptsTheCapturePermission)
     sim.drainNotifications();
     EXPECT_EQ(answers, 1);
     EXPECT_FALSE(granted);
-    EXPECT_EQ(answeredOn, sim.notificationThreadID());
     EXPECT_EQ(permission.authorizationStatus(), AudioCaptureAuthorization::denied);
     EXPECT_FALSE(sim.answerPermissionRequest(true));
 

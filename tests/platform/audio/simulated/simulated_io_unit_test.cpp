@@ -1,14 +1,14 @@
 #include "platform/audio/audio_test_units.h"
 #include "platform/audio/simulated/simulated_demo_devices.h"
+#include "support/test_masters.h"
+
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
-#include <sndfile.h>
 
 #include <algorithm>
 #include <bit>
 #include <cmath>
-#include <cstdlib>
-#include <filesystem>
 #include <thread>
 #include <vector>
 
@@ -17,6 +17,7 @@ using namespace brevalo;
 namespace {
 
 using test::Capture;
+using test::Player;
 
 // A started unit capturing device's first two channels (or those the map names) into capture.
 std::unique_ptr<IOUnit> startCapture(SimulatedAudioSystem& sim, ObjectId device, double rate,
@@ -24,58 +25,11 @@ std::unique_ptr<IOUnit> startCapture(SimulatedAudioSystem& sim, ObjectId device,
 {
     const auto format =
         capture.integer ? StreamFormat::int32Planar(rate, 2) : StreamFormat::float32Planar(rate, 2);
-    auto unit = test::makeCaptureUnit(sim, device, format, &capture);
-    if (!map.empty()) {
-        EXPECT_EQ(unit->setChannelMap(Scope::output, inputElement, map), 0);
-    }
+    auto unit = test::makeCaptureUnit(sim, device, format, &capture, map);
     EXPECT_EQ(unit->initialize(), 0);
     EXPECT_EQ(unit->start(), 0);
     return unit;
 }
-
-// An output unit that plays a ramp (frame index / 1e6) on every client channel, negated on odd
-// ones.
-struct OutputProbe
-{
-    std::unique_ptr<IOUnit> unit;
-    std::uint64_t frames = 0;
-    std::vector<std::uint64_t>* sharedLog = nullptr;
-
-    static std::int32_t callback(void* refCon, RenderActionFlags&, const AudioTimeStamp& time,
-                                 std::uint32_t, std::uint32_t count, AudioBufferList* list)
-    {
-        auto& self = *static_cast<OutputProbe*>(refCon);
-        for (std::uint32_t c = 0; c < list->numberBuffers; ++c) {
-            auto* out = static_cast<float*>(list->buffers[c].data);
-            for (std::uint32_t i = 0; i < count; ++i) {
-                const auto v = static_cast<float>(static_cast<double>(self.frames + i) / 1e6);
-                out[i] = c % 2 == 0 ? v : -v;
-            }
-        }
-        if (self.sharedLog != nullptr) {
-            self.sharedLog->push_back(time.hostTime);
-        }
-        self.frames += count;
-        return 0;
-    }
-
-    std::int32_t open(SimulatedAudioSystem& sim, ObjectId device, double rate,
-                      const std::vector<std::int32_t>& map = {})
-    {
-        if (auto s = sim.createIOUnit(unit)) {
-            return s;
-        }
-        std::int32_t s = 0;
-        (s = unit->setCurrentDevice(device)) || (s = unit->setMaximumFramesPerSlice(8192)) ||
-            (s = map.empty() ? 0 : unit->setChannelMap(Scope::input, outputElement, map)) ||
-            (s = unit->setStreamFormat(Scope::input, outputElement,
-                                       StreamFormat::float32Planar(rate, 2))) ||
-            (s = unit->setRenderCallback(Scope::input, outputElement,
-                                         {&OutputProbe::callback, this})) ||
-            (s = unit->initialize()) || (s = unit->start());
-        return s;
-    }
-};
 
 // An input device counting on every channel.
 ObjectId addInput(SimulatedAudioSystem& sim, std::string uid, std::uint32_t channels, double rate,
@@ -200,12 +154,14 @@ TEST(SimulatedIO, ManualTimeRunsDevicesInClockOrderAndRepeatsExactly)
         second.bufferFrameSize = 333;
         std::vector<std::uint64_t> log;
         log.reserve(4096);
-        OutputProbe a;
-        OutputProbe b;
-        a.sharedLog = &log;
-        b.sharedLog = &log;
-        EXPECT_EQ(a.open(sim, sim.addDevice(first), 44100.0), 0);
-        EXPECT_EQ(b.open(sim, sim.addDevice(second), 48000.0), 0);
+        Player a{.integer = false, .hostTimes = &log};
+        Player b{.integer = false, .hostTimes = &log};
+        const auto unitA = test::makePlayUnit(sim, sim.addDevice(first),
+                                              StreamFormat::float32Planar(44100.0, 2), a);
+        const auto unitB = test::makePlayUnit(sim, sim.addDevice(second),
+                                              StreamFormat::float32Planar(48000.0, 2), b);
+        EXPECT_EQ(unitA->start(), 0);
+        EXPECT_EQ(unitB->start(), 0);
         sim.advanceSeconds(3.0);
         return log;
     };
@@ -222,20 +178,24 @@ TEST(SimulatedIO, CapturesWhatAnOutputDevicePlayedOnItsMappedChannels)
     d.bufferFrameSize = 100;
     const ObjectId device = sim.addDevice(d);
     sim.captureOutput(device, 1000);
-    OutputProbe probe;
-    ASSERT_EQ(probe.open(sim, device, 48000.0, {3, -1}), 0); // the second client channel unheard
-    sim.advanceSeconds(0.05);                                // 24 blocks of 100 frames
+    Player player{.integer = false};
+    const std::int32_t map[] = {3, -1}; // the second client channel unheard
+    const auto unit =
+        test::makePlayUnit(sim, device, StreamFormat::float32Planar(48000.0, 2), player, map);
+    ASSERT_EQ(unit->start(), 0);
+    sim.advanceSeconds(0.05); // 24 blocks of 100 frames
     const SimOutputCapture capture = sim.outputCapture(device);
     ASSERT_EQ(capture.channels.size(), 4u);
     EXPECT_EQ(capture.framesPlayed, 2400u);
     EXPECT_EQ(capture.framesNotKept, 1400u);
     ASSERT_EQ(capture.channels[3].size(), 1000u);
-    for (std::size_t i = 0; i < 1000; ++i) {
-        const auto v = static_cast<float>(static_cast<double>(i) / 1e6);
-        ASSERT_EQ(capture.channels[0][i], 0.0f);
-        ASSERT_EQ(capture.channels[1][i], 0.0f);
-        ASSERT_EQ(capture.channels[2][i], 0.0f);
-        ASSERT_EQ(capture.channels[3][i], v);
+    for (std::size_t c = 0; c < 3; ++c) {
+        EXPECT_EQ(capture.channels[c], std::vector<float>(1000)) << c;
+    }
+    for (std::uint32_t i = 0; i < 1000; ++i) {
+        ASSERT_EQ(capture.channels[3][i],
+                  static_cast<float>(simCountingCode(i, 0, 24)) / 8388608.0f)
+            << i;
     }
 }
 
@@ -260,9 +220,11 @@ TEST(SimulatedIO, InjectedFailuresSurfaceAtTheNamedCallOnce)
     std::unique_ptr<VarispeedUnit> varispeed;
     ASSERT_EQ(sim.createVarispeedUnit(varispeed), 0);
     ASSERT_EQ(varispeed->setMaximumFramesPerSlice(8192), 0);
-    OutputProbe out;
-    EXPECT_EQ(out.open(sim, output, 48000.0), status::paramError);
-    EXPECT_EQ(out.unit->setMaximumFramesPerSlice(8192), 0);
+    std::unique_ptr<IOUnit> out;
+    ASSERT_EQ(sim.createIOUnit(out), 0);
+    ASSERT_EQ(out->setCurrentDevice(output), 0);
+    EXPECT_EQ(out->setMaximumFramesPerSlice(8192), status::paramError);
+    EXPECT_EQ(out->setMaximumFramesPerSlice(8192), 0);
     sim.failNext(AudioOperation::createUnit, status::memoryFull);
     std::unique_ptr<IOUnit> none;
     EXPECT_EQ(sim.createIOUnit(none), status::memoryFull);
@@ -295,26 +257,19 @@ TEST(SimulatedIO, InjectedFailuresSurfaceAtTheNamedCallOnce)
 
 TEST(SimulatedIO, PlaysASoundFileInALoopBitExact)
 {
-    const char* root = std::getenv("BREVALO_TEST_TMP");
-    const auto folder = std::filesystem::path(root != nullptr ? root : "/tmp") / "sim-signal";
-    std::filesystem::create_directories(folder);
-    const auto path = (folder / "ramp.wav").string();
-    SF_INFO info{0, 48000, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 0};
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    ASSERT_NE(file, nullptr);
-    std::vector<short> frames(2 * 1000);
-    for (std::size_t i = 0; i < 1000; ++i) {
-        frames[2 * i] = static_cast<short>(i);
-        frames[2 * i + 1] = static_cast<short>(-30 * static_cast<int>(i));
-    }
-    ASSERT_EQ(sf_writef_short(file, frames.data(), 1000), 1000);
-    sf_close(file);
-
+    QTemporaryDir folder;
+    const auto ramp = [](std::int64_t frame, int channel) {
+        return static_cast<std::int32_t>(channel == 0 ? frame : -30 * frame);
+    };
+    const auto path =
+        test::writeTestMaster(folder.filePath(QStringLiteral("ramp.caf")), 16, 48000, 1000, ramp)
+            .toStdString();
     SimulatedAudioSystem sim;
     const ObjectId device = addInput(sim, "in", 2, 48000.0, 24, 300);
     ASSERT_TRUE(sim.setInputSignal(device, 0, SimSignal::file(path, 1)));
     EXPECT_FALSE(sim.setInputSignal(device, 1, SimSignal::file(path, 2)));
-    EXPECT_FALSE(sim.setInputSignal(device, 1, SimSignal::file((folder / "none.wav").string())));
+    EXPECT_FALSE(sim.setInputSignal(
+        device, 1, SimSignal::file(folder.filePath(QStringLiteral("none.wav")).toStdString())));
     Capture capture;
     const auto unit = startCapture(sim, device, 48000.0, capture);
     sim.advanceSeconds(0.05); // 2400 frames: the 1000-frame file loops
@@ -322,7 +277,6 @@ TEST(SimulatedIO, PlaysASoundFileInALoopBitExact)
     for (std::uint32_t i = 0; i < 2400; ++i) {
         ASSERT_EQ(capture.samples[0][i], -30 * static_cast<std::int32_t>(i % 1000) * 65536) << i;
     }
-    std::filesystem::remove_all(folder);
 }
 
 TEST(DemoDevices, OfferAVirtualTurntablePlayingARecordSide)
@@ -332,13 +286,10 @@ TEST(DemoDevices, OfferAVirtualTurntablePlayingARecordSide)
     auto& hw = sim.hardware();
     ObjectId turntable = unknownObject;
     ASSERT_EQ(hw.deviceForUID("brevalo.sim.virtual-turntable", turntable), 0);
-    std::string name;
-    ASSERT_EQ(hw.name(turntable, name), 0);
-    EXPECT_EQ(name, "Virtual Turntable");
+    EXPECT_EQ(sim.device(turntable)->name, "Virtual Turntable");
     ObjectId output = unknownObject;
     ASSERT_EQ(hw.defaultOutputDevice(output), 0);
-    ASSERT_EQ(hw.name(output, name), 0);
-    EXPECT_EQ(name, "Virtual Output");
+    EXPECT_EQ(sim.device(output).value_or(SimDevice{}).name, "Virtual Output");
 
     Capture capture(96000 * 12);
     capture.integer = false;
