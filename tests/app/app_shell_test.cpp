@@ -24,7 +24,7 @@ using Kind = MonitoringPhase::Kind;
 class ApplicationShell : public ::testing::Test, public CaptureDesk
 {
 protected:
-    ApplicationShell() : CaptureDesk(true) {}
+    ApplicationShell() : CaptureDesk(Scope::wholeApplication) {}
 };
 
 TEST_F(ApplicationShell, MonitorWindowIsAFixedRoleDarkPanelThatLeavesFullScreen)

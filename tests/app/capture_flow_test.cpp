@@ -27,7 +27,7 @@ using namespace std::chrono_literals;
 class CaptureFlow : public ::testing::Test, public CaptureDesk
 {
 protected:
-    CaptureFlow() : CaptureDesk(true)
+    CaptureFlow() : CaptureDesk(Scope::wholeApplication)
     {
         app->showMonitorWindow();
         app->appDelegate().applicationDidFinishLaunching();

@@ -32,7 +32,7 @@ class MetadataSheet : public ::testing::Test, public LoopbackDiscogs, public Cap
 {
 protected:
     MetadataSheet()
-        : CaptureDesk(false, [this](CaptureViewModel::Options& options) {
+        : CaptureDesk(Scope::withoutAudio, [this](CaptureViewModel::Options& options) {
               options.discogs.baseURL = server.url();
               options.discogs.allowLoopbackHttpArtwork = true;
           })

@@ -3,7 +3,6 @@
 
 #include "app/capture_side_tabs.h"
 
-#include "capture/project_fixtures.h"
 #include "capture_test_support.h"
 
 #include <QAction>
@@ -84,7 +83,7 @@ TEST(SideTabText, TitlesAndStates)
 class SideTabBarTest : public ::testing::Test, public testing_support::CaptureDesk
 {
 public:
-    SideTabBarTest()
+    SideTabBarTest() : CaptureDesk(Scope::withoutAudio)
     {
         project = testing::project();
         project.sides.append(side(1, QStringLiteral("C")));
