@@ -81,9 +81,10 @@ TEST(MetadataSheetBindings, ReleaseIDIsADecimalIntegerOrNone)
     EXPECT_EQ(releaseIDFieldText(std::nullopt), "");
 }
 
-TEST_F(MetadataSheet, TypingWritesTheDraftAndLeavesTheFieldAsTyped)
+TEST_F(MetadataSheet, TypingWritesTheDraftAndAConfirmationAfreshCreatesTheProject)
 {
-    const auto sheet = newSheet();
+    auto sheet = newSheet();
+    EXPECT_EQ(sheet->windowTitle(), "New Capture");
     QLineEdit* genres = child<QLineEdit>(*sheet, "genresField");
     QLineEdit* releaseID = child<QLineEdit>(*sheet, "releaseIdField");
     EXPECT_EQ(releaseID->placeholderText(), "Optional");
@@ -101,12 +102,7 @@ TEST_F(MetadataSheet, TypingWritesTheDraftAndLeavesTheFieldAsTyped)
     capture().setDraft(draft);
     EXPECT_EQ(genres->text(), "Funk; Disco");
     EXPECT_EQ(releaseID->text(), "4711");
-}
 
-TEST_F(MetadataSheet, ConfirmationStartsUncheckedEachTimeAndCreatesTheProject)
-{
-    auto sheet = newSheet();
-    EXPECT_EQ(sheet->windowTitle(), "New Capture");
     auto* check = child<QCheckBox>(*sheet, "confirmCheck");
     auto* confirm = child<QPushButton>(*sheet, "confirmButton");
     EXPECT_EQ(check->text(), "I have checked the physical release, sides, and track list.");

@@ -8,6 +8,7 @@
 #include "app/monitor_view.h"
 #include "app_test_support.h"
 #include "monitor/display_format.h"
+#include "monitor_controller/controller_fixture.h"
 
 #include <QAccessible>
 #include <QGuiApplication>
@@ -50,27 +51,23 @@ QStringList statusAndKey(MonitorView& v)
             key->isEnabled() ? QStringLiteral("enabled") : QStringLiteral("disabled")};
 }
 
-class MonitorPanel : public ::testing::Test, public SimulatedDesk
+class MonitorPanel : public ControllerFixture
 {
 protected:
-    // The usual desk: a Scarlett into the speakers, both at 48 kHz, playing a sine.
+    // The usual desk playing a sine on both channels.
     void addStandardDevices(double amplitude = 0.25)
     {
-        input_ = addInput("scarlett-1", "Scarlett 2i2");
-        addOutput();
+        ControllerFixture::addStandardDevices();
         for (std::uint32_t channel : {0u, 1u}) {
-            sim().setInputSignal(input_, channel, SimSignal::sine(1000.0, amplitude));
+            sim_.setInputSignal(input_, channel, SimSignal::sine(1000.0, amplitude));
         }
     }
 
-    MonitorView& create()
+    MonitorView& show()
     {
-        sim().drainNotifications();
-        controller_ = std::make_unique<MonitorViewModel>(sim(), settings, controllerOptions());
-        deliver();
-        scheduler.runDue();
+        create();
         desktop_ = std::make_unique<DesktopSettings>(desktopServices_);
-        view_ = std::make_unique<MonitorView>(*controller_, desktop_.get());
+        view_ = std::make_unique<MonitorView>(controller(), desktop_.get());
         view_->resize(620, 700);
         view_->show();
         return *view_;
@@ -85,13 +82,9 @@ protected:
         saveRender(*view_, name);
     }
 
-    MonitorViewModel& controller() { return *controller_; }
-
     DesktopSettings::Services desktopServices_;
-    std::unique_ptr<MonitorViewModel> controller_;
     std::unique_ptr<DesktopSettings> desktop_;
     std::unique_ptr<MonitorView> view_;
-    ObjectId input_ = unknownObject;
 };
 
 TEST(LevelMeterBar, SegmentsShareTheWidthWithSmallGaps)
@@ -110,7 +103,7 @@ TEST(LevelMeterBar, SegmentsShareTheWidthWithSmallGaps)
 TEST_F(MonitorPanel, StoppedPanelShowsTheFaceplateAndOffersToEngageTheRoute)
 {
     addStandardDevices();
-    MonitorView& v = create();
+    MonitorView& v = show();
     EXPECT_EQ(v.deviceMenuButton()->text(), "Scarlett 2i2");
     EXPECT_EQ(v.pairMenuButton()->text(), pairMenuText(*controller().selectedChannelPair()));
     EXPECT_EQ(v.outputSummaryLabel()->text(), "Speakers, 48.0 kHz / 32-bit float");
@@ -144,7 +137,7 @@ TEST_F(MonitorPanel, DeviceAndPairMenusCheckTheSelectionAndSelect)
 {
     addStandardDevices();
     addInput("usb-2", "USB Phono Preamp");
-    MonitorView& v = create();
+    MonitorView& v = show();
 
     QStringList checked;
     EXPECT_THAT(actionTexts(v.deviceMenuButton()->menu(), &checked),
@@ -171,8 +164,8 @@ TEST_F(MonitorPanel, DeviceAndPairMenusCheckTheSelectionAndSelect)
 TEST_F(MonitorPanel, MonitoringShowsLevelsEachMetersControlsActOnItsOwnChannelAndMuteLatches)
 {
     addStandardDevices(0.25); // −12 dBFS on the right
-    sim().setInputSignal(input_, 0, SimSignal::sine(1000.0, 1.0));
-    MonitorView& v = create();
+    sim_.setInputSignal(input_, 0, SimSignal::sine(1000.0, 1.0));
+    MonitorView& v = show();
     v.transportKey()->click();
     wait(1s);
     EXPECT_THAT(statusAndKey(v), ElementsAre("ACTIVE", "Monitoring", "Stop Monitoring",
@@ -193,7 +186,8 @@ TEST_F(MonitorPanel, MonitoringShowsLevelsEachMetersControlsActOnItsOwnChannelAn
                     .endsWith("clipping indicator latched"));
     EXPECT_FALSE(v.rightMeter()->clipLamp()->isEnabled());
     render(QStringLiteral("monitor-clipping"));
-    sim().setInputSignal(input_, 0, SimSignal::sine(1000.0, 0.25));
+    sim_.setInputSignal(input_, 0, SimSignal::sine(1000.0, 0.25));
+    wait(300ms);
     lamp->click();
     EXPECT_FALSE(controller().leftMeter().isClipping);
     EXPECT_FALSE(lamp->isEnabled());
@@ -216,10 +210,10 @@ TEST_F(MonitorPanel, MonitoringShowsLevelsEachMetersControlsActOnItsOwnChannelAn
 TEST_F(MonitorPanel, MissingInputWaitsAndOffersToCancelTheResume)
 {
     addStandardDevices();
-    MonitorView& v = create();
+    MonitorView& v = show();
     v.transportKey()->click();
     wait(300ms);
-    sim().removeDevice(input_);
+    sim_.removeDevice(input_);
     wait(300ms);
 
     ASSERT_EQ(controller().phase(), Kind::waitingForInput);
@@ -238,8 +232,8 @@ TEST_F(MonitorPanel, MissingInputWaitsAndOffersToCancelTheResume)
 TEST_F(MonitorPanel, FailedStartShowsTheErrorAndRetryStartsAgain)
 {
     addStandardDevices();
-    MonitorView& v = create();
-    sim().failNext(AudioOperation::start, status::paramError);
+    MonitorView& v = show();
+    sim_.failNext(AudioOperation::start, status::paramError);
     v.transportKey()->click();
 
     ASSERT_EQ(controller().phase().kind(), Kind::failed);
@@ -257,7 +251,7 @@ TEST_F(MonitorPanel, FailedStartShowsTheErrorAndRetryStartsAgain)
     // Retry runs as a main-thread task, not inside the press.
     v.retryButton()->click();
     EXPECT_EQ(controller().phase().kind(), Kind::failed);
-    scheduler.runDue();
+    scheduler_.runDue();
     EXPECT_EQ(controller().phase(), Kind::running);
     EXPECT_TRUE(v.retryButton()->isHidden());
     EXPECT_EQ(v.shownDiagnostics().size(), 6);
@@ -266,14 +260,14 @@ TEST_F(MonitorPanel, FailedStartShowsTheErrorAndRetryStartsAgain)
 TEST_F(MonitorPanel, RefusedInputAccessOffersTheSettings)
 {
     addStandardDevices();
-    sim().setAuthorization(AudioCaptureAuthorization::denied);
-    MonitorView& v = create();
+    sim_.setAuthorization(AudioCaptureAuthorization::denied);
+    MonitorView& v = show();
 
     EXPECT_THAT(statusAndKey(v).mid(0, 2), ElementsAre("FAULT", "Audio input access is off"));
     EXPECT_FALSE(v.transportKey()->isEnabled());
     ASSERT_FALSE(v.microphoneSettingsButton()->isHidden());
     v.microphoneSettingsButton()->click();
-    EXPECT_THAT(openedUrls, ElementsAre(MonitorViewModel::microphoneSettingsUrl()));
+    EXPECT_THAT(openedUrls_, ElementsAre(MonitorViewModel::microphoneSettingsUrl()));
 }
 
 TEST_F(MonitorPanel, AudioSetupTriesEachProgramThenTheAddressThenSaysSo)
@@ -292,7 +286,7 @@ TEST_F(MonitorPanel, AudioSetupTriesEachProgramThenTheAddressThenSaysSo)
         return false;
     };
     addStandardDevices();
-    MonitorView& v = create();
+    MonitorView& v = show();
     v.audioSetupButton()->click();
     EXPECT_EQ(looked.size(), static_cast<size_t>(DesktopSettings::soundSettingsLaunchers().size()));
     EXPECT_EQ(looked.front(), "gnome-control-center");
@@ -310,7 +304,7 @@ TEST_F(MonitorPanel, AudioSetupTriesEachProgramThenTheAddressThenSaysSo)
 TEST_F(MonitorPanel, EmptyCatalogInvitesAChoiceAndBecomingActiveRereadsTheDevices)
 {
     addOutput();
-    MonitorView& v = create();
+    MonitorView& v = show();
     EXPECT_EQ(v.deviceMenuButton()->text(), "Choose an input…");
     EXPECT_EQ(v.pairMenuButton()->text(), "Choose channels…");
     EXPECT_FALSE(v.transportKey()->isEnabled());
