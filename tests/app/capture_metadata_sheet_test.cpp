@@ -125,12 +125,7 @@ TEST_F(MetadataSheet, TypingWritesTheDraftAndAConfirmationAfreshCreatesTheProjec
 
 TEST_F(MetadataSheet, EditingSavesMetadataWithoutLookupOrConfirmation)
 {
-    CaptureProject draft = emptyDraft();
-    draft.artist = "Tide";
-    draft.title = "Shore";
-    capture().beginNewProject();
-    capture().setDraft(draft);
-    capture().confirmDraft();
+    createProject();
     capture().beginMetadataEdit();
     CaptureMetadataSheet sheet(capture(), false);
     EXPECT_EQ(sheet.windowTitle(), "Edit album and track details");
@@ -138,7 +133,7 @@ TEST_F(MetadataSheet, EditingSavesMetadataWithoutLookupOrConfirmation)
     EXPECT_EQ(sheet.findChild<QCheckBox*>("confirmCheck"), nullptr);
     auto* save = child<QPushButton>(sheet, "confirmButton");
     EXPECT_EQ(save->text(), "Save Metadata");
-    EXPECT_EQ(child<QLineEdit>(sheet, "artistField")->text(), "Tide");
+    EXPECT_EQ(child<QLineEdit>(sheet, "artistField")->text(), "The Artist");
 
     retype(child<QLineEdit>(sheet, "albumField"), "Shoreline");
     save->click();

@@ -130,7 +130,6 @@ public:
 TEST_F(SideTabBarTest, ShortMovesSelectLongerOnesDrag)
 {
     EXPECT_EQ(bar->sideIDs(), QList<QUuid>({id(0), id(1), id(2)}));
-    EXPECT_EQ(tab(1)->objectName(), QStringLiteral("sideTab"));
     EXPECT_EQ(tab(1)->accessibleName(), QStringLiteral("Side B"));
     EXPECT_TRUE(isSideTabDraggable(capture(), project.id));
     EXPECT_FALSE(isSideTabDraggable(capture(), QUuid::createUuid()));
@@ -189,7 +188,6 @@ TEST_F(SideTabBarTest, DroppingATabOrChoosingFromItsMenuSwapsTheRecordings)
               QStringList({QStringLiteral("Side A"), QStringLiteral("Side C")}));
     swap->actions()[1]->trigger();
     EXPECT_TRUE(capture().document()->project.sides[2].master);
-    EXPECT_EQ(capture().selectedSideID(), id(2));
 }
 
 } // namespace
