@@ -99,7 +99,6 @@ TEST_F(CaptureFlow, NewProjectRecordCutAndExport)
     }
     EXPECT_FALSE(find<QAbstractButton>("confirmButton", sheet)->isEnabled());
     confirm(sheet);
-    EXPECT_EQ(window().view()->metadataSheet(), nullptr);
     EXPECT_EQ(capture().document()->project.title, "Flow Album");
 
     // While side A records, neither capture command runs, by menu or by key.
@@ -152,11 +151,8 @@ TEST_F(CaptureFlow, NewProjectRecordCutAndExport)
 
 TEST_F(CaptureFlow, QuitWhileRecordingKeepsTheTake)
 {
-    CaptureMetadataSheet* sheet = newCapture();
-    ASSERT_NE(sheet, nullptr);
-    type("artistField", "The Testers", sheet);
-    type("albumField", "Quit Album", sheet);
-    confirm(sheet);
+    capture().chooseStorage();
+    createProject();
     monitor().startMonitoring();
     ASSERT_TRUE(startTake());
     runTake(2s);

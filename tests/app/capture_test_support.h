@@ -11,16 +11,12 @@
 #include "app_test_support.h"
 #include "capture/project_fixtures.h"
 #include "capture/scripted_panels.h"
-
 #include "discogs/token_store.h"
-#include "monitor/monitor_view_model.h"
-#include "platform/audio/simulated/simulated_audio_system.h"
 #include "platform/audio/simulated/simulated_demo_devices.h"
 #include "recording/native_recorder.h"
 #include "workflow/capture_view_model.h"
 
 #include <QApplication>
-#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QThread>
@@ -104,8 +100,7 @@ public:
     MonitorViewModel& monitor() { return *monitor_; }
     CaptureViewModel& capture() { return *capture_; }
 
-    // A confirmed project of one record, side A (tracksOnA tracks) and
-    // B (tracksOnB); side A selected.
+    // A confirmed project of one record: side A (tracksOnA tracks), B (tracksOnB); A selected.
     void createProject(int tracksOnA = 3, int tracksOnB = 2)
     {
         capture_->beginNewProject();
