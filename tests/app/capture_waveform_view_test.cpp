@@ -51,14 +51,13 @@ TEST(WaveformMapping, MapsFramesAndPositionsAcrossTheWidth)
     EXPECT_DOUBLE_EQ(waveformXPosition(90000, view, 480), -60.0);
 }
 
-// Side A of a complete one-second 48 kHz master; the same side in every call.
+// Side A of a complete master of 48,000 frames; the same side in every call.
 CaptureSide sideOf(QList<qint64> markers, Frame trimStart = {}, Frame trimEnd = {})
 {
     static const QUuid id = QUuid::createUuid();
     CaptureSide side = testing::side(1, QStringLiteral("A"));
     side.id = id;
     side.master = testing::master(48000);
-    side.master->sampleRate = 48000;
     side.markers = std::move(markers);
     side.trimStartFrame = trimStart;
     side.trimEndFrame = trimEnd;

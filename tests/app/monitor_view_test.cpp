@@ -1,7 +1,6 @@
 // The monitor panel rendered off screen over a controller on simulated hardware: texts, enabled
 // states and accessibility per state, and the operations its controls call.
 
-#include "app/accessible_value.h"
 #include "app/desktop_settings.h"
 #include "app/faceplate_widgets.h"
 #include "app/level_meter_view.h"
