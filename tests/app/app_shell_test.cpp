@@ -24,10 +24,10 @@ using Kind = MonitoringPhase::Kind;
 class ApplicationShell : public ::testing::Test, public CaptureDesk
 {
 protected:
-    ApplicationShell() : CaptureDesk(true) {}
+    ApplicationShell() : CaptureDesk(Scope::wholeApplication) {}
 };
 
-TEST_F(ApplicationShell, MonitorWindowIsAFixedRoleDarkPanelThatLeavesFullScreen)
+TEST_F(ApplicationShell, MonitorWindowIsFixedAndLeavesFullScreenCaptureWindowOpensOnlyOnDemand)
 {
     MonitorWindow& window = app->monitorWindow();
     EXPECT_EQ(window.windowTitle(), "Brevalo Capture");
@@ -44,13 +44,9 @@ TEST_F(ApplicationShell, MonitorWindowIsAFixedRoleDarkPanelThatLeavesFullScreen)
     QCoreApplication::processEvents();
     EXPECT_FALSE(window.windowState().testFlag(Qt::WindowFullScreen));
     EXPECT_TRUE(window.isVisible());
-}
 
-TEST_F(ApplicationShell, CaptureWindowOpensOnDemandAndOnlyOnce)
-{
-    app->showMonitorWindow();
     EXPECT_EQ(app->captureWindow(), nullptr);
-    app->monitorWindow().view()->openCaptureButton()->click();
+    window.view()->openCaptureButton()->click();
     CaptureWindow* capture = app->captureWindow();
     ASSERT_NE(capture, nullptr);
     EXPECT_EQ(capture->windowTitle(), "Album Capture");

@@ -1,8 +1,8 @@
 #pragma once
 
-// The monitor controller on simulated hardware in manual time, for tests of the panel and the
-// application shell: the controller's scheduler drives virtual time, the simulated devices
-// follow it, and device notifications are delivered on demand.
+// Simulated hardware in manual time for the capture desk and the application shell: the
+// controllers' scheduler drives virtual time, the simulated devices follow it, and device
+// notifications are delivered on demand; and small helpers for widget tests.
 
 #include "capture/qt_printers.h"
 #include "monitor/monitor_view_model.h"
@@ -20,16 +20,9 @@
 
 #include <chrono>
 #include <memory>
-#include <ostream>
-#include <string>
 #include <vector>
 
 namespace brevalo {
-
-inline void PrintTo(const MonitoringPhase& phase, std::ostream* out)
-{
-    *out << phase.debugText().toStdString();
-}
 
 namespace testing_support {
 
@@ -57,16 +50,6 @@ public:
     SimulatedAudioSystem& sim() const { return *hardware_; }
     // For the application, which owns its audio system; sim() still reaches it.
     std::unique_ptr<SimulatedAudioSystem> releaseHardware() { return std::move(ownedHardware_); }
-
-    ObjectId addInput(const std::string& uid, const std::string& name, double rate = 48000.0)
-    {
-        return sim().addDevice(SimDevice::input(uid, name, 2, rate, 24));
-    }
-
-    ObjectId addOutput(const std::string& uid = "out-1", const std::string& name = "Speakers")
-    {
-        return sim().addDevice(SimDevice::output(uid, name, 2, 48000.0));
-    }
 
     MonitorViewModelOptions controllerOptions()
     {

@@ -32,7 +32,7 @@ class MetadataSheet : public ::testing::Test, public LoopbackDiscogs, public Cap
 {
 protected:
     MetadataSheet()
-        : CaptureDesk(false, [this](CaptureViewModel::Options& options) {
+        : CaptureDesk(Scope::withoutAudio, [this](CaptureViewModel::Options& options) {
               options.discogs.baseURL = server.url();
               options.discogs.allowLoopbackHttpArtwork = true;
           })
@@ -81,9 +81,10 @@ TEST(MetadataSheetBindings, ReleaseIDIsADecimalIntegerOrNone)
     EXPECT_EQ(releaseIDFieldText(std::nullopt), "");
 }
 
-TEST_F(MetadataSheet, TypingWritesTheDraftAndLeavesTheFieldAsTyped)
+TEST_F(MetadataSheet, TypingWritesTheDraftAndAConfirmationAfreshCreatesTheProject)
 {
-    const auto sheet = newSheet();
+    auto sheet = newSheet();
+    EXPECT_EQ(sheet->windowTitle(), "New Capture");
     QLineEdit* genres = child<QLineEdit>(*sheet, "genresField");
     QLineEdit* releaseID = child<QLineEdit>(*sheet, "releaseIdField");
     EXPECT_EQ(releaseID->placeholderText(), "Optional");
@@ -101,12 +102,7 @@ TEST_F(MetadataSheet, TypingWritesTheDraftAndLeavesTheFieldAsTyped)
     capture().setDraft(draft);
     EXPECT_EQ(genres->text(), "Funk; Disco");
     EXPECT_EQ(releaseID->text(), "4711");
-}
 
-TEST_F(MetadataSheet, ConfirmationStartsUncheckedEachTimeAndCreatesTheProject)
-{
-    auto sheet = newSheet();
-    EXPECT_EQ(sheet->windowTitle(), "New Capture");
     auto* check = child<QCheckBox>(*sheet, "confirmCheck");
     auto* confirm = child<QPushButton>(*sheet, "confirmButton");
     EXPECT_EQ(check->text(), "I have checked the physical release, sides, and track list.");
@@ -129,12 +125,7 @@ TEST_F(MetadataSheet, ConfirmationStartsUncheckedEachTimeAndCreatesTheProject)
 
 TEST_F(MetadataSheet, EditingSavesMetadataWithoutLookupOrConfirmation)
 {
-    CaptureProject draft = emptyDraft();
-    draft.artist = "Tide";
-    draft.title = "Shore";
-    capture().beginNewProject();
-    capture().setDraft(draft);
-    capture().confirmDraft();
+    createProject();
     capture().beginMetadataEdit();
     CaptureMetadataSheet sheet(capture(), false);
     EXPECT_EQ(sheet.windowTitle(), "Edit album and track details");
@@ -142,7 +133,7 @@ TEST_F(MetadataSheet, EditingSavesMetadataWithoutLookupOrConfirmation)
     EXPECT_EQ(sheet.findChild<QCheckBox*>("confirmCheck"), nullptr);
     auto* save = child<QPushButton>(sheet, "confirmButton");
     EXPECT_EQ(save->text(), "Save Metadata");
-    EXPECT_EQ(child<QLineEdit>(sheet, "artistField")->text(), "Tide");
+    EXPECT_EQ(child<QLineEdit>(sheet, "artistField")->text(), "The Artist");
 
     retype(child<QLineEdit>(sheet, "albumField"), "Shoreline");
     save->click();

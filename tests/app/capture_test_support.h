@@ -1,77 +1,60 @@
 #pragma once
 
-// CaptureDesk: the monitor and capture controllers on the demo devices ("Virtual Turntable",
-// 96 kHz 24-bit, an album side that opens with 8 s of run-in groove; "Virtual Output") in virtual
-// time, input access granted; either on their own with the library folder chosen, or inside the
-// whole application (its windows, menus and termination hook), whose first folder picker answers
-// the library folder. Work on other threads (closing a master, waveforms, export) is waited for
-// by processing events until it reports back, never by sleeping a fixed time.
+// CaptureDesk: the capture controller with the library folder chosen, either without audio, or
+// with the monitor controller on the demo devices ("Virtual Turntable", 96 kHz 24-bit, an album
+// side that opens with 8 s of run-in groove; "Virtual Output") in virtual time, input access
+// granted, or inside the whole application (its windows, menus and termination hook), whose first
+// folder picker answers the library folder. Work on other threads (closing a master, waveforms,
+// export) is waited for by processing events until it reports back, never by sleeping a fixed time.
 
 #include "app/vantorel_app.h"
 #include "app_test_support.h"
-
-#include "capture/file_panels.h"
+#include "capture/project_fixtures.h"
+#include "capture/scripted_panels.h"
 #include "discogs/token_store.h"
-#include "monitor/monitor_view_model.h"
-#include "platform/audio/simulated/simulated_audio_system.h"
 #include "platform/audio/simulated/simulated_demo_devices.h"
 #include "recording/native_recorder.h"
 #include "workflow/capture_view_model.h"
 
 #include <QApplication>
-#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QThread>
 
-#include <deque>
 #include <functional>
 #include <memory>
 
 namespace brevalo::testing_support {
 
-// Folder and image pickers answer from their queues, then as if cancelled.
-class ScriptedCapturePanels : public FilePanels
-{
-public:
-    std::deque<QString> folders;
-    std::deque<QString> images;
-
-    std::optional<QString> chooseFolder(const FolderRequest&) override { return next(folders); }
-    std::optional<QString> chooseImage(const ImageRequest&) override { return next(images); }
-
-private:
-    static std::optional<QString> next(std::deque<QString>& queue)
-    {
-        if (queue.empty()) {
-            return std::nullopt;
-        }
-        QString answer = queue.front();
-        queue.pop_front();
-        return answer;
-    }
-};
-
 class CaptureDesk : public SimulatedDesk
 {
 public:
+    enum class Scope
+    {
+        withoutAudio,
+        monitored,
+        wholeApplication
+    };
+
     // adjust: changes to the capture controller's options before it is created.
-    explicit CaptureDesk(bool wholeApplication = false,
+    explicit CaptureDesk(Scope scope = Scope::monitored,
                          const std::function<void(CaptureViewModel::Options&)>& adjust = {})
     {
-        addDemoDevices(sim());
-        sim().setAuthorization(AudioCaptureAuthorization::authorized);
+        if (scope != Scope::withoutAudio) {
+            addDemoDevices(sim());
+            sim().setAuthorization(AudioCaptureAuthorization::authorized);
+        }
         CaptureViewModel::Options options;
         options.scheduler = &scheduler;
         options.settings = std::make_shared<QSettings>(
             directory.filePath(QStringLiteral("capture.ini")), QSettings::IniFormat);
         options.panels = panels;
-        options.keychain = keychain;
+        options.keychain = std::make_shared<MemoryKeychain>();
         options.review.manualReader = true;
         if (adjust) {
             adjust(options);
         }
-        if (wholeApplication) {
+        if (scope == Scope::wholeApplication) {
             VantorelApp::Options appOptions;
             appOptions.audioSystem = releaseHardware();
             appOptions.settings = &settings;
@@ -81,16 +64,19 @@ public:
             monitor_ = &app->monitor();
             capture_ = &app->capture();
         } else {
-            ownedMonitor_ =
-                std::make_unique<MonitorViewModel>(sim(), settings, controllerOptions());
-            monitor_ = ownedMonitor_.get();
+            if (scope == Scope::monitored) {
+                ownedMonitor_ =
+                    std::make_unique<MonitorViewModel>(sim(), settings, controllerOptions());
+                monitor_ = ownedMonitor_.get();
+            }
             ownedCapture_ = std::make_unique<CaptureViewModel>(monitor_, options);
             capture_ = ownedCapture_.get();
         }
         deliver();
         scheduler.runDue();
         deliver();
-        for (const AudioInputDevice& device : monitor_->inputDevices()) {
+        for (const AudioInputDevice& device :
+             monitor_ ? monitor_->inputDevices() : QList<AudioInputDevice>()) {
             if (device.name == QStringLiteral("Virtual Turntable")) {
                 turntable = device.id;
             }
@@ -98,7 +84,7 @@ public:
         const QString library = directory.filePath(QStringLiteral("Library"));
         QDir().mkpath(library);
         panels->folders = {library};
-        if (!wholeApplication) {
+        if (scope != Scope::wholeApplication) {
             capture_->chooseStorage();
         }
     }
@@ -114,17 +100,13 @@ public:
     MonitorViewModel& monitor() { return *monitor_; }
     CaptureViewModel& capture() { return *capture_; }
 
-    // A confirmed project "Test Artist – Test Album" of one record, side A (tracksOnA tracks) and
-    // B (tracksOnB); side A selected.
+    // A confirmed project of one record: side A (tracksOnA tracks), B (tracksOnB); A selected.
     void createProject(int tracksOnA = 3, int tracksOnB = 2)
     {
         capture_->beginNewProject();
-        CaptureProject draft = capture_->draft();
-        draft.artist = QStringLiteral("Test Artist");
-        draft.albumArtist = draft.artist;
-        draft.title = QStringLiteral("Test Album");
-        draft.sides = {makeSide(QStringLiteral("A"), tracksOnA),
-                       makeSide(QStringLiteral("B"), tracksOnB)};
+        CaptureProject draft = testing::project();
+        draft.sides = {testing::side(1, QStringLiteral("A"), tracksOnA),
+                       testing::side(1, QStringLiteral("B"), tracksOnB)};
         capture_->setDraft(draft);
         capture_->confirmDraft();
     }
@@ -217,29 +199,13 @@ public:
         return static_cast<qint64>(sim().blockCount(turntable) - takeStartBlocks_) * 512;
     }
 
-    // Folder and image pickers' answers, then cancel.
-    std::shared_ptr<ScriptedCapturePanels> panels = std::make_shared<ScriptedCapturePanels>();
-    std::shared_ptr<MemoryKeychain> keychain = std::make_shared<MemoryKeychain>();
+    std::shared_ptr<ScriptedPanels> panels = std::make_shared<ScriptedPanels>();
     ObjectId turntable = unknownObject;
     std::chrono::milliseconds step{250};
     // The whole application, when asked for.
     std::unique_ptr<VantorelApp> app;
 
 private:
-    static CaptureSide makeSide(const QString& label, int trackCount)
-    {
-        CaptureSide result;
-        result.id = QUuid::createUuid();
-        result.record = 1;
-        result.label = label;
-        for (int i = 1; i <= trackCount; ++i) {
-            result.tracks.append(CaptureTrack{QUuid::createUuid(), label + QString::number(i),
-                                              QStringLiteral("Song %1%2").arg(label).arg(i),
-                                              QString()});
-        }
-        return result;
-    }
-
     // The turntable's block count when the current take was armed.
     std::uint64_t takeStartBlocks_ = 0;
 

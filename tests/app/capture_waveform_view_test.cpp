@@ -5,6 +5,7 @@
 #include "app/capture_commands.h"
 #include "app/capture_waveform_view.h"
 #include "app_test_support.h"
+#include "capture/project_fixtures.h"
 
 #include <QAction>
 #include <QApplication>
@@ -50,16 +51,13 @@ TEST(WaveformMapping, MapsFramesAndPositionsAcrossTheWidth)
     EXPECT_DOUBLE_EQ(waveformXPosition(90000, view, 480), -60.0);
 }
 
+// Side A of a complete master of 48,000 frames; the same side in every call.
 CaptureSide sideOf(QList<qint64> markers, Frame trimStart = {}, Frame trimEnd = {})
 {
-    CaptureSide side;
-    side.id = QUuid::fromString(QStringLiteral("{9a1d6a57-3c1f-4c43-9f3e-0a5b0d3f7b11}"));
-    side.label = QStringLiteral("A");
-    CaptureMaster master;
-    master.sampleRate = 48000;
-    master.frameCount = 48000;
-    master.isComplete = true;
-    side.master = master;
+    static const QUuid id = QUuid::createUuid();
+    CaptureSide side = testing::side(1, QStringLiteral("A"));
+    side.id = id;
+    side.master = testing::master(48000);
     side.markers = std::move(markers);
     side.trimStartFrame = trimStart;
     side.trimEndFrame = trimEnd;
@@ -271,9 +269,24 @@ TEST_F(WaveformEditor, ResetTrimNeedsATrimAndAnIdleController)
 
 TEST_F(WaveformEditor, ControlsCallTheControllerAndNameThemselves)
 {
+    for (int k = 0; k < 1100; ++k) {
+        const double t = k / 1100.0;
+        const auto level =
+            static_cast<float>((0.25 + 0.6 * std::abs(std::sin(t * 9.0))) *
+                               (0.55 + 0.45 * std::abs(std::sin(k * 0.7))) * (t > 0.04 ? 1 : 0.05));
+        state.waveform.append({-level * 0.92F, level});
+    }
+    state.playhead = 20500;
     state.selectedMarker = 1;
     state.isPlaying = true;
-    view.setState(state);
+    show(sideOf({11000, 24000, 36000}, 1800, 45500));
+    // Rendered as in the application, whose windows are always dark.
+    const QPalette light = QApplication::palette();
+    applyDarkAppearance(*qApp);
+    QCoreApplication::processEvents();
+    saveRender(view, QStringLiteral("capture_waveform_view"));
+    QApplication::setPalette(light);
+
     log(&CaptureWaveformView::zoom, [](double f) { return QString("zoom %1").arg(f); });
     log(&CaptureWaveformView::auditionBoundary, [](qsizetype i, bool after) {
         return QString("listen %1 %2").arg(i).arg(after ? "after" : "before");
@@ -292,26 +305,6 @@ TEST_F(WaveformEditor, ControlsCallTheControllerAndNameThemselves)
     EXPECT_EQ(view.playButton()->accessibleName(), "Pause");
     EXPECT_EQ(view.boundaryMarker(0)->accessibleName(), "Track 2 boundary");
     EXPECT_EQ(view.boundaryMarker(1)->accessibleName(), "Track 3 boundary");
-}
-
-TEST_F(WaveformEditor, RendersBoundariesTrimsAndPlayhead)
-{
-    for (int k = 0; k < 1100; ++k) {
-        const double t = k / 1100.0;
-        const auto level =
-            static_cast<float>((0.25 + 0.6 * std::abs(std::sin(t * 9.0))) *
-                               (0.55 + 0.45 * std::abs(std::sin(k * 0.7))) * (t > 0.04 ? 1 : 0.05));
-        state.waveform.append({-level * 0.92F, level});
-    }
-    state.playhead = 20500;
-    state.selectedMarker = 1;
-    show(sideOf({11000, 24000, 36000}, 1800, 45500));
-    // As in the application, whose windows are always dark.
-    const QPalette light = QApplication::palette();
-    applyDarkAppearance(*qApp);
-    QCoreApplication::processEvents();
-    saveRender(view, QStringLiteral("capture_waveform_view"));
-    QApplication::setPalette(light);
 }
 
 TEST(CaptureMenuCommands, OpenTheWindowFirstAndAreDisabledWhileBusy)

@@ -77,14 +77,7 @@ TEST(OutputSummary, NameWithRateAndFormatWhenKnown)
 
 TEST(Diagnostics, RowsInOrderWithTheErrorLast)
 {
-    EngineDiagnostics d;
-    d.inputSampleRate = 96000.0;
-    d.outputSampleRate = 0.0;
-    d.bufferedFrames = 4801;
-    d.targetBufferedFrames = 4800;
-    d.rateCorrectionPPM = -35.4;
-    d.underruns = 2;
-    d.overruns = 0;
+    const EngineDiagnostics d{96000.0, 0.0, 4801, 4800, -35.4, 2, 0};
     QList<DiagnosticsRow> expected{
         {"INPUT RATE", "96000 Hz"},
         {"OUTPUT RATE", "—"},

@@ -1,13 +1,13 @@
 // The monitor panel rendered off screen over a controller on simulated hardware: texts, enabled
 // states and accessibility per state, and the operations its controls call.
 
-#include "app/accessible_value.h"
 #include "app/desktop_settings.h"
 #include "app/faceplate_widgets.h"
 #include "app/level_meter_view.h"
 #include "app/monitor_view.h"
 #include "app_test_support.h"
 #include "monitor/display_format.h"
+#include "monitor_controller/controller_fixture.h"
 
 #include <QAccessible>
 #include <QGuiApplication>
@@ -50,27 +50,23 @@ QStringList statusAndKey(MonitorView& v)
             key->isEnabled() ? QStringLiteral("enabled") : QStringLiteral("disabled")};
 }
 
-class MonitorPanel : public ::testing::Test, public SimulatedDesk
+class MonitorPanel : public ControllerFixture
 {
 protected:
-    // The usual desk: a Scarlett into the speakers, both at 48 kHz, playing a sine.
+    // The usual desk playing a sine on both channels.
     void addStandardDevices(double amplitude = 0.25)
     {
-        input_ = addInput("scarlett-1", "Scarlett 2i2");
-        addOutput();
+        ControllerFixture::addStandardDevices();
         for (std::uint32_t channel : {0u, 1u}) {
-            sim().setInputSignal(input_, channel, SimSignal::sine(1000.0, amplitude));
+            sim_.setInputSignal(input_, channel, SimSignal::sine(1000.0, amplitude));
         }
     }
 
-    MonitorView& create()
+    MonitorView& show()
     {
-        sim().drainNotifications();
-        controller_ = std::make_unique<MonitorViewModel>(sim(), settings, controllerOptions());
-        deliver();
-        scheduler.runDue();
+        create();
         desktop_ = std::make_unique<DesktopSettings>(desktopServices_);
-        view_ = std::make_unique<MonitorView>(*controller_, desktop_.get());
+        view_ = std::make_unique<MonitorView>(controller(), desktop_.get());
         view_->resize(620, 700);
         view_->show();
         return *view_;
@@ -85,13 +81,9 @@ protected:
         saveRender(*view_, name);
     }
 
-    MonitorViewModel& controller() { return *controller_; }
-
     DesktopSettings::Services desktopServices_;
-    std::unique_ptr<MonitorViewModel> controller_;
     std::unique_ptr<DesktopSettings> desktop_;
     std::unique_ptr<MonitorView> view_;
-    ObjectId input_ = unknownObject;
 };
 
 TEST(LevelMeterBar, SegmentsShareTheWidthWithSmallGaps)
@@ -110,7 +102,7 @@ TEST(LevelMeterBar, SegmentsShareTheWidthWithSmallGaps)
 TEST_F(MonitorPanel, StoppedPanelShowsTheFaceplateAndOffersToEngageTheRoute)
 {
     addStandardDevices();
-    MonitorView& v = create();
+    MonitorView& v = show();
     EXPECT_EQ(v.deviceMenuButton()->text(), "Scarlett 2i2");
     EXPECT_EQ(v.pairMenuButton()->text(), pairMenuText(*controller().selectedChannelPair()));
     EXPECT_EQ(v.outputSummaryLabel()->text(), "Speakers, 48.0 kHz / 32-bit float");
@@ -128,7 +120,6 @@ TEST_F(MonitorPanel, StoppedPanelShowsTheFaceplateAndOffersToEngageTheRoute)
     EXPECT_EQ(accessibleText(v.transportKey(), QAccessible::Description),
               "Starts audio monitoring");
     EXPECT_FALSE(left->clipLamp()->isEnabled());
-    EXPECT_EQ(left->peakMemoryButton()->text(), "-60.0 dBFS");
     // A disabled lamp offers no press action to assistive technology.
     EXPECT_FALSE(QAccessible::queryAccessibleInterface(left->clipLamp())
                      ->actionInterface()
@@ -145,7 +136,7 @@ TEST_F(MonitorPanel, DeviceAndPairMenusCheckTheSelectionAndSelect)
 {
     addStandardDevices();
     addInput("usb-2", "USB Phono Preamp");
-    MonitorView& v = create();
+    MonitorView& v = show();
 
     QStringList checked;
     EXPECT_THAT(actionTexts(v.deviceMenuButton()->menu(), &checked),
@@ -169,40 +160,19 @@ TEST_F(MonitorPanel, DeviceAndPairMenusCheckTheSelectionAndSelect)
     EXPECT_TRUE(v.deviceMenuButton()->isEnabled());
 }
 
-TEST_F(MonitorPanel, MonitoringShowsLevelsAndTheMuteKeyLatches)
+TEST_F(MonitorPanel, MonitoringShowsLevelsEachMetersControlsActOnItsOwnChannelAndMuteLatches)
 {
-    addStandardDevices(0.25); // −12 dBFS
-    MonitorView& v = create();
+    addStandardDevices(0.25); // −12 dBFS on the right
+    sim_.setInputSignal(input_, 0, SimSignal::sine(1000.0, 1.0));
+    MonitorView& v = show();
     v.transportKey()->click();
     wait(1s);
     EXPECT_THAT(statusAndKey(v), ElementsAre("ACTIVE", "Monitoring", "Stop Monitoring",
                                              "DISENGAGE ROUTE", "stop.fill", "enabled"));
-
-    const MeterReading left = controller().leftMeter();
-    EXPECT_EQ(v.leftMeter()->reading(), left);
-    EXPECT_TRUE(accessibleText(v.leftMeter()->bar(), QAccessible::Value)
-                    .startsWith("-12 decibels full scale, held peak -12 decibels full scale"));
-    EXPECT_EQ(v.leftMeter()->peakMemoryButton()->text(),
-              formatDecimal(1, left.sessionPeakDBFS) + " dBFS");
-
-    render(QStringLiteral("monitor-running"));
-
-    v.muteKey()->click();
-    EXPECT_TRUE(controller().isMuted());
-    EXPECT_TRUE(v.muteKey()->isChecked());
-    EXPECT_EQ(v.muteStateLabel()->text(), "LATCHED");
-    EXPECT_THAT(statusAndKey(v).mid(0, 2), ElementsAre("MUTED", "Monitoring · Muted"));
-    v.muteKey()->click();
-    EXPECT_FALSE(controller().isMuted());
-}
-
-TEST_F(MonitorPanel, EachMetersControlsActOnItsOwnChannel)
-{
-    addStandardDevices(0.5);
-    sim().setInputSignal(input_, 0, SimSignal::sine(1000.0, 1.0));
-    MonitorView& v = create();
-    v.transportKey()->click();
-    wait(500ms);
+    const MeterReading right = controller().rightMeter();
+    EXPECT_EQ(v.rightMeter()->reading(), right);
+    EXPECT_EQ(v.rightMeter()->peakMemoryButton()->text(),
+              formatDecimal(1, right.sessionPeakDBFS) + " dBFS");
 
     LampButton* lamp = v.leftMeter()->clipLamp();
     ASSERT_TRUE(controller().leftMeter().isClipping);
@@ -213,25 +183,34 @@ TEST_F(MonitorPanel, EachMetersControlsActOnItsOwnChannel)
                     .endsWith("clipping indicator latched"));
     EXPECT_FALSE(v.rightMeter()->clipLamp()->isEnabled());
     render(QStringLiteral("monitor-clipping"));
+    sim_.setInputSignal(input_, 0, SimSignal::sine(1000.0, 0.25));
+    wait(300ms);
+    lamp->click();
+    EXPECT_FALSE(controller().leftMeter().isClipping);
+    EXPECT_FALSE(lamp->isEnabled());
+    render(QStringLiteral("monitor-running"));
 
     v.rightMeter()->peakMemoryButton()->click();
     EXPECT_EQ(controller().rightMeter().sessionPeakDBFS, -60.0);
     EXPECT_EQ(v.rightMeter()->peakMemoryButton()->text(), "-60.0 dBFS");
     EXPECT_GT(controller().leftMeter().sessionPeakDBFS, -1.0);
 
-    sim().setInputSignal(input_, 0, SimSignal::sine(1000.0, 0.25));
-    lamp->click();
-    EXPECT_FALSE(controller().leftMeter().isClipping);
-    EXPECT_FALSE(lamp->isEnabled());
+    v.muteKey()->click();
+    EXPECT_TRUE(controller().isMuted());
+    EXPECT_TRUE(v.muteKey()->isChecked());
+    EXPECT_EQ(v.muteStateLabel()->text(), "LATCHED");
+    EXPECT_THAT(statusAndKey(v).mid(0, 2), ElementsAre("MUTED", "Monitoring · Muted"));
+    v.muteKey()->click();
+    EXPECT_FALSE(controller().isMuted());
 }
 
 TEST_F(MonitorPanel, MissingInputWaitsAndOffersToCancelTheResume)
 {
     addStandardDevices();
-    MonitorView& v = create();
+    MonitorView& v = show();
     v.transportKey()->click();
     wait(300ms);
-    sim().removeDevice(input_);
+    sim_.removeDevice(input_);
     wait(300ms);
 
     ASSERT_EQ(controller().phase(), Kind::waitingForInput);
@@ -250,8 +229,8 @@ TEST_F(MonitorPanel, MissingInputWaitsAndOffersToCancelTheResume)
 TEST_F(MonitorPanel, FailedStartShowsTheErrorAndRetryStartsAgain)
 {
     addStandardDevices();
-    MonitorView& v = create();
-    sim().failNext(AudioOperation::start, status::paramError);
+    MonitorView& v = show();
+    sim_.failNext(AudioOperation::start, status::paramError);
     v.transportKey()->click();
 
     ASSERT_EQ(controller().phase().kind(), Kind::failed);
@@ -269,7 +248,7 @@ TEST_F(MonitorPanel, FailedStartShowsTheErrorAndRetryStartsAgain)
     // Retry runs as a main-thread task, not inside the press.
     v.retryButton()->click();
     EXPECT_EQ(controller().phase().kind(), Kind::failed);
-    scheduler.runDue();
+    scheduler_.runDue();
     EXPECT_EQ(controller().phase(), Kind::running);
     EXPECT_TRUE(v.retryButton()->isHidden());
     EXPECT_EQ(v.shownDiagnostics().size(), 6);
@@ -278,14 +257,14 @@ TEST_F(MonitorPanel, FailedStartShowsTheErrorAndRetryStartsAgain)
 TEST_F(MonitorPanel, RefusedInputAccessOffersTheSettings)
 {
     addStandardDevices();
-    sim().setAuthorization(AudioCaptureAuthorization::denied);
-    MonitorView& v = create();
+    sim_.setAuthorization(AudioCaptureAuthorization::denied);
+    MonitorView& v = show();
 
     EXPECT_THAT(statusAndKey(v).mid(0, 2), ElementsAre("FAULT", "Audio input access is off"));
     EXPECT_FALSE(v.transportKey()->isEnabled());
     ASSERT_FALSE(v.microphoneSettingsButton()->isHidden());
     v.microphoneSettingsButton()->click();
-    EXPECT_THAT(openedUrls, ElementsAre(MonitorViewModel::microphoneSettingsUrl()));
+    EXPECT_THAT(openedUrls_, ElementsAre(MonitorViewModel::microphoneSettingsUrl()));
 }
 
 TEST_F(MonitorPanel, AudioSetupTriesEachProgramThenTheAddressThenSaysSo)
@@ -304,7 +283,7 @@ TEST_F(MonitorPanel, AudioSetupTriesEachProgramThenTheAddressThenSaysSo)
         return false;
     };
     addStandardDevices();
-    MonitorView& v = create();
+    MonitorView& v = show();
     v.audioSetupButton()->click();
     EXPECT_EQ(looked.size(), static_cast<size_t>(DesktopSettings::soundSettingsLaunchers().size()));
     EXPECT_EQ(looked.front(), "gnome-control-center");
@@ -322,7 +301,7 @@ TEST_F(MonitorPanel, AudioSetupTriesEachProgramThenTheAddressThenSaysSo)
 TEST_F(MonitorPanel, EmptyCatalogInvitesAChoiceAndBecomingActiveRereadsTheDevices)
 {
     addOutput();
-    MonitorView& v = create();
+    MonitorView& v = show();
     EXPECT_EQ(v.deviceMenuButton()->text(), "Choose an input…");
     EXPECT_EQ(v.pairMenuButton()->text(), "Choose channels…");
     EXPECT_FALSE(v.transportKey()->isEnabled());
