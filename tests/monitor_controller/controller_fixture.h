@@ -79,6 +79,11 @@ protected:
         options.fadeOutSleep = [this](std::chrono::nanoseconds duration) {
             sim_.advance(duration);
         };
+        // Links the controller opens are recorded, never handed to the desktop.
+        options.openUrl = [this](const QUrl& url) {
+            openedUrls_.push_back(url);
+            return true;
+        };
         sim_.drainNotifications();
         controller_ = std::make_unique<MonitorViewModel>(sim_, settings_, std::move(options));
         // Notifications of the devices added before the controller listened are not its concern.
@@ -86,6 +91,8 @@ protected:
         scheduler_.runDue();
         return *controller_;
     }
+
+    MonitorViewModel& controller() { return *controller_; }
 
     // Hands every notification posted so far to the main thread and runs what it queued there.
     void deliver()
@@ -122,6 +129,7 @@ protected:
     SimulatedAudioSystem sim_{SimTimeMode::manual};
     ManualMainThreadScheduler scheduler_;
     std::unique_ptr<MonitorViewModel> controller_;
+    std::vector<QUrl> openedUrls_;
     ObjectId input_ = unknownObject;
     ObjectId output_ = unknownObject;
 };
