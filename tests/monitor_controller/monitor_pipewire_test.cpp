@@ -47,9 +47,12 @@ TEST(MonitorControllerPipeWire, MonitoringStaysRunningOnASourceTheGraphResamples
     for (const std::uint32_t rate : {96000u, 32000u}) {
         SCOPED_TRACE(rate);
         const std::string uid = stem + "-" + std::to_string(rate);
-        const int source =
-            graph.addNode({uid, "Scarlett " + uid, "Audio/Source/Virtual", "[ FL FR ]", rate, ""});
-        ASSERT_NE(source, 0);
+        int source = 0;
+        // Listed at its rate before the controller reads the catalog.
+        ASSERT_NE(
+            graph.plug({uid, "Scarlett " + uid, "Audio/Source/Virtual", "[ FL FR ]", rate, ""},
+                       &source),
+            unknownObject);
         QTemporaryDir directory;
         QSettings settings(directory.filePath(QStringLiteral("settings.ini")),
                            QSettings::IniFormat);

@@ -37,28 +37,13 @@ protected:
         recorder = std::make_unique<NativeRecorder>(*system);
     }
 
-    // A node of ours at its rate, once the hardware lists it (unknownObject if it never does).
-    ObjectId plug(const std::string& name, const char* mediaClass, const char* positions,
-                  std::uint32_t rate, const char* format)
-    {
-        ObjectId device = unknownObject;
-        double r = 0.0;
-        const bool listed =
-            graph->addNode({name, name, mediaClass, positions, rate, format}) != 0 &&
-            test::waitUntil([&] {
-                return system->hardware().deviceForUID(name, device) == 0 &&
-                       device != unknownObject &&
-                       system->hardware().nominalSampleRate(device, r) == 0 && r == rate;
-            });
-        return listed ? device : unknownObject;
-    }
-
     // A 24-bit node: our player feeds its input side, the recorder takes its output.
     NativeInputDevice plugInput(std::uint32_t rate)
     {
         const std::string name = test::uniqueTestName("recorder");
-        NativeInputDevice device{plug(name, "Audio/Duplex", "[ AUX0 AUX1 ]", rate, "S24"),
-                                 QString::fromStdString(name), 0};
+        NativeInputDevice device{
+            graph->plug({name, name, "Audio/Duplex", "[ AUX0 AUX1 ]", rate, "S24"}),
+            QString::fromStdString(name), 0};
         system->hardware().bufferFrameSize(device.id, device.bufferFrameSize);
         return device;
     }
@@ -161,8 +146,8 @@ TEST_F(RecordingPipeWire, ReviewPlayerPlaysThroughANullSinkToTheEnd)
         dir.filePath("master.caf"), 24, 96000, 24000, [](std::int64_t frame, int) {
             return static_cast<std::int32_t>(1e6 * std::sin(static_cast<double>(frame) * 0.05));
         });
-    const ObjectId sink =
-        plug(test::uniqueTestName("review"), "Audio/Sink", "[ FL FR ]", 48000, "");
+    const std::string sinkName = test::uniqueTestName("review");
+    const ObjectId sink = graph->plug({sinkName, sinkName, "Audio/Sink", "[ FL FR ]", 48000, ""});
     ASSERT_NE(sink, unknownObject);
     CaptureReviewPlayer player(*system);
     int stops = 0;
