@@ -9,13 +9,7 @@ namespace brevalo {
 
 bool SimulatedAudioSystem::State::hasProperty(ObjectId object, const PropertyAddress& address)
 {
-    SimCall call;
-    call.operation = AudioOperation::hasProperty;
-    call.object = object;
-    call.property = address.selector;
-    call.scope = address.scope;
-    call.element = address.element;
-    if (check(call) != 0) {
+    if (checkProperty(AudioOperation::hasProperty, object, address) != 0) {
         return false;
     }
     std::lock_guard lock(modelMutex);
@@ -261,13 +255,7 @@ std::int32_t SimulatedAudioSystem::State::addPropertyListener(ObjectId object,
                                                               PropertyListener listener,
                                                               ListenerRegistration& registration)
 {
-    SimCall call;
-    call.operation = AudioOperation::addListener;
-    call.object = object;
-    call.property = address.selector;
-    call.scope = address.scope;
-    call.element = address.element;
-    if (auto s = check(call)) {
+    if (auto s = checkProperty(AudioOperation::addListener, object, address)) {
         return s;
     }
     if (!listener) {
@@ -286,13 +274,8 @@ std::int32_t SimulatedAudioSystem::State::addPropertyListener(ObjectId object,
 std::int32_t
 SimulatedAudioSystem::State::removePropertyListener(const ListenerRegistration& registration)
 {
-    SimCall call;
-    call.operation = AudioOperation::removeListener;
-    call.object = registration.objectID;
-    call.property = registration.address.selector;
-    call.scope = registration.address.scope;
-    call.element = registration.address.element;
-    if (auto s = check(call)) {
+    if (auto s = checkProperty(AudioOperation::removeListener, registration.objectID,
+                               registration.address)) {
         return s;
     }
     const bool wait = !notifier->onNotifierThread();

@@ -88,16 +88,23 @@ struct SimulatedAudioSystem::State : AudioHardware, AudioCapturePermission
 
     std::int32_t check(const SimCall& call) { return faults->check(call); }
 
+    // The fault check of one hardware call on a property of an object.
+    std::int32_t checkProperty(AudioOperation operation, ObjectId object,
+                               const PropertyAddress& address)
+    {
+        SimCall call;
+        call.operation = operation;
+        call.object = object;
+        call.property = address.selector;
+        call.scope = address.scope;
+        call.element = address.element;
+        return check(call);
+    }
+
     std::int32_t checkRead(ObjectId object, HardwareProperty property, Scope scope = Scope::global,
                            std::uint32_t element = 0)
     {
-        SimCall call;
-        call.operation = AudioOperation::readProperty;
-        call.object = object;
-        call.property = property;
-        call.scope = scope;
-        call.element = element;
-        return check(call);
+        return checkProperty(AudioOperation::readProperty, object, {property, scope, element});
     }
 
     // ----- notifications --------------------------------------------------------------------

@@ -50,7 +50,11 @@ bool readCount(const QJsonObject& o, const char* key, std::uint32_t& out)
     return true;
 }
 
-bool readStreams(const QJsonObject& o, const char* key, std::vector<SimStream>& out)
+// An optional array under key: each item goes through readItem, which refuses what it cannot
+// read; a missing key leaves out as it is.
+template <typename Item>
+bool readArray(const QJsonObject& o, const char* key, std::vector<Item>& out,
+               bool (*readItem)(const QJsonValue&, Item&))
 {
     const QJsonValue value = o.value(QLatin1String(key));
     if (value.isUndefined()) {
@@ -60,41 +64,40 @@ bool readStreams(const QJsonObject& o, const char* key, std::vector<SimStream>& 
         return false;
     }
     for (const QJsonValue& item : value.toArray()) {
-        if (!item.isObject()) {
+        Item read{};
+        if (!readItem(item, read)) {
             return false;
         }
-        const QJsonObject s = item.toObject();
-        SimStream stream;
-        if (!readCount(s, "channels", stream.channels) ||
-            !readCount(s, "bitsPerChannel", stream.bitsPerChannel) || stream.channels == 0 ||
-            stream.channels > 64 || stream.bitsPerChannel == 0 || stream.bitsPerChannel > 32) {
-            return false;
-        }
-        stream.isFloat = s.value(QLatin1String("isFloat")).toBool(false);
-        if (stream.isFloat && !s.contains(QLatin1String("bitsPerChannel"))) {
-            stream.bitsPerChannel = 32;
-        }
-        stream.sampleRate = s.value(QLatin1String("sampleRate")).toDouble(0.0);
-        out.push_back(stream);
+        out.push_back(std::move(read));
     }
     return true;
 }
 
-bool readNames(const QJsonObject& o, const char* key, std::vector<std::string>& out)
+bool readStream(const QJsonValue& item, SimStream& stream)
 {
-    const QJsonValue value = o.value(QLatin1String(key));
-    if (value.isUndefined()) {
-        return true;
-    }
-    if (!value.isArray()) {
+    if (!item.isObject()) {
         return false;
     }
-    for (const QJsonValue& item : value.toArray()) {
-        if (!item.isString()) {
-            return false;
-        }
-        out.push_back(item.toString().toStdString());
+    const QJsonObject s = item.toObject();
+    if (!readCount(s, "channels", stream.channels) ||
+        !readCount(s, "bitsPerChannel", stream.bitsPerChannel) || stream.channels == 0 ||
+        stream.channels > 64 || stream.bitsPerChannel == 0 || stream.bitsPerChannel > 32) {
+        return false;
     }
+    stream.isFloat = s.value(QLatin1String("isFloat")).toBool(false);
+    if (stream.isFloat && !s.contains(QLatin1String("bitsPerChannel"))) {
+        stream.bitsPerChannel = 32;
+    }
+    stream.sampleRate = s.value(QLatin1String("sampleRate")).toDouble(0.0);
+    return true;
+}
+
+bool readName(const QJsonValue& item, std::string& name)
+{
+    if (!item.isString()) {
+        return false;
+    }
+    name = item.toString().toStdString();
     return true;
 }
 
@@ -171,10 +174,10 @@ bool readDevice(const QJsonObject& o, DeviceEntry& entry)
     return readCount(o, "bufferFrameSize", d.bufferFrameSize) && d.bufferFrameSize > 0 &&
            d.bufferFrameSize <= 65536 &&
            readCount(o, "variableBufferFrameSize", d.variableBufferFrameSize) &&
-           readStreams(o, "inputStreams", d.inputStreams) &&
-           readStreams(o, "outputStreams", d.outputStreams) &&
-           readNames(o, "inputChannelNames", d.inputChannelNames) &&
-           readNames(o, "outputChannelNames", d.outputChannelNames) &&
+           readArray(o, "inputStreams", d.inputStreams, readStream) &&
+           readArray(o, "outputStreams", d.outputStreams, readStream) &&
+           readArray(o, "inputChannelNames", d.inputChannelNames, readName) &&
+           readArray(o, "outputChannelNames", d.outputChannelNames, readName) &&
            readPair(o, "preferredInputStereo", d.preferredInputStereo) &&
            readPair(o, "preferredOutputStereo", d.preferredOutputStereo) &&
            readSignals(o, entry.inputSignals) && d.nominalSampleRate > 0.0 &&
